@@ -1,0 +1,16 @@
+#include "core/run_state.h"
+
+namespace dravik {
+
+const char* end_reason_text(int32_t reason) {
+  switch (static_cast<EndReason>(reason)) {
+    case EndReason::COMPLETED: return "completed";
+    case EndReason::PRESSURE_ABORT: return "aborted: system memory pressure limits exceeded";
+    case EndReason::USER_STOP: return "stopped by user";
+    case EndReason::STRICT_MLOCK_ABORT: return "aborted: mlock failed in --strict mode";
+    case EndReason::ALLOC_ABORT: return "aborted: could not allocate test memory";
+    default: return "unknown";
+  }
+}
+
+}  // namespace dravik

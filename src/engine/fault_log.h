@@ -1,0 +1,59 @@
+// Fault records: one per distinct faulty address, classified hard or
+// transient, with the run's counters. One mutex, stats_lock, guards them.
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "engine/test_block.h"
+
+namespace dravik {
+
+struct Run;
+
+enum class FaultClass : int32_t { transient = 0, hard = 1 };
+
+struct FaultRecord {
+  char test[24] = {};
+  int32_t pass = 0;
+  uint64_t vaddr = 0;
+  uint64_t paddr = 0;
+  int32_t region = -1;
+  char dimm[40] = {};
+  uint64_t expected = 0;
+  uint64_t actual = 0;
+  uint64_t xor_value = 0;
+  int32_t bits = 0;
+  FaultClass cls = FaultClass::transient;
+  int32_t count = 0;
+  double ts = 0.0;
+};
+
+struct FaultLog {
+  static constexpr int kCapacity = 4096;
+  // Guards every field below, the cell marks made by record_fault and the
+  // OFFLINE byte counters. Never held while another lock is taken.
+  mutable std::mutex stats_lock;
+  std::array<FaultRecord, kCapacity> records{};
+  int32_t used = 0;
+  int64_t hard = 0;
+  int64_t transient = 0;
+  // Every call of record_fault; atomic so that stuck-addr on a worker thread
+  // can compare it before and after without the lock.
+  std::atomic<int64_t> total{0};
+  // Copies for the live displays, refreshed on every call.
+  std::atomic<int64_t> shown_hard{0};
+  std::atomic<int64_t> shown_transient{0};
+};
+
+// Records one mismatch of word index of block (see the fault-recording rules).
+// The caller must not have rewritten the word yet: it is re-read here.
+void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t expected,
+                  uint64_t actual, const char* test_name);
+
+// Copy of up to max records from the first, taken under the lock (for live
+// displays on the main thread while workers may be recording).
+int32_t snapshot_faults(const FaultLog& log, FaultRecord* out, int32_t max);
+
+}  // namespace dravik

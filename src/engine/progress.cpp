@@ -1,0 +1,45 @@
+#include "engine/progress.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "core/flags.h"
+#include "core/run.h"
+#include "report/event_sink.h"
+#include "report/ui_loop.h"
+
+namespace dravik {
+
+void begin_test(Run& run, const char* name) {
+  const char* current = run.st.algo_name.load(std::memory_order_relaxed);
+  if (current[0] != '\0' && strncmp(current, name, 23) != 0) {
+    run.st.color_counter.fetch_add(1, std::memory_order_relaxed);
+  }
+  run.st.algo_name.store(name, std::memory_order_relaxed);
+  run.st.algo_pct.store(0, std::memory_order_relaxed);
+  if (!in_worker) emit_event(run, EventKind::phase);
+}
+
+void test_progress(Run& run, double pct) {
+  int32_t value = 0;
+  if (pct > 100.0) {
+    value = 100;
+  } else if (pct >= 0.0) {  // a NaN falls through to 0
+    value = static_cast<int32_t>(pct + 0.5);
+  }
+  run.st.algo_pct.store(value, std::memory_order_relaxed);
+  if (!in_worker) {
+    ui_tick(run);
+    return;
+  }
+  while (pausing() && !stopping()) usleep(120000);
+}
+
+void current_test_name(const Run& run, char out[24]) {
+  const char* name = run.st.algo_name.load(std::memory_order_relaxed);
+  strncpy(out, name, 23);
+  out[23] = '\0';
+}
+
+}  // namespace dravik

@@ -1,0 +1,35 @@
+// Kernel log monitor: reads the kernel log, drops known noise, classifies each
+// line into crit, warn or info, folds immediate repetitions, keeps the last
+// 64 events and counts them against a baseline taken before the test.
+// Only the main thread touches the monitor.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace dravik {
+
+struct Run;
+
+struct KlogEntry {
+  int32_t level = 0;      // 2 crit, 1 warn, other info
+  char tag[16] = {};
+  char text[176] = {};    // cleaned line, at most 175 characters
+  double kts = -1.0;      // kernel time stamp, -1 when the log gives none
+  int32_t count = 0;      // repetitions, starts at 1
+};
+
+struct KlogMonitor {
+  static constexpr int kRing = 64;
+  char source[8] = "none";  // "kmsg", "dmesg", "logfile" or "none"
+  int32_t available = 0;
+  int fd = -1;              // /dev/kmsg descriptor
+  KlogEntry ring[kRing];
+  int32_t next = 0;
+  int32_t entries = 0;
+  int64_t crit = 0, warn = 0, info = 0;
+  int64_t base_crit = 0, base_warn = 0;
+  int32_t baseline_taken = 0;
+  int32_t enabled = 1;
+};
+
+}  // namespace dravik
