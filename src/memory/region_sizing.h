@@ -1,0 +1,44 @@
+// How much of the box one pass tests and how big each region is. The rules are
+// pure functions over the readings (available memory, reserve, chunk, what is
+// left of the budget), so the drivers read /proc/meminfo and these decide.
+#pragma once
+#include <cstdint>
+
+namespace dravik {
+
+// No region smaller than this is ever mapped, and a budget below it is not
+// tested at all.
+constexpr uint64_t kMinRegion = 8ull << 20;
+// Close to the reserve regions shrink to a step, but never below this.
+constexpr uint64_t kMinNearReserveStep = 16ull << 20;
+
+struct Budget {
+  uint64_t budget = 0;    // bytes per pass
+  uint64_t untested = 0;  // bytes the run leaves alone
+};
+
+// available minus reserve (0 when not above it), capped by mem_cap when that
+// is not 0; untested is mem_total minus budget, or the reserve when the budget
+// is not below mem_total.
+Budget compute_budget(uint64_t available, uint64_t reserve, uint64_t mem_cap, uint64_t mem_total);
+
+// Single sweep: size of the next region from a fresh reading of available
+// memory. 0 when the pass stops taking regions (available not above reserve,
+// or less than one word left). A result below kMinRegion means no region can
+// be taken: the pass ends, and when it took nothing it is an allocation abort.
+uint64_t rule_a_size(uint64_t available, uint64_t reserve, uint64_t chunk, uint64_t budget_left,
+                     bool extended);
+
+// OFFLINE worker, called under the pool lock. claimed is what other workers
+// claimed but have not mapped yet, so it counts as used. wait: too little
+// headroom, try again later. Otherwise size is the claim to take (at least
+// kMinRegion); size 0 without wait means the unclaimed budget is below
+// kMinRegion and the worker is done.
+struct RuleB {
+  bool wait = false;
+  uint64_t size = 0;
+};
+RuleB rule_b_size(uint64_t available, uint64_t claimed, uint64_t reserve, uint64_t chunk,
+                  uint64_t unclaimed, bool extended);
+
+}  // namespace dravik
