@@ -10,7 +10,7 @@ namespace {
 // steps of a quarter chunk, an eighth with the extended tests, so the box
 // sees its free memory shrink gradually.
 uint64_t limit_near_reserve(uint64_t size, uint64_t headroom, uint64_t chunk, bool extended) {
-  const bool near = chunk <= UINT64_MAX / 4 && headroom < chunk * 4;
+  const bool near = chunk > UINT64_MAX / 4 || headroom < chunk * 4;
   if (!near) return size;
   const uint64_t step = std::max(extended ? chunk / 8 : chunk / 4, kMinNearReserveStep);
   return std::min(size, step);
