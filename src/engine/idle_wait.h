@@ -1,0 +1,12 @@
+#pragma once
+
+namespace dravik {
+
+struct Run;
+
+// After a pass that could take no region (memory at the reserve), the next
+// pass would find the same: keep the screen and the keys alive and wait about
+// a second, polling the stop flag, instead of spinning a core on a busy box.
+void idle_between_passes(Run& run);
+
+}  // namespace dravik

@@ -1,0 +1,32 @@
+// The shared region pool of threaded OFFLINE passes.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "memory/arena.h"
+
+namespace dravik {
+
+struct Run;
+
+struct RegionPool {
+  std::mutex pool_lock;  // guards every field below except finished
+  uint64_t unclaimed = 0;
+  uint64_t claimed = 0;  // claimed by a worker, not yet mapped
+  uint64_t reserve = 0;
+  int32_t failed = 0;        // no worker may take another region
+  int32_t alloc_failed = 0;  // a worker could not map even 8 MiB
+  int32_t pressure = 0;      // a worker gave up waiting for memory
+  RegionTable table;
+  // Written under the fault-log lock by workers, read by the waiting main
+  // thread without it.
+  std::atomic<int32_t> finished{0};
+};
+
+// Thread body of one OFFLINE worker.
+void test_worker(Run& run, RegionPool& pool, int32_t pass, int32_t index);
+// One threaded pass: start the workers, wait ticking, join, release the pool.
+void threaded_pass(Run& run, RegionPool& pool, int32_t workers);
+
+}  // namespace dravik
