@@ -1,0 +1,178 @@
+// The OFFLINE driver: one-thread sweeps of large regions, or a pool of worker
+// threads taking regions from a shared budget (thread contract in
+// scheduler.h).
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "core/flags.h"
+#include "core/run.h"
+#include "engine/catalogue.h"
+#include "engine/idle_wait.h"
+#include "engine/progress.h"
+#include "engine/region_pool.h"
+#include "engine/scheduler.h"
+#include "memory/arena.h"
+#include "memory/probes.h"
+#include "memory/region_sizing.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr int32_t kMaxWorkers = 256;
+constexpr int kMaxWaits = 100;           // 100 waits of 100 ms: ten seconds
+constexpr useconds_t kWaitMicros = 100000;
+
+enum class Claim { region, wait, finish };
+
+// Under pool_lock: rule B for the next region of a worker.
+Claim claim_region(Run& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
+  std::lock_guard<std::mutex> guard(pool.pool_lock);
+  if (pool.failed || stopping() || pool.table.count >= RegionTable::kMax ||
+      pool.unclaimed < kMinRegion) {
+    return Claim::finish;
+  }
+  const uint64_t available = mem_available_bytes(run.paths.meminfo);
+  const RuleB rule = rule_b_size(available, pool.claimed, pool.reserve, chunk_bytes(run.cfg),
+                                 pool.unclaimed, run.cfg.extended_tests != 0);
+  if (rule.wait) return Claim::wait;
+  const uint64_t claim = std::min(rule.size, pool.unclaimed);
+  pool.unclaimed -= claim;
+  pool.claimed += claim;
+  *size = claim;
+  *slot = pool.table.count++;
+  return Claim::region;
+}
+
+// Maps a claimed region outside the lock, then settles the claim under it.
+ArenaRegion map_claimed(RegionPool& pool, uint64_t claim, int32_t slot) {
+  ArenaRegion region = arena_alloc_halving(claim);
+  std::lock_guard<std::mutex> guard(pool.pool_lock);
+  pool.claimed -= claim;
+  if (region.base == nullptr) {
+    pool.table.entries[slot] = ArenaRegion{};
+    pool.failed = 1;
+    pool.alloc_failed = 1;
+    return region;
+  }
+  pool.table.entries[slot] = region;
+  if (region.size < claim) pool.unclaimed += claim - region.size;
+  return region;
+}
+
+}  // namespace
+
+void test_worker(Run& run, RegionPool& pool, int32_t pass, int32_t index) {
+  (void)index;
+  in_worker = 1;
+  int waits = 0;
+  while (!stopping()) {
+    uint64_t claim = 0;
+    int32_t slot = -1;
+    const Claim what = claim_region(run, pool, &claim, &slot);
+    if (what == Claim::finish) break;
+    if (what == Claim::wait) {
+      if (waits >= kMaxWaits || stopping()) {
+        std::lock_guard<std::mutex> guard(pool.pool_lock);
+        pool.pressure = 1;
+        break;
+      }
+      usleep(kWaitMicros);
+      ++waits;
+      continue;
+    }
+    const ArenaRegion region = map_claimed(pool, claim, slot);
+    if (region.base == nullptr) break;
+    const TestBlock block{static_cast<uint64_t*>(region.base), region.size / 8, pass};
+    run_test_sequence(run, block);
+    {
+      std::lock_guard<std::mutex> guard(run.faults.stats_lock);
+      run.st.pass_bytes.fetch_add(region.size, std::memory_order_relaxed);
+      run.st.total_bytes.fetch_add(region.size, std::memory_order_relaxed);
+      run.st.last_locked.store(region.locked, std::memory_order_relaxed);
+    }
+    waits = 0;
+  }
+  std::lock_guard<std::mutex> guard(run.faults.stats_lock);
+  pool.finished.fetch_add(1, std::memory_order_relaxed);
+}
+
+void threaded_pass(Run& run, RegionPool& pool, int32_t workers) {
+  {
+    std::lock_guard<std::mutex> guard(pool.pool_lock);
+    pool.unclaimed = run.st.budget;
+    pool.claimed = 0;
+    pool.reserve = reserve_bytes(run.cfg);
+    pool.failed = pool.alloc_failed = pool.pressure = 0;
+    pool.table.count = 0;
+  }
+  run.st.regions_in_pass = workers;
+  pool.finished.store(0, std::memory_order_relaxed);
+  const int32_t pass = static_cast<int32_t>(run.st.current_pass);
+  std::vector<std::thread> threads;
+  threads.reserve(static_cast<size_t>(workers));
+  for (int32_t i = 0; i < workers; ++i) {
+    try {
+      threads.emplace_back(test_worker, std::ref(run), std::ref(pool), pass, i);
+    } catch (const std::system_error&) {
+      // A worker that cannot start is skipped; the pass runs with the others.
+    }
+  }
+  const int32_t started = static_cast<int32_t>(threads.size());
+  while (pool.finished.load(std::memory_order_relaxed) < started && !stopping()) {
+    usleep(150000);
+    const uint64_t done = run.st.pass_bytes.load(std::memory_order_relaxed);
+    test_progress(run, run.st.budget ? static_cast<double>(done) * 100.0 /
+                                           static_cast<double>(run.st.budget)
+                                     : 0.0);
+  }
+  for (std::thread& t : threads) t.join();
+  pool.table.release_all();
+  if (run.map.logical) paint_progress(run);
+}
+
+void run_offline(Run& run) {
+  run.st.total_passes = run.cfg.passes > 0 ? run.cfg.passes : INT64_MAX;
+  if (!prepare_passes(run)) return;
+  int32_t workers = run.cfg.threads > 0 ? run.cfg.threads : 1;
+  if (workers > 1) workers = std::min(workers, kMaxWorkers);
+  run.st.current_pass = 1;
+  auto pool = workers > 1 ? std::make_unique<RegionPool>() : nullptr;
+  while (!stopping()) {
+    run.st.pass_bytes.store(0, std::memory_order_relaxed);
+    run.st.regions_in_pass = 0;
+    bool empty_pass = false;
+    if (workers == 1) {
+      sweep_pass(run, run.st.budget, std::min<uint64_t>(run.st.budget, 1ull << 30));
+      empty_pass = run.st.regions_in_pass == 0;
+    } else {
+      threaded_pass(run, *pool, workers);
+      if (pool->alloc_failed) {
+        set_end_reason_if_none(run.st, EndReason::ALLOC_ABORT);
+        break;
+      }
+      if (pool->pressure) {
+        set_end_reason_if_none(run.st, EndReason::PRESSURE_ABORT);
+        break;
+      }
+    }
+    if (stopping()) {
+      set_end_reason_if_none(run.st, EndReason::USER_STOP);
+      break;
+    }
+    run.st.current_pass += 1;
+    if (run.st.current_pass > run.st.total_passes) break;
+    if (empty_pass) idle_between_passes(run);
+  }
+  if (run.cfg.passes > 0 && run.st.current_pass > run.st.total_passes) {
+    run.st.current_pass = run.st.total_passes;
+  }
+  set_end_reason_if_none(run.st, EndReason::COMPLETED);
+}
+
+}  // namespace dravik

@@ -1,0 +1,145 @@
+// The OFFLINE driver: one-thread sweeps of large regions, and the worker pool
+// that waits for memory a bounded time before it gives up.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/flags.h"
+#include "engine/region_pool.h"
+#include "engine/scheduler.h"
+#include "engine/text.h"
+#include "support/meminfo_fixture.h"
+#include "support/recording_sink.h"
+#include "support/test_support.h"
+
+namespace dravik {
+namespace {
+
+using testing::MeminfoFixture;
+using testing::RecordingSink;
+
+constexpr uint64_t kMiB = 1ull << 20;
+
+std::unique_ptr<Run> offline_run(const MeminfoFixture& meminfo, int32_t threads, int64_t passes) {
+  auto run = testing::make_run();
+  run->cfg.mode = RunMode::OFFLINE;
+  run->cfg.tier = Tier::quick;
+  run->cfg.output = OutputStyle::json;
+  run->cfg.reserve_mib = 0;
+  run->cfg.chunk_mib = 16;
+  run->cfg.threads = threads;
+  run->cfg.passes = passes;
+  run->paths.meminfo = meminfo.path();
+  run->st.mem_total = 24576 * kMiB;
+  return run;
+}
+
+class OfflineSweep : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_process_flags(); }
+  void TearDown() override { reset_process_flags(); }
+};
+
+TEST_F(OfflineSweep, OneThreadTakesRegionsUpToAGibibyteWhateverTheChunk) {
+  MeminfoFixture meminfo(40);
+  auto run = offline_run(meminfo, 1, 1);
+  run->cfg.chunk_mib = 8;
+  run_offline(*run);
+  EXPECT_EQ(run->st.regions_in_pass, 1) << "one region of the whole 40 MiB budget";
+  EXPECT_EQ(run->st.total_bytes.load(), 40 * kMiB);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+}
+
+TEST_F(OfflineSweep, UnlimitedRunStoppedInPassFiveEndsThere) {
+  MeminfoFixture meminfo(16);
+  auto run = offline_run(meminfo, 1, 0);
+  Run* r = run.get();
+  run->after_flush = [r](const TestBlock&) {
+    if (r->st.current_pass == 5) stop_requested.store(1);
+  };
+  run_offline(*run);
+  EXPECT_EQ(run->st.current_pass, 5) << "OFFLINE does not advance the count after a stop";
+  EXPECT_EQ(end_reason_of(run->st), EndReason::USER_STOP);
+}
+
+class OfflinePoolThreads : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_process_flags(); }
+  void TearDown() override { reset_process_flags(); }
+};
+
+TEST_F(OfflinePoolThreads, WorkersShareTheBudgetOverPasses) {
+  MeminfoFixture meminfo(64);
+  auto run = offline_run(meminfo, 2, 2);
+  run_offline(*run);
+  EXPECT_EQ(run->st.regions_in_pass, 2);
+  EXPECT_EQ(run->st.total_bytes.load(), 128 * kMiB);
+  EXPECT_EQ(run->st.current_pass, 2);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+}
+
+TEST_F(OfflinePoolThreads, ThreadCountIsCappedAt256AndSmallChunksAreRaised) {
+  MeminfoFixture meminfo(32);
+  auto run = offline_run(meminfo, 1000, 1);
+  run->cfg.chunk_mib = 1;  // raised to 8 MiB per region by the pool
+  run_offline(*run);
+  EXPECT_EQ(run->st.regions_in_pass, 256);
+  EXPECT_EQ(run->st.total_bytes.load(), 32 * kMiB);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+}
+
+TEST_F(OfflinePoolThreads, MemoryStuckAtTheReserveAbortsAfterTheWaits) {
+  MeminfoFixture meminfo(64);
+  auto run = offline_run(meminfo, 4, 1);
+  meminfo.set_available_mib(6);  // after the budget: 6 MiB of headroom, below a region
+  const double t0 = now_seconds();
+  run_offline(*run);
+  const double waited = now_seconds() - t0;
+  EXPECT_GE(waited, 9.5) << "100 waits of 100 ms";
+  EXPECT_LT(waited, 30.0);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::PRESSURE_ABORT);
+  EXPECT_EQ(run->st.total_bytes.load(), 0u);
+}
+
+TEST_F(OfflinePoolThreads, MemoryFreedWithinTheWaitsLetsThePassGoOn) {
+  MeminfoFixture meminfo(32);
+  auto run = offline_run(meminfo, 2, 1);
+  meminfo.set_available_mib(0);
+  std::thread release([&meminfo] {
+    usleep(3000000);
+    meminfo.set_available_mib(32);
+  });
+  run_offline(*run);
+  release.join();
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+  EXPECT_EQ(run->st.total_bytes.load(), 32 * kMiB);
+}
+
+TEST_F(OfflinePoolThreads, FaultFoundByAWorkerIsCountedButNotEmitted) {
+  MeminfoFixture meminfo(16);
+  auto run = offline_run(meminfo, 2, 1);
+  RecordingSink sink(*run);
+  run->after_flush = [](const TestBlock& b) { b.base[123] ^= 1ull << 5; };
+  run_offline(*run);
+  EXPECT_GT(run->faults.total.load(), 0);
+  EXPECT_GT(run->faults.used, 0);
+  EXPECT_EQ(sink.count(EventKind::fault), 0) << "workers never emit";
+  EXPECT_EQ(sink.count(EventKind::phase), 0);
+}
+
+TEST_F(OfflinePoolThreads, StopEndsEveryWorkerAndReleasesThePool) {
+  MeminfoFixture meminfo(256);
+  auto run = offline_run(meminfo, 2, 0);
+  run->cfg.tier = Tier::standard;
+  std::thread stopper([] {
+    usleep(500000);
+    stop_requested.store(1);
+  });
+  run_offline(*run);
+  stopper.join();
+  EXPECT_EQ(end_reason_of(run->st), EndReason::USER_STOP);
+  EXPECT_EQ(run->st.current_pass, 1);
+}
+
+}  // namespace
+}  // namespace dravik

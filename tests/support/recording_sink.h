@@ -1,0 +1,32 @@
+// An event sink that records what a run emitted, for tests.
+#pragma once
+#include <vector>
+
+#include "core/run.h"
+
+namespace dravik::testing {
+
+struct RecordedEvent {
+  EventKind kind;
+  int32_t win = 0;         // cell events: the window number
+  int32_t active_lo = -1;  // cell events
+  int32_t active_hi = -1;
+  const char* algo = "";   // phase events: the algorithm announced
+};
+
+// Installs itself as the run's sink; events land in events().
+class RecordingSink {
+ public:
+  explicit RecordingSink(Run& run);
+  ~RecordingSink();
+  const std::vector<RecordedEvent>& events() const { return events_; }
+  int count(EventKind kind) const;
+
+ private:
+  static void emit(Run& run, const EventSink& sink, EventKind kind, const void* payload);
+  EventSink sink_;
+  Run& run_;
+  std::vector<RecordedEvent> events_;
+};
+
+}  // namespace dravik::testing
