@@ -1,0 +1,72 @@
+// modulo20: one word in twenty holds the target pattern, the rest the
+// opposite background, written twice so that the writes around a target
+// word have every chance to disturb it. Only the target words are verified;
+// the offset k moves the target through all twenty positions.
+#include "core/run.h"
+#include "engine/algo.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr uint32_t kStride = 20;
+constexpr uint64_t kTarget = 0x5555555555555555ULL;
+constexpr uint64_t kBackground = 0xAAAAAAAAAAAAAAAAULL;
+
+// First index >= lo that is congruent to k modulo 20.
+uint64_t first_target(uint64_t lo, uint32_t k) {
+  const uint64_t r = lo % kStride;
+  return lo + (k + kStride - r) % kStride;
+}
+
+// The second background write: every word whose index is not k modulo 20.
+void rewrite_background(uint64_t* w, uint64_t n, uint32_t k) {
+  uint64_t q = 0;
+  for (; q + kStride <= n; q += kStride) {
+    for (uint32_t j = 0; j < k; ++j) kernel::stream_word(w + q + j, kBackground);
+    for (uint32_t j = k + 1; j < kStride; ++j) kernel::stream_word(w + q + j, kBackground);
+  }
+  for (uint64_t i = q; i < n; ++i) {
+    if (i - q != k) kernel::stream_word(w + i, kBackground);
+  }
+}
+
+[[gnu::cold, gnu::noinline]] void rescan_targets(Run& run, const TestBlock& b, uint64_t lo,
+                                                 uint64_t hi, uint32_t k, const char* name) {
+  for (uint64_t i = first_target(lo, k); i < hi; i += kStride) {
+    const uint64_t a = b.base[i];
+    if (a != kTarget) record_fault(run, b, i, kTarget, a, name);
+  }
+}
+
+void check_targets(Run& run, const TestBlock& b, uint32_t k, const char* name) {
+  const uint64_t* w = b.base;
+  for_each_chunk(0, b.words, [&](uint64_t lo, uint64_t hi) {
+    uint64_t acc = 0;
+    for (uint64_t i = first_target(lo, k); i < hi; i += kStride) acc |= w[i] ^ kTarget;
+    if (acc != 0) rescan_targets(run, b, lo, hi, k, name);
+  });
+}
+
+}  // namespace
+
+void algo_modulo20(Run& run, const TestBlock& b, const AlgoParams& ap) {
+  begin_test(run, ap.name);
+  const uint64_t n = b.words;
+  uint64_t* w = b.base;
+  for (uint32_t k = 0; k < kStride; ++k) {
+    const PatternTable tab(kStride, [k](uint32_t j) { return j == k ? kTarget : kBackground; });
+    PeriodicWords fill(tab, 0);
+    const double pct = k * 100.0 / kStride;
+    if (!walk_checkpoints(run, n, [pct](uint64_t) { return pct; },
+                          [&](uint64_t lo, uint64_t hi) { stream_fill(w, lo, hi, fill); })) {
+      return;
+    }
+    rewrite_background(w, n, k);
+    flush_span(run, b);
+    check_targets(run, b, k, ap.name);
+    if (stopping()) return;
+  }
+}
+
+}  // namespace dravik
