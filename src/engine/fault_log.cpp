@@ -42,8 +42,8 @@ void read_dimm_label(const char* path, char out[40]) {
   if (fgets(out, 40, f) == nullptr) out[0] = '\0';
   fclose(f);
   size_t n = strlen(out);
-  while (n > 0 && (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' ||
-                   out[n - 1] == '\t')) {
+  while (n > 0 &&
+         (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' || out[n - 1] == '\t')) {
     out[--n] = '\0';
   }
 }
@@ -59,7 +59,8 @@ void unambiguous_dimm_label(const std::string& edac_mc, char out[40]) {
   char label[40];
   for (int mc = 0; mc < kEdacControllers; ++mc) {
     for (int dimm = 0; dimm < kEdacDimms; ++dimm) {
-      const int n = snprintf(path, sizeof path, "%s/mc%d/dimm%d/dimm_label", edac_mc.c_str(), mc, dimm);
+      const int n =
+          snprintf(path, sizeof path, "%s/mc%d/dimm%d/dimm_label", edac_mc.c_str(), mc, dimm);
       if (n < 0 || static_cast<size_t>(n) >= sizeof path) continue;
       read_dimm_label(path, label);
       if (label[0] == '\0') continue;

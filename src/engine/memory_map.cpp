@@ -68,7 +68,8 @@ Layout build_layout(const Run& run, int32_t cols, int32_t rows) {
     l.base = 0;
     l.span = run.st.budget != 0 ? run.st.budget : run.st.mem_total != 0 ? run.st.mem_total : 1;
   }
-  if (l.cells > 0) l.bytes_per_cell = std::max<uint64_t>(l.span / static_cast<uint64_t>(l.cells), 1);
+  if (l.cells > 0)
+    l.bytes_per_cell = std::max<uint64_t>(l.span / static_cast<uint64_t>(l.cells), 1);
 
   const auto fill = static_cast<uint8_t>(l.logical ? CellState::untested : CellState::reserved);
   for (int32_t i = 0; i < l.cells; ++i) l.cell[i].store(fill, std::memory_order_relaxed);

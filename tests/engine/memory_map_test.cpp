@@ -99,7 +99,8 @@ TEST(MemoryMap, CellTouchedByAnyRangeIsRam) {
   run->st.phys_ok = 1;
   // Span 0x1000..0x1000+1000: 10 cells of 100 bytes. Ranges reach one byte
   // into cell 3 and cover one byte of cell 8.
-  set_ranges(*run, {{0x1000, 0x1000 + 300}, {0x1000 + 899, 0x1000 + 899}, {0x1000 + 999, 0x1000 + 999}});
+  set_ranges(*run,
+             {{0x1000, 0x1000 + 300}, {0x1000 + 899, 0x1000 + 899}, {0x1000 + 999, 0x1000 + 999}});
   map_setup(*run, 10, 1);
   EXPECT_EQ(run->map.base, 0x1000u);
   EXPECT_EQ(run->map.span, 1000u);
@@ -111,8 +112,10 @@ TEST(MemoryMap, EveryRangeEndLandsInARamCell) {
   // address lookup must agree on which cell holds a byte.
   auto run = testing::make_run();
   run->st.phys_ok = 1;
-  const std::vector<RamRange> ranges{
-      {0x1000, 0x9fbff}, {0x100000, 0xbfffffff}, {0x100000000, 0x63fffffff}, {0x640000123, 0x640000123}};
+  const std::vector<RamRange> ranges{{0x1000, 0x9fbff},
+                                     {0x100000, 0xbfffffff},
+                                     {0x100000000, 0x63fffffff},
+                                     {0x640000123, 0x640000123}};
   set_ranges(*run, ranges);
   for (int32_t cols : {10, 37, 113, 997}) {
     map_setup(*run, cols, 7);
@@ -216,9 +219,15 @@ TEST(MemoryMap, CellOfProgress) {
     uint64_t pass_bytes, budget;
     int32_t cell;
   } cases[] = {
-      {0, GiB, 0},         {GiB / 2, GiB, 15},     {GiB / 30, GiB, 0},
-      {GiB / 30 + 1, GiB, 1}, {GiB - 1, GiB, 29},  {GiB, GiB, 29},
-      {3 * GiB, GiB, 29},  {123, 0, 0},            {UINT64_MAX - 1, UINT64_MAX, 29},
+      {0, GiB, 0},
+      {GiB / 2, GiB, 15},
+      {GiB / 30, GiB, 0},
+      {GiB / 30 + 1, GiB, 1},
+      {GiB - 1, GiB, 29},
+      {GiB, GiB, 29},
+      {3 * GiB, GiB, 29},
+      {123, 0, 0},
+      {UINT64_MAX - 1, UINT64_MAX, 29},
       {UINT64_MAX / 2, UINT64_MAX, 14},
   };
   for (const auto& c : cases) {

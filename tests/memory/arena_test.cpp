@@ -1,12 +1,11 @@
 #include "memory/arena.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +31,8 @@ long status_kb(const char* field) {
   buf[n] = '\0';
   const size_t len = strlen(field);
   for (char* line = buf; line != nullptr && *line != '\0';) {
-    if (strncmp(line, field, len) == 0 && line[len] == ':') return strtol(line + len + 1, nullptr, 10);
+    if (strncmp(line, field, len) == 0 && line[len] == ':')
+      return strtol(line + len + 1, nullptr, 10);
     line = strchr(line, '\n');
     if (line != nullptr) ++line;
   }

@@ -1,9 +1,8 @@
 #include "memory/phys_map.h"
 
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
@@ -27,8 +26,8 @@ std::vector<Span> ranges_of(const RamRanges& r) {
 
 TEST(RamRanges, OnlySystemRamLinesOfTheResourceList) {
   const RamRanges r = read_ram_ranges(testing::fixture("iomem/three_ram_ranges.iomem"));
-  const std::vector<Span> want{{0x1000, 0x9fbff}, {0x100000, 0xbfffffff},
-                                   {0x100000000, 0x63fffffff}};
+  const std::vector<Span> want{
+      {0x1000, 0x9fbff}, {0x100000, 0xbfffffff}, {0x100000000, 0x63fffffff}};
   EXPECT_EQ(ranges_of(r), want);
   EXPECT_EQ(r.lowest, 0x1000u);
   EXPECT_EQ(r.highest, 0x63fffffffu);
@@ -52,7 +51,8 @@ TEST(RamRanges, LineRules) {
   const IomemCase cases[] = {
       {"empty file", "", {}},
       {"nested System RAM under another resource counts",
-       "00000000-0fffffff : Reserved\n  00100000-001fffff : System RAM\n", {{0x100000, 0x1fffff}}},
+       "00000000-0fffffff : Reserved\n  00100000-001fffff : System RAM\n",
+       {{0x100000, 0x1fffff}}},
       {"nested other resources are ignored",
        "00100000-bfffffff : System RAM\n  01000000-0225b13f : Kernel code\n",
        {{0x100000, 0xbfffffff}}},
@@ -60,7 +60,8 @@ TEST(RamRanges, LineRules) {
       {"no dash", "00001000 : System RAM\n", {}},
       {"System RAM only before the colon", "00001000-00001fff System RAM : Reserved\n", {}},
       {"different case", "00001000-00001fff : System Ram\n", {}},
-      {"name containing System RAM counts", "00001000-00001fff : System RAM (hotplug)\n",
+      {"name containing System RAM counts",
+       "00001000-00001fff : System RAM (hotplug)\n",
        {{0x1000, 0x1fff}}},
       {"not hexadecimal", "zz001000-00001fff : System RAM\n", {}},
       {"second number missing", "00001000- : System RAM\n", {}},
@@ -73,8 +74,7 @@ TEST(RamRanges, LineRules) {
       {"line longer than the buffer does not derail the next",
        "00001000-00001fff : " + long_name + " System RAM\n00003000-00003fff : System RAM\n",
        {{0x3000, 0x3fff}}},
-      {"full 64-bit range", "0000000000000000-ffffffffffffffff : System RAM\n",
-       {{0, UINT64_MAX}}},
+      {"full 64-bit range", "0000000000000000-ffffffffffffffff : System RAM\n", {{0, UINT64_MAX}}},
   };
   TempDir dir;
   for (const IomemCase& c : cases) {
@@ -133,10 +133,10 @@ TEST(RamRanges, IndexOfFirstRangeHoldingTheAddress) {
   const struct {
     uint64_t paddr;
     int32_t index;
-  } cases[] = {{0x0, -1},    {0xfff, -1},   {0x1000, 0},  {0x1fff, 0}, {0x2000, -1},
-               {0x3fff, -1}, {0x4000, 1},   {0x5800, 1},  {0x7fff, 1}, {0x8000, -1},
-               {UINT64_MAX, -1}};
-  for (const auto& c : cases) EXPECT_EQ(ram_range_index(r, c.paddr), c.index) << std::hex << c.paddr;
+  } cases[] = {{0x0, -1},   {0xfff, -1}, {0x1000, 0}, {0x1fff, 0},  {0x2000, -1},    {0x3fff, -1},
+               {0x4000, 1}, {0x5800, 1}, {0x7fff, 1}, {0x8000, -1}, {UINT64_MAX, -1}};
+  for (const auto& c : cases)
+    EXPECT_EQ(ram_range_index(r, c.paddr), c.index) << std::hex << c.paddr;
   EXPECT_EQ(ram_range_index(RamRanges{}, 0x1000), -1);
 }
 
@@ -147,10 +147,10 @@ TEST(PageMap, EntryDecoding) {
   const uint64_t present = 1ull << 63;
   const uint64_t flags = (1ull << 62) | (1ull << 61) | (1ull << 55);  // swapped, file, soft-dirty
   const std::vector<uint64_t> entries{
-      present | 0x1234,            // page 0
-      0x1234,                      // page 1: not present
-      present,                     // page 2: frame hidden (0)
-      present | flags | 0xabcde,   // page 3: flag bits are not part of the frame
+      present | 0x1234,              // page 0
+      0x1234,                        // page 1: not present
+      present,                       // page 2: frame hidden (0)
+      present | flags | 0xabcde,     // page 3: flag bits are not part of the frame
       present | ((1ull << 40) - 1),  // page 4: a wide frame
       present | ((1ull << 55) - 1),  // page 5: beyond any 64-bit address
   };

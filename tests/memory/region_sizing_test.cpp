@@ -114,10 +114,10 @@ TEST(RuleA, SingleRegionSizes) {
       {"headroom below 8 MiB", kReserve + 6 * MiB, kReserve, kChunk, GiB, false, 6 * MiB},
       {"seven bytes left stop the pass", 20 * GiB, kReserve, kChunk, 7, false, 0},
       {"eight bytes left are one word", 20 * GiB, kReserve, kChunk, 8, false, 8},
-      {"headroom of exactly four chunks is not near", kReserve + 4 * kChunk, kReserve, kChunk,
-       GiB, false, kChunk},
-      {"near-reserve step raised to 16 MiB", kReserve + 100 * MiB, kReserve, 32 * MiB, GiB,
-       false, 16 * MiB},
+      {"headroom of exactly four chunks is not near", kReserve + 4 * kChunk, kReserve, kChunk, GiB,
+       false, kChunk},
+      {"near-reserve step raised to 16 MiB", kReserve + 100 * MiB, kReserve, 32 * MiB, GiB, false,
+       16 * MiB},
       {"extended step raised to 16 MiB", kReserve + 100 * MiB, kReserve, 64 * MiB, GiB, true,
        16 * MiB},
       {"step never above the headroom", kReserve + 10 * MiB, kReserve, kChunk, GiB, false,
@@ -143,8 +143,8 @@ TEST(RuleB, WaitsOrClaims) {
   const RuleBCase cases[] = {
       {"plenty of memory", 4 * GiB, 0, kReserve, kChunk, 3 * GiB, false, false, kChunk},
       {"available not above claimed", GiB, GiB, kReserve, kChunk, GiB, false, true, 0},
-      {"available minus claimed at the reserve", GiB, GiB - kReserve, kReserve, kChunk, GiB,
-       false, true, 0},
+      {"available minus claimed at the reserve", GiB, GiB - kReserve, kReserve, kChunk, GiB, false,
+       true, 0},
       {"6 MiB of headroom waits", kReserve + 6 * MiB, 0, kReserve, kChunk, GiB, false, true, 0},
       {"exactly 8 MiB of headroom claims 8 MiB", kReserve + 8 * MiB, 0, kReserve, kChunk, GiB,
        false, false, 8 * MiB},
@@ -153,8 +153,7 @@ TEST(RuleB, WaitsOrClaims) {
       {"claims of others can force a wait", GiB, 763 * MiB, kReserve, kChunk, GiB, false, true, 0},
       {"extended step near the reserve", GiB, 600 * MiB, kReserve, kChunk, GiB, true, false,
        16 * MiB},
-      {"chunk of 1 MiB raised to 8 MiB", 4 * GiB, 0, kReserve, MiB, 3 * GiB, false, false,
-       8 * MiB},
+      {"chunk of 1 MiB raised to 8 MiB", 4 * GiB, 0, kReserve, MiB, 3 * GiB, false, false, 8 * MiB},
       {"limited to the unclaimed budget", 4 * GiB, 0, kReserve, kChunk, 10 * MiB, false, false,
        10 * MiB},
       {"unclaimed below 8 MiB finishes", 4 * GiB, 0, kReserve, kChunk, 5 * MiB, false, false, 0},
@@ -162,8 +161,8 @@ TEST(RuleB, WaitsOrClaims) {
        false, false, 0},
   };
   for (const RuleBCase& c : cases) {
-    const RuleB r = rule_b_size(c.available, c.claimed, c.reserve, c.chunk, c.unclaimed,
-                                c.extended);
+    const RuleB r =
+        rule_b_size(c.available, c.claimed, c.reserve, c.chunk, c.unclaimed, c.extended);
     EXPECT_EQ(r.wait, c.wait) << c.name;
     EXPECT_EQ(r.size, c.size) << c.name;
   }
