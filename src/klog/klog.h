@@ -1,23 +1,65 @@
-// Operations of the kernel log monitor.
+// Operations of the kernel log monitor. All of them run on the main thread.
 #pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "klog/klog_monitor.h"
 
 namespace dravik {
 
 struct Run;
 
-// Chooses the source ("kmsg", "dmesg", "logfile" or "none") when enabled.
+// The severity table (23 rows, ended by a row whose needle is nullptr) and
+// the phrases that mark known harmless lines (ended by nullptr).
+const KlogRule* klog_rules();
+const char* const* klog_ignore_list();
+
+// The dmesg programs looked for, in order, when /dev/kmsg cannot be opened.
+const std::vector<std::string>& klog_default_dmesg_programs();
+// The command run for the "dmesg" source.
+inline constexpr const char* kDmesgCommand = "dmesg 2>/dev/null";
+
+// Chooses the source when enabled (run.cfg.klog_enabled): run.paths.kmsg
+// opened read-only and non-blocking gives "kmsg"; else an executable dmesg
+// program gives "dmesg"; else a readable run.paths.dmesg_log gives "logfile";
+// else "none". The overload takes the dmesg program candidates.
 void klog_setup(Run& run);
-// Reads what the log already holds, then records the baseline.
+void klog_setup(Run& run, const std::vector<std::string>& dmesg_programs);
+
+// Reads what the log already holds from the chosen source, then records the
+// baseline. Does nothing without a source. The overload takes the command
+// run for the "dmesg" source.
 void klog_initial_read(Run& run);
-// Reads up to 256 pending /dev/kmsg records.
+void klog_initial_read(Run& run, const char* dmesg_command);
+
+// The two one-shot readers: lines of dmesg's output ("[ts] text"), and the
+// lines of a log file (time stamp -1). A command that cannot start or a
+// missing file reads nothing.
+void klog_read_dmesg(Run& run, const char* command);
+void klog_read_logfile(Run& run, const std::string& path);
+
+// Records the current crit and warn counters as the baseline, once.
+void klog_take_baseline(Run& run);
+
+// Reads up to 256 pending records from the /dev/kmsg descriptor (run.klog.fd;
+// any descriptor delivering one record per read works).
 void klog_drain(Run& run);
-// Classifies one line; ts is the kernel time stamp or -1.
+
+// Classifies one line; ts is the kernel time stamp or -1. The overload takes
+// its own severity table (ended by a nullptr needle).
 void klog_classify(Run& run, const char* line, double ts);
+void klog_classify(Run& run, const char* line, double ts, const KlogRule* rules);
+
 // Closes the /dev/kmsg descriptor.
 void klog_close(Run& run);
-// crit and warn minus the baseline when it was taken.
+
+// crit and warn minus the baseline when it was taken, else the totals.
 int64_t klog_crit_during(const KlogMonitor& m);
 int64_t klog_warn_during(const KlogMonitor& m);
+
+// The most recent entry, or nullptr when the ring is empty; age 0 is the
+// newest, up to entries - 1.
+const KlogEntry* klog_recent(const KlogMonitor& m, int32_t age = 0);
 
 }  // namespace dravik

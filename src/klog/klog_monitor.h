@@ -1,7 +1,8 @@
 // Kernel log monitor: reads the kernel log, drops known noise, classifies each
 // line into crit, warn or info, folds immediate repetitions, keeps the last
 // 64 events and counts them against a baseline taken before the test.
-// Only the main thread touches the monitor.
+// Only the main thread touches the monitor; other threads may read the
+// counters and accept a value one event old.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -9,6 +10,15 @@
 namespace dravik {
 
 struct Run;
+
+// One row of the severity table: the first row whose needle occurs in the
+// lower-cased line decides its level and tag.
+struct KlogRule {
+  const char* needle = nullptr;  // lower-case text; nullptr ends a table
+  int32_t level = 0;             // 2 crit, 1 warn, 0 info, below 0 ignore
+  const char* tag = "";          // at most 15 characters
+  int32_t whole_word = 0;        // match only between non-alphanumerics
+};
 
 struct KlogEntry {
   int32_t level = 0;      // 2 crit, 1 warn, other info

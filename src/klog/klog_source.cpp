@@ -1,0 +1,168 @@
+// Where the kernel log comes from: the /dev/kmsg record stream (followed for
+// the whole run), or, without access to it, one read of dmesg's output or of
+// a saved log file before the test.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/run.h"
+#include "klog/klog.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr int32_t kDrainRecords = 256;
+// The initial read empties the kernel's buffer so that old records are not
+// counted as events of the test; the cap bounds it against a flooding log.
+constexpr int32_t kInitialRecordsMax = 65536;
+// Line length of the one-shot sources (511 bytes plus terminator).
+constexpr int kLineBuffer = 512;
+// A record's text is at most 2047 bytes; the kernel hands out records of up
+// to 8 KiB (non-printable bytes expand to \xNN) and consumes a record whose
+// read buffer is too small, so the read buffer is the kernel's maximum and
+// the text is cut afterwards.
+constexpr size_t kRecordMax = 2047;
+constexpr size_t kReadBuffer = 8192;
+
+void set_source(KlogMonitor& m, const char* name) {
+  snprintf(m.source, sizeof m.source, "%s", name);
+  m.available = strcmp(name, "none") != 0;
+}
+
+bool executable_file(const std::string& path) {
+  struct stat sb {};
+  return stat(path.c_str(), &sb) == 0 && S_ISREG(sb.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+bool readable_file(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "re");
+  if (f == nullptr) return false;
+  fclose(f);
+  return true;
+}
+
+// Calls fn for every line of f without its newline. A line longer than the
+// buffer is cut; its tail is skipped rather than read as a line of its own.
+template <typename Fn>
+void for_each_line(FILE* f, Fn fn) {
+  char line[kLineBuffer];
+  while (fgets(line, sizeof line, f)) {
+    const size_t len = strlen(line);
+    if (len > 0 && line[len - 1] == '\n') {
+      line[len - 1] = '\0';
+    } else {
+      int c = 0;
+      while ((c = getc(f)) != EOF && c != '\n') {
+      }
+    }
+    fn(line);
+  }
+}
+
+// One read of the record stream; returns the records read (skipped ones
+// included), stopping early when nothing is pending or the read fails.
+int32_t drain_records(Run& run, int32_t max_records) {
+  KlogMonitor& m = run.klog;
+  if (m.fd < 0) return 0;
+  char buf[kReadBuffer];
+  int32_t records = 0;
+  while (records < max_records) {
+    const ssize_t n = read(m.fd, buf, sizeof buf - 1);
+    if (n <= 0) break;
+    ++records;
+    buf[static_cast<size_t>(n) < kRecordMax ? n : kRecordMax] = '\0';
+    char* semi = strchr(buf, ';');
+    if (semi == nullptr) continue;
+    *semi = '\0';
+    unsigned long priority = 0;
+    unsigned long long sequence = 0, usec = 0;
+    const int fields = sscanf(buf, "%lu,%llu,%llu", &priority, &sequence, &usec);
+    const double ts = (fields >= 3 && usec != 0) ? static_cast<double>(usec) / 1e6 : -1.0;
+    klog_classify(run, semi + 1, ts);
+  }
+  return records;
+}
+
+}  // namespace
+
+void klog_setup(Run& run) { klog_setup(run, klog_default_dmesg_programs()); }
+
+void klog_setup(Run& run, const std::vector<std::string>& dmesg_programs) {
+  klog_close(run);
+  KlogMonitor& m = run.klog;
+  m = KlogMonitor{};
+  m.enabled = run.cfg.klog_enabled ? 1 : 0;
+  if (!m.enabled) return;
+
+  m.fd = open(run.paths.kmsg.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (m.fd >= 0) {
+    set_source(m, "kmsg");
+    return;
+  }
+  for (const std::string& program : dmesg_programs) {
+    if (executable_file(program)) {
+      set_source(m, "dmesg");
+      return;
+    }
+  }
+  if (readable_file(run.paths.dmesg_log)) set_source(m, "logfile");
+}
+
+void klog_initial_read(Run& run) { klog_initial_read(run, kDmesgCommand); }
+
+void klog_initial_read(Run& run, const char* dmesg_command) {
+  KlogMonitor& m = run.klog;
+  if (!m.enabled || !m.available) return;
+  if (strcmp(m.source, "kmsg") == 0) {
+    int32_t total = 0;
+    while (total < kInitialRecordsMax) {
+      const int32_t got = drain_records(run, kDrainRecords);
+      total += got;
+      if (got < kDrainRecords) break;
+    }
+  } else if (strcmp(m.source, "dmesg") == 0) {
+    klog_read_dmesg(run, dmesg_command);
+  } else if (strcmp(m.source, "logfile") == 0) {
+    klog_read_logfile(run, run.paths.dmesg_log);
+  }
+  klog_take_baseline(run);
+}
+
+void klog_read_dmesg(Run& run, const char* command) {
+  FILE* pipe = popen(command, "re");
+  if (pipe == nullptr) return;
+  for_each_line(pipe, [&run](char* line) {
+    const char* close = line[0] == '[' ? strchr(line, ']') : nullptr;
+    if (close == nullptr) {
+      klog_classify(run, line, -1.0);
+      return;
+    }
+    char* end = nullptr;
+    double ts = strtod(line + 1, &end);
+    if (end == line + 1 || end > close || !std::isfinite(ts)) ts = -1.0;
+    klog_classify(run, close + 1, ts);
+  });
+  pclose(pipe);
+}
+
+void klog_read_logfile(Run& run, const std::string& path) {
+  FILE* f = fopen(path.c_str(), "re");
+  if (f == nullptr) return;
+  for_each_line(f, [&run](char* line) { klog_classify(run, line, -1.0); });
+  fclose(f);
+}
+
+void klog_drain(Run& run) { drain_records(run, kDrainRecords); }
+
+void klog_close(Run& run) {
+  if (run.klog.fd >= 0) close(run.klog.fd);
+  run.klog.fd = -1;
+}
+
+}  // namespace dravik

@@ -1,0 +1,18 @@
+// The JSON event stream: one NDJSON line per event on standard output,
+// flushed after every line. The HCL run writes its own lines to the same
+// stream.
+#pragma once
+#include <cstdio>
+
+namespace dravik {
+
+// The stream the JSON lines go to: standard output unless redirected.
+FILE* json_output();
+// Redirects the JSON lines (tests); nullptr restores standard output.
+void set_json_output(FILE* out);
+
+// Ends a JSON line: flushes so that the line reaches a pipe whole and at
+// once. A failed write (closed reader) is ignored and forgotten.
+void json_end_line(FILE* out);
+
+}  // namespace dravik

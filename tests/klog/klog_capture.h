@@ -1,0 +1,29 @@
+// A sink for the kernel-log tests that keeps a copy of every klog event.
+#pragma once
+#include <vector>
+
+#include "core/run.h"
+#include "report/event_sink.h"
+
+namespace dravik::testing {
+
+class KlogCapture {
+ public:
+  explicit KlogCapture(Run& run) {
+    events().clear();
+    run.sink = &sink_;
+  }
+  const std::vector<KlogEntry>& seen() const { return events(); }
+
+ private:
+  static std::vector<KlogEntry>& events() {
+    static std::vector<KlogEntry> list;
+    return list;
+  }
+  static void emit(Run&, const EventSink&, EventKind kind, const void* payload) {
+    if (kind == EventKind::klog && payload) events().push_back(*static_cast<const KlogEntry*>(payload));
+  }
+  EventSink sink_{&KlogCapture::emit};
+};
+
+}  // namespace dravik::testing
