@@ -41,8 +41,9 @@ class OfflineSweep : public ::testing::Test {
 };
 
 TEST_F(OfflineSweep, OneThreadTakesRegionsUpToAGibibyteWhateverTheChunk) {
-  MeminfoFixture meminfo(40);
+  MeminfoFixture meminfo(4096);
   auto run = offline_run(meminfo, 1, 1);
+  run->cfg.mem_cap = 40 * kMiB;
   run->cfg.chunk_mib = 8;
   run_offline(*run);
   EXPECT_EQ(run->st.regions_in_pass, 1) << "one region of the whole 40 MiB budget";
@@ -53,7 +54,7 @@ TEST_F(OfflineSweep, OneThreadTakesRegionsUpToAGibibyteWhateverTheChunk) {
 TEST_F(OfflineSweep, UnlimitedRunStoppedInPassFiveEndsThere) {
   MeminfoFixture meminfo(16);
   auto run = offline_run(meminfo, 1, 0);
-  Run* r = run.get();
+  dravik::Run* r = run.get();
   run->after_flush = [r](const TestBlock&) {
     if (r->st.current_pass == 5) stop_requested.store(1);
   };
@@ -91,7 +92,13 @@ TEST_F(OfflinePoolThreads, ThreadCountIsCappedAt256AndSmallChunksAreRaised) {
 TEST_F(OfflinePoolThreads, MemoryStuckAtTheReserveAbortsAfterTheWaits) {
   MeminfoFixture meminfo(64);
   auto run = offline_run(meminfo, 4, 1);
-  meminfo.set_available_mib(6);  // after the budget: 6 MiB of headroom, below a region
+  RecordingSink sink(*run);
+  // Right after the budget was taken: 6 MiB of headroom, below a region.
+  bool budget_taken = false;
+  sink.on_event = [&](EventKind kind) {
+    if (kind == EventKind::map && !budget_taken) meminfo.set_available_mib(6);
+    budget_taken = true;
+  };
   const double t0 = now_seconds();
   run_offline(*run);
   const double waited = now_seconds() - t0;
@@ -104,7 +111,12 @@ TEST_F(OfflinePoolThreads, MemoryStuckAtTheReserveAbortsAfterTheWaits) {
 TEST_F(OfflinePoolThreads, MemoryFreedWithinTheWaitsLetsThePassGoOn) {
   MeminfoFixture meminfo(32);
   auto run = offline_run(meminfo, 2, 1);
-  meminfo.set_available_mib(0);
+  RecordingSink sink(*run);
+  bool budget_taken = false;
+  sink.on_event = [&](EventKind kind) {
+    if (kind == EventKind::map && !budget_taken) meminfo.set_available_mib(0);
+    budget_taken = true;
+  };
   std::thread release([&meminfo] {
     usleep(3000000);
     meminfo.set_available_mib(32);

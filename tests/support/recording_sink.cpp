@@ -50,6 +50,7 @@ void RecordingSink::emit(Run& run, const EventSink& sink, EventKind kind, const 
   }
   if (kind == EventKind::phase) e.algo = run.st.algo_name.load();
   self->events_.push_back(e);
+  if (self->on_event) self->on_event(kind);
 }
 
 }  // namespace dravik::testing

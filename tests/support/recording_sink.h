@@ -1,5 +1,6 @@
 // An event sink that records what a run emitted, for tests.
 #pragma once
+#include <functional>
 #include <vector>
 
 #include "core/run.h"
@@ -21,6 +22,9 @@ class RecordingSink {
   ~RecordingSink();
   const std::vector<RecordedEvent>& events() const { return events_; }
   int count(EventKind kind) const;
+  // Called for every event after it was recorded (for example to change the
+  // machine's state right after the budget was taken).
+  std::function<void(EventKind)> on_event;
 
  private:
   static void emit(Run& run, const EventSink& sink, EventKind kind, const void* payload);

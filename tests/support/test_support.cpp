@@ -53,6 +53,24 @@ std::string fixture(const std::string& relative) {
 
 bool is_root() { return geteuid() == 0; }
 
+bool sanitized_build() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return true;
+#else
+  return false;
+#endif
+}
+
+long meminfo_kb_now(const char* key) {
+  std::ifstream f("/proc/meminfo");
+  std::string line;
+  const std::string prefix = std::string(key) + ":";
+  while (std::getline(f, line)) {
+    if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+  }
+  return -1;
+}
+
 namespace {
 
 // Drops to the ordinary user nobody (uid and gid 65534).
@@ -93,6 +111,11 @@ ProcResult run_process(const std::vector<std::string>& argv, const ProcOptions& 
     if (opts.memlock_limit >= 0) {
       rlimit lim{static_cast<rlim_t>(opts.memlock_limit), static_cast<rlim_t>(opts.memlock_limit)};
       setrlimit(RLIMIT_MEMLOCK, &lim);
+    }
+    if (opts.address_space_limit >= 0) {
+      rlimit lim{static_cast<rlim_t>(opts.address_space_limit),
+                 static_cast<rlim_t>(opts.address_space_limit)};
+      setrlimit(RLIMIT_AS, &lim);
     }
     if (opts.as_nobody && !drop_privileges()) _exit(126);
     std::vector<char*> args;

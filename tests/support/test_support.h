@@ -48,6 +48,7 @@ struct ProcOptions {
   double timeout_s = 120.0;
   bool as_nobody = false;       // drop to uid/gid 65534 before exec
   long memlock_limit = -1;      // RLIMIT_MEMLOCK in bytes for the child, -1 keeps it
+  long address_space_limit = -1;  // RLIMIT_AS in bytes for the child, -1 keeps it
   std::string stdin_text;       // written to the child's standard input
   // Called in the parent once the child runs (for example to send a signal
   // after a delay); receives the child's pid.
@@ -64,5 +65,12 @@ ProcResult run_dravik(const std::vector<std::string>& args, const ProcOptions& o
 int run_as_nobody(const std::function<int()>& fn);
 
 bool is_root();
+
+// True when this test binary was built with AddressSanitizer or
+// ThreadSanitizer (their shadow memory needs an unlimited address space).
+bool sanitized_build();
+
+// Reads one field of /proc/meminfo in kB (-1 when missing).
+long meminfo_kb_now(const char* key);
 
 }  // namespace dravik::testing

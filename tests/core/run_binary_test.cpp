@@ -1,0 +1,206 @@
+// Whole runs of the real binary: verdict lines, exit statuses, signals, the
+// self-test, and the aborts a user meets on a busy or restricted box.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace dravik {
+namespace {
+
+using testing::ProcOptions;
+using testing::run_dravik;
+
+bool has(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
+}
+
+// The summary event of a --json run (an empty object when there is none).
+nlohmann::json json_summary(const std::string& out) {
+  std::istringstream lines(out);
+  std::string line;
+  nlohmann::json summary = nlohmann::json::object();
+  while (std::getline(lines, line)) {
+    const auto j = nlohmann::json::parse(line, nullptr, false);
+    if (!j.is_discarded() && j.value("event", "") == "summary") summary = j;
+  }
+  return summary;
+}
+
+// Sends sig to the child after a delay (called from on_started).
+std::function<void(pid_t)> signal_after(int sig, useconds_t delay) {
+  return [sig, delay](pid_t pid) {
+    usleep(delay);
+    kill(pid, sig);
+  };
+}
+
+TEST(RunBinary, QuickProductionRunPassesWithTheSummary) {
+  const auto r = run_dravik({"--quick", "--mem", "256M"});
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "\x1b[2J\x1b[H\nDravik v0.6.0\n")) << "summary on a cleared screen";
+  EXPECT_TRUE(has(r.out, " Verdict        : PASS\n"));
+  EXPECT_TRUE(has(r.out, " Mode/Profile   : PRODUCTION / quick\n"));
+  EXPECT_TRUE(has(r.out, " Tested         : 256.00MiB (target 256.00MiB)"));
+  EXPECT_TRUE(has(r.out, " End reason     : completed\n"));
+  EXPECT_TRUE(has(r.out, "\x1b[?25h")) << "the cursor is shown again";
+}
+
+TEST(RunBinary, BudgetBelowEightMebibytesAbortsWithStatusThree) {
+  const auto r = run_dravik({"--quick", "--mem", "4M", "--no-klog"});
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_TRUE(has(r.out, " End reason     : aborted: could not allocate test memory\n"));
+  EXPECT_TRUE(has(r.out, " Tested         : 0B (target 4.00MiB)"));
+}
+
+TEST(RunBinary, InterruptAndTerminateStopThePassAndKeepTheSummary) {
+  for (int sig : {SIGINT, SIGTERM}) {
+    ProcOptions opts;
+    opts.on_started = signal_after(sig, 1500000);
+    const auto r = run_dravik({"--passes", "0", "--mem", "512M", "--no-klog"}, opts);
+    ASSERT_FALSE(r.timed_out) << sig;
+    EXPECT_EQ(r.term_signal, 0) << "no forced exit";
+    EXPECT_EQ(r.exit_code, 0) << sig;
+    EXPECT_TRUE(has(r.out, " Verdict        : SO FAR ... TEST CANCELED\n")) << sig;
+    EXPECT_TRUE(has(r.out, " End reason     : stopped by user\n")) << sig;
+  }
+}
+
+TEST(RunBinary, StrictAbortsWhenTheLockIsRefused) {
+  ProcOptions opts;
+  opts.as_nobody = true;
+  opts.memlock_limit = 1 << 20;
+  const auto r = run_dravik({"--strict", "--quick", "--mem", "64M", "--no-klog"}, opts);
+  EXPECT_EQ(r.exit_code, 3) << r.err;
+  EXPECT_TRUE(has(r.out, " End reason     : aborted: mlock failed in --strict mode\n"));
+  EXPECT_TRUE(has(r.out, " Phys mapping   : no   mlock: no"));
+}
+
+TEST(RunBinary, UnprivilegedRunWorksWithoutPhysicalAddresses) {
+  ProcOptions opts;
+  opts.as_nobody = true;
+  const auto r = run_dravik({"--quick", "--mem", "32M"}, opts);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(has(r.out, " Phys mapping   : no   mlock: no")) << "8 MiB lock limit: unlocked";
+  EXPECT_TRUE(has(r.out, " End reason     : completed\n"));
+}
+
+TEST(RunBinary, SelfTestPassesAsRootAndAsAnOrdinaryUser) {
+  const auto root = run_dravik({"--selftest", "--hard-threshold", "5", "--no-phys"});
+  EXPECT_EQ(root.exit_code, 0) << root.out;
+  EXPECT_EQ(root.out.rfind("dravik --selftest: fault-injection validation\n"
+                           "  injected 1-bit flip at word 1048576\n"
+                           "  detected: vaddr=0x",
+                           0),
+            0u)
+      << root.out;
+  EXPECT_TRUE(has(root.out, " xor=0x0000000000000008 bits=1 class=HARD count=2\n  result: PASS\n"));
+  if (testing::is_root()) {
+    EXPECT_FALSE(has(root.out, " paddr=0x0 ")) << "root sees the physical address";
+  }
+  ProcOptions nobody;
+  nobody.as_nobody = true;
+  const auto user = run_dravik({"--selftest"}, nobody);
+  EXPECT_EQ(user.exit_code, 0) << user.out;
+  EXPECT_TRUE(has(user.out, " paddr=0x0 xor=0x0000000000000008 bits=1 class=HARD count=2\n"));
+  EXPECT_TRUE(has(user.out, "  result: PASS\n"));
+}
+
+TEST(RunBinary, SelfTestWithoutItsBufferFails) {
+  if (testing::sanitized_build()) GTEST_SKIP() << "sanitizers need an unlimited address space";
+  ProcOptions opts;
+  opts.address_space_limit = 12l << 20;
+  const auto r = run_dravik({"--selftest"}, opts);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out,
+            "dravik --selftest: fault-injection validation\n"
+            "  FAIL: could not allocate test buffer\n");
+}
+
+TEST(OfflineBinaryThreads, TwoWorkersCompleteTwoPasses) {
+  const auto r = run_dravik({"--full", "--threads", "2", "--quick", "--mem", "512M", "--passes", "2"});
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(has(r.out, " Mode/Profile   : OFFLINE / quick\n"));
+  EXPECT_TRUE(has(r.out, " Tested         : 1.00GiB (target 512.00MiB)"));
+  EXPECT_TRUE(has(r.out, " End reason     : completed\n"));
+}
+
+// A process on the box that takes memory the way a service would: it maps
+// and locks `mib` and holds it until it is killed or `hold_s` passes.
+pid_t start_memory_hog(size_t mib, int hold_s) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const size_t bytes = mib << 20;
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED || mlock(p, bytes) != 0) _exit(1);
+    sleep(static_cast<unsigned>(hold_s));
+    _exit(0);
+  }
+  return pid;
+}
+
+class OfflinePressureThreads : public ::testing::Test {
+ protected:
+  // A reserve that leaves 512 MiB of headroom on this box right now.
+  std::string reserve_leaving_512m() {
+    const long available_mib = testing::meminfo_kb_now("MemAvailable") / 1024;
+    return std::to_string(available_mib - 512);
+  }
+};
+
+TEST_F(OfflinePressureThreads, MemoryTakenByAnotherProcessAbortsAfterTheWaits) {
+  if (!testing::is_root()) GTEST_SKIP() << "the hog locks memory";
+  pid_t hog = -1;
+  ProcOptions opts;
+  opts.on_started = [&hog](pid_t) {
+    usleep(1500000);
+    hog = start_memory_hog(900, 60);
+  };
+  const auto r = run_dravik({"--json", "--full", "--threads", "2", "--quick", "--passes", "0",
+                             "--chunk", "64", "--mem", "256M", "--no-klog", "--reserve",
+                             reserve_leaving_512m()},
+                            opts);
+  if (hog > 0) {
+    kill(hog, SIGKILL);
+    waitpid(hog, nullptr, 0);
+  }
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 3);
+  const auto summary = json_summary(r.out);
+  EXPECT_EQ(summary.value("end_reason", ""), "aborted: system memory pressure limits exceeded");
+  EXPECT_GT(summary.value("duration", 0.0), 10.0) << "the workers waited their ten seconds";
+}
+
+TEST_F(OfflinePressureThreads, MemoryGivenBackWithinTheWaitsLetsTheRunGoOn) {
+  if (!testing::is_root()) GTEST_SKIP() << "the hog locks memory";
+  pid_t hog = -1;
+  ProcOptions opts;
+  opts.on_started = [&hog](pid_t pid) {
+    usleep(1500000);
+    hog = start_memory_hog(900, 4);
+    waitpid(hog, nullptr, 0);  // lets go after four seconds
+    usleep(3000000);
+    kill(pid, SIGINT);
+  };
+  const auto r = run_dravik({"--json", "--full", "--threads", "2", "--quick", "--passes", "0",
+                             "--chunk", "64", "--mem", "256M", "--no-klog", "--reserve",
+                             reserve_leaving_512m()},
+                            opts);
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 0);
+  const auto summary = json_summary(r.out);
+  EXPECT_EQ(summary.value("end_reason", ""), "stopped by user");
+  EXPECT_GT(summary.value("duration", 0.0), 8.0);
+}
+
+}  // namespace
+}  // namespace dravik
