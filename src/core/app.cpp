@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "bench/bench.h"
 #include "core/cmdline.h"
 #include "core/flags.h"
 #include "core/run.h"
@@ -70,10 +71,7 @@ int run_main(int argc, char** argv) {
     fprintf(stderr, "dravik: --hcl (hardware qualification) is not built yet\n");
     return 3;
   }
-  if (run->cfg.mode == RunMode::BENCH) {
-    fprintf(stderr, "dravik: --bench (bandwidth and latency benchmark) is not built yet\n");
-    return 3;
-  }
+
 
   probe_machine(*run);
   run->klog.enabled = run->cfg.klog_enabled;
@@ -87,6 +85,7 @@ int run_main(int argc, char** argv) {
   if (run->cfg.klog_enabled && run->klog.available) klog_initial_read(*run);
 
   switch (run->cfg.mode) {
+    case RunMode::BENCH: run_bench(*run); break;
     case RunMode::OFFLINE: run_offline(*run); break;
     default: run_production(*run); break;
   }
