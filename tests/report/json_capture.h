@@ -121,4 +121,81 @@ inline std::string check_numbers(const std::string& line,
   return problem;
 }
 
+// The documented shape of each event line: its keys in order, the keys of
+// its nested objects, and its numbers with fixed decimals.
+struct JsonFormat {
+  std::string event;
+  std::vector<std::string> keys;
+  std::vector<std::pair<std::string, std::vector<std::string>>> nested;
+  std::vector<std::pair<std::string, int>> floats;
+};
+
+inline const std::vector<JsonFormat>& json_formats() {
+  static const std::vector<JsonFormat> formats = {
+      {"start",
+       {"event", "ts", "version", "name", "contact", "forum", "mode", "profile", "mem_total",
+        "reserved", "phys", "root", "seed", "flush", "cache", "klog", "cell_legend", "edac_before"},
+       {{"cache", {"l1", "l2", "l3"}},
+        {"klog", {"available", "source"}},
+        {"edac_before", {"ce", "ue"}}},
+       {{"ts", 3}}},
+      {"map",
+       {"event", "cols", "rows", "cells", "bytes_per_cell", "logical", "base", "span",
+        "cell_states"},
+       {},
+       {}},
+      {"phase", {"event", "test", "pass", "total_passes", "pct"}, {}, {}},
+      {"progress",
+       {"event", "covered", "total", "win", "hard", "trans", "elapsed", "pct", "algo", "algo_pct",
+        "pass", "total_passes", "paused", "mlock", "sched_nice", "spin", "klog"},
+       {{"klog", {"crit", "warn", "info"}}},
+       {{"elapsed", 1}, {"pct", 1}}},
+      {"cell", {"event", "active_lo", "active_hi", "win"}, {}, {}},
+      {"fault",
+       {"event", "vaddr", "paddr", "region", "cell", "dimm", "expected", "actual", "xor", "bits",
+        "test", "pass", "class", "count", "ts"},
+       {},
+       {{"ts", 1}}},
+      {"pressure",
+       {"event", "action", "mem_available", "threshold", "pause_no", "max_pauses", "wait_s"},
+       {},
+       {{"wait_s", 1}}},
+      {"bench_point", {"event", "size", "op", "value"}, {}, {{"value", 3}}},
+      {"bench_summary", {"event", "note"}, {}, {}},
+      {"summary",
+       {"event", "verdict", "hard", "transient", "covered_total", "duration", "end_reason",
+        "addressing_suspect", "edac_after", "edac_delta", "klog", "caveat"},
+       {{"edac_after", {"ce", "ue"}},
+        {"edac_delta", {"ce", "ue"}},
+        {"klog", {"source", "crit", "warn", "info", "crit_during", "warn_during"}}},
+       {{"duration", 1}}},
+      {"log", {"event", "msg", "ts"}, {}, {{"ts", 1}}},
+      {"klog", {"event", "level", "tag", "text", "count", "kts"}, {}, {{"kts", 3}}},
+  };
+  return formats;
+}
+
+// Checks one line against its event's format: valid JSON (UTF-8 included),
+// compact, keys in order, numbers as documented. Returns "" when it conforms.
+inline std::string check_line_format(const std::string& line) {
+  ojson j;
+  try {
+    j = ojson::parse(line);
+  } catch (const std::exception& e) {
+    return std::string("does not parse: ") + e.what();
+  }
+  if (!compact_outside_strings(line)) return "blank outside a string";
+  if (!j.is_object() || !j.contains("event") || !j["event"].is_string()) return "no event name";
+  const std::string event = j["event"];
+  for (const JsonFormat& f : json_formats()) {
+    if (f.event != event) continue;
+    if (keys_of(j) != f.keys) return event + ": keys differ";
+    for (const auto& [key, inner] : f.nested) {
+      if (!j[key].is_object() || keys_of(j[key]) != inner) return event + ": keys of " + key + " differ";
+    }
+    return check_numbers(line, f.floats);
+  }
+  return "unknown event " + event;
+}
+
 }  // namespace dravik::testing
