@@ -1,10 +1,22 @@
 #include "memory/arena.h"
 
 #include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "memory/phys_map.h"
 
 namespace dravik {
+
+namespace {
+
+// Straight to the kernel: the sanitizer runtimes replace mlock and munlock
+// with calls that do nothing and report success, which would leave a region
+// marked locked but never backed in exactly the builds that check this code.
+bool lock_range(void* base, size_t len) { return syscall(SYS_mlock, base, len) == 0; }
+void unlock_range(void* base, size_t len) { syscall(SYS_munlock, base, len); }
+
+}  // namespace
 
 ArenaRegion arena_alloc(uint64_t size) {
   ArenaRegion region;
@@ -12,12 +24,13 @@ ArenaRegion arena_alloc(uint64_t size) {
   const size_t len = static_cast<size_t>(size);
   void* base = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (base == MAP_FAILED) return region;
-  // Huge pages would let one bad 4 KiB frame hide inside a 2 MiB page that the
-  // kernel can move or split behind our back; the advice is best effort.
+  // Plain pages: the kernel may collapse or split transparent huge pages while
+  // a test runs, moving the data to other frames after its addresses were
+  // translated. The advice is best effort.
   (void)madvise(base, len, MADV_NOHUGEPAGE);
   region.base = base;
   region.size = size;
-  region.locked = mlock(base, len) == 0 ? 1 : 0;
+  region.locked = lock_range(base, len) ? 1 : 0;
   if (!region.locked) {
     // Locking backs every page; without it the first test pass would take
     // the page faults and the kernel could still hand out pages lazily.
@@ -31,7 +44,7 @@ ArenaRegion arena_alloc(uint64_t size) {
 void arena_free(ArenaRegion& region) {
   if (region.base == nullptr) return;
   const size_t len = static_cast<size_t>(region.size);
-  if (region.locked) munlock(region.base, len);
+  if (region.locked) unlock_range(region.base, len);
   munmap(region.base, len);
   region = ArenaRegion{};
 }
