@@ -92,16 +92,6 @@ void fill_new_record(Run& run, FaultRecord& r, uint64_t addr, uint64_t paddr,
   r.ts = now_seconds() - run.st.run_start_time;
 }
 
-// The map cell of a fault: by physical address when the map is laid out by
-// physical address and the fault has one; otherwise by how far the pass has
-// come. A physical address never indexes a logical map: the two scales have
-// nothing in common.
-int32_t fault_cell(const Run& run, uint64_t paddr) {
-  if (paddr != 0 && !run.map.logical) return cell_of_phys(run.map, paddr);
-  return cell_of_progress(run.map, run.st.pass_bytes.load(std::memory_order_relaxed),
-                          run.st.budget);
-}
-
 }  // namespace
 
 void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t expected,
@@ -160,11 +150,17 @@ void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t exp
     }
     log.shown_hard.store(log.hard, std::memory_order_relaxed);
     log.shown_transient.store(log.transient, std::memory_order_relaxed);
-    set_cell_state(run.map, fault_cell(run, paddr), mark);
+    set_cell_state(run.map, cell_of_fault(run, paddr), mark);
   }
   // A worker never reaches the sink; its faults show through the counters,
   // the map and the fault list.
   if (notify && !in_worker) emit_event(run, EventKind::fault, &event);
+}
+
+int32_t cell_of_fault(const Run& run, uint64_t paddr) {
+  if (paddr != 0 && !run.map.logical) return cell_of_phys(run.map, paddr);
+  return cell_of_progress(run.map, run.st.pass_bytes.load(std::memory_order_relaxed),
+                          run.st.budget);
 }
 
 int32_t snapshot_faults(const FaultLog& log, FaultRecord* out, int32_t max) {

@@ -52,6 +52,11 @@ struct FaultLog {
 void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t expected,
                   uint64_t actual, const char* test_name);
 
+// Map cell of a fault at paddr: by physical address when the map is laid out
+// by physical address and paddr is known, otherwise by how far the pass has
+// come. A physical address never indexes a logical map. -1 when there is none.
+int32_t cell_of_fault(const Run& run, uint64_t paddr);
+
 // Copy of up to max records from the first, taken under the lock (for live
 // displays on the main thread while workers may be recording).
 int32_t snapshot_faults(const FaultLog& log, FaultRecord* out, int32_t max);
