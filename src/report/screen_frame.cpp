@@ -102,6 +102,10 @@ bool frame_row(ScreenFrame& f, int32_t row, const char* text) {
   const int32_t cols = frame_put_clipped(f, text, f.width);
   frame_repeat(f, " ", f.width - cols);
   frame_puts(f, kReset);
+  // The right border is placed by column, not by the count of what came
+  // before: a terminal may draw a glyph wider or narrower than one column
+  // (an emoji-width pause sign, a code point its font lacks).
+  frame_printf(f, "\033[%dG", f.width + 2);
   frame_puts(f, t.frame_colour);
   frame_puts(f, t.vertical);
   frame_puts(f, kReset);

@@ -104,8 +104,9 @@ int32_t frame_put_clipped(ScreenFrame& f, const char* text, int32_t max_cols);
 bool frame_section(ScreenFrame& f, int32_t row, const char* colour, const char* title);
 
 // A content row, W + 2 columns wide:  │text         │
-// The text is padded (or cut) to W visible columns. Returns false when the
-// row is off screen.
+// The text is padded (or cut) to W visible columns, and the right border is
+// placed at column W + 2 by address. Returns false when the row is off
+// screen.
 bool frame_row(ScreenFrame& f, int32_t row, const char* text);
 
 }  // namespace dravik

@@ -504,6 +504,19 @@ TEST(ScreenFrameTest, RowIsPaddedOrCutToTheInnerWidth) {
   }
 }
 
+TEST(ScreenFrameTest, RightBorderStaysPutWhenTheTerminalDrawsAGlyphWiderOrNarrower) {
+  for (int width : {0, 2}) {
+    ScreenFrame f;
+    frame_reset(f, 20, 10, kGlyphTheme);
+    frame_row(f, 3, " PAUSED ⏸ x");
+    VtScreen vt(22, 10);
+    vt.set_width("⏸", width);
+    vt.apply(f.text());
+    EXPECT_EQ(vt.cell(3, 22).ch, "│") << width;
+    EXPECT_EQ(vt.overflow(), 0);
+  }
+}
+
 TEST(ScreenFrameTest, RowsBelowTheScreenAreNotDrawn) {
   ScreenFrame f;
   frame_reset(f, 20, 10, kAsciiTheme);

@@ -5,6 +5,7 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -54,6 +55,9 @@ class VtScreen {
   // Columns actually written on a row since it was last cleared.
   int written(int r) const { return written_[r - 1]; }
   int overflow() const { return overflow_; }
+  // Draws ch as width columns (0 or 2), as some terminals do with glyphs
+  // their font lacks or shows emoji-wide.
+  void set_width(const std::string& ch, int width) { widths_[ch] = width; }
   // First row whose text contains needle, 0 when none does.
   int find(std::string_view needle) const {
     for (int r = 1; r <= rows_; ++r) {
@@ -72,6 +76,8 @@ class VtScreen {
       if (semi != std::string_view::npos) c = std::stoi(std::string(params.substr(semi + 1)));
       row_ = std::min(std::max(r, 1), rows_);
       col_ = std::min(std::max(c, 1), cols_ + 1);
+    } else if (final == 'G') {
+      col_ = std::min(std::max(params.empty() ? 1 : std::stoi(std::string(params)), 1), cols_ + 1);
     } else if (final == 'K') {
       for (int c = col_; c <= cols_; ++c) grid_[row_ - 1][c - 1] = Cell{};
       written_[row_ - 1] = col_ - 1;
@@ -90,13 +96,17 @@ class VtScreen {
     }
   }
   void put(const std::string& ch) {
-    if (col_ > cols_) {
+    const auto w = widths_.find(ch);
+    const int width = w == widths_.end() ? 1 : w->second;
+    if (width == 0) return;
+    if (col_ + width - 1 > cols_) {
       ++overflow_;
       return;
     }
     grid_[row_ - 1][col_ - 1] = Cell{ch, sgr_};
-    written_[row_ - 1] = std::max(written_[row_ - 1], col_);
-    ++col_;
+    for (int k = 1; k < width; ++k) grid_[row_ - 1][col_ - 1 + k] = Cell{"", sgr_};
+    col_ += width;
+    written_[row_ - 1] = std::max(written_[row_ - 1], col_ - 1);
   }
 
   int cols_, rows_;
@@ -105,6 +115,7 @@ class VtScreen {
   int row_ = 1, col_ = 1;
   std::string sgr_;
   int overflow_ = 0;
+  std::map<std::string, int> widths_;
 };
 
 // Rows a frame moves the cursor to with "ESC[row;1H" (whole-row draws).
