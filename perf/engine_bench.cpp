@@ -1,0 +1,178 @@
+// Speed of the pattern tests on one locked block (1 GiB by default).
+//
+// Each test of the catalogue runs once; the table shows the bytes it moves
+// (words written plus words read, times 8), its time, its rate, and the ratio
+// of its rate to a reference measured in the same run: a non-temporal fill of
+// the block with a computed pattern, a fence, and a branch-free verifying
+// read. A ratio of 1 means the test spends as long per write-and-verify cycle
+// of the block as the bare reference does; its flushes and its generator are
+// what a test adds on top. The last line times the whole standard tier.
+//
+// Usage: perf_engine_bench [MiB] [--only NAME] [--tier-only]
+//   --tier-only  print just the standard tier's seconds (for scripts)
+#include <sched.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "core/flags.h"
+#include "core/run.h"
+#include "engine/algo.h"
+#include "engine/catalogue.h"
+#include "engine/flush.h"
+#include "engine/text.h"
+#include "memory/arena.h"
+
+using namespace dravik;
+
+namespace {
+
+constexpr uint64_t kMiB = uint64_t{1} << 20;
+
+// Bytes a test moves over a block of B bytes (n words): every word written
+// or read counts once per pass. Capped tests count only what they cover.
+double bytes_moved(const std::string& name, uint64_t n) {
+  const double B = 8.0 * static_cast<double>(n);
+  const double H = 8.0 * static_cast<double>(n / 2);
+  const double walk = std::min(B, 256.0 * kMiB);
+  const double bits = std::min(B, 128.0 * kMiB);
+  if (name == "checker") return 4 * B;
+  if (name == "movinv0" || name == "movinv1") return 5 * B;
+  if (name == "movinv8") return 40 * B;
+  if (name == "movinv-rand") return 4 * B;
+  if (name == "modulo20") return 20 * (B + B * 19 / 20 + B / 20);
+  if (name == "walk") return 128 * 2 * walk;
+  if (name == "blockseq") return 16 * 2 * B;
+  if (name == "bitflip") return 64 * 4 * bits;
+  if (name == "bitspread") return 63 * 2 * bits;
+  if (name == "movinv-rot") return 16 * 2 * B;
+  if (name == "retention") return 4 * B;
+  if (name == "rand-dual" || name == "block-move" || name.rfind("cmp-", 0) == 0 ||
+      name == "seqinc") {
+    return 4 * H;
+  }
+  return 2 * B;  // stuck-addr, solid0, solid1: one write, one read
+}
+
+// What limits a test that cannot keep up with the reference.
+const char* bound_of(const std::string& name) {
+  if (name == "movinv-rand" || name == "rand-dual") return "generator (xorshift128+ chain)";
+  if (name == "block-move") return "generator + copy";
+  if (name == "cmp-div") return "generator + 64-bit divide";
+  if (name.rfind("cmp-", 0) == 0 || name == "seqinc") return "generator";
+  if (name == "retention") return "the wait (1 s per value)";
+  return "";
+}
+
+// The reference cycle: non-temporal fill with a computed pattern, fence,
+// branch-free verifying read. Best of three.
+double reference_seconds(uint64_t* w, uint64_t n, double* fill_s, double* read_s) {
+  double best = 1e30;
+  for (int k = 0; k < 3; ++k) {
+    const double t0 = now_seconds();
+    AddressWords fill{reinterpret_cast<uintptr_t>(w)};
+    stream_fill(w, 0, n, fill);
+    full_fence();
+    const double t1 = now_seconds();
+    AddressWords expect{reinterpret_cast<uintptr_t>(w)};
+    const uint64_t diff = diff_or(w, 0, n, expect);
+    const double t2 = now_seconds();
+    if (diff != 0) fprintf(stderr, "reference read found a mismatch\n");
+    if (t2 - t0 < best) {
+      best = t2 - t0;
+      *fill_s = t1 - t0;
+      *read_s = t2 - t1;
+    }
+  }
+  return best;
+}
+
+double flush_seconds(const Run& run, const TestBlock& b) {
+  const double t0 = now_seconds();
+  flush_span(run, b);
+  return now_seconds() - t0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t mib = 1024;
+  const char* only = nullptr;
+  bool tier_only = false;
+  for (int a = 1; a < argc; ++a) {
+    if (strcmp(argv[a], "--tier-only") == 0) {
+      tier_only = true;
+    } else if (strcmp(argv[a], "--only") == 0 && a + 1 < argc) {
+      only = argv[++a];
+    } else {
+      mib = strtoull(argv[a], nullptr, 10);
+    }
+  }
+  if (mib == 0) mib = 1024;
+
+  in_worker = 1;  // no terminal, no events: the bench measures the tests alone
+  auto run = std::make_unique<Run>();
+  run->cfg.seed = 0x5EED;
+  run->cfg.retention_s = 1;
+  run->clflush_usable = probe_clflush();
+  run->clflushopt = run->clflush_usable && cpu_has_clflushopt() ? 1 : 0;
+
+  ArenaRegion region = arena_alloc(mib * kMiB);
+  if (region.base == nullptr) {
+    fprintf(stderr, "cannot map %llu MiB\n", static_cast<unsigned long long>(mib));
+    return 1;
+  }
+  const TestBlock block{static_cast<uint64_t*>(region.base), region.size / 8, 1};
+  const uint64_t n = block.words;
+
+  if (tier_only) {
+    const double t0 = now_seconds();
+    run_test_sequence(*run, block);
+    printf("%.2f\n", now_seconds() - t0);
+    arena_free(region);
+    return run->faults.total.load() == 0 ? 0 : 1;
+  }
+
+  printf("block %llu MiB (%s), flush %s\n", static_cast<unsigned long long>(mib),
+         region.locked ? "locked" : "NOT locked",
+         !run->clflush_usable ? "off" : run->clflushopt ? "clflushopt" : "clflush");
+  double fill_s = 0, read_s = 0;
+  const double ref_s = reference_seconds(block.base, n, &fill_s, &read_s);
+  const double ref_rate = 2.0 * 8 * n / ref_s / 1e9;
+  const double flush_s = flush_seconds(*run, block);
+  printf("reference: fill %.2f GB/s, verify %.2f GB/s, cycle %.3f s = %.2f GB/s; "
+         "one flush of the block %.3f s (%.2f GB/s)\n\n",
+         8.0 * n / fill_s / 1e9, 8.0 * n / read_s / 1e9, ref_s, ref_rate, flush_s,
+         8.0 * n / flush_s / 1e9);
+
+  printf("%-12s %10s %9s %8s %6s  %s\n", "test", "moved GB", "seconds", "GB/s", "ratio",
+         "bound by");
+  const uint64_t seed = block_test_seed(*run, block);
+  for (const CatalogueEntry& test : catalogue()) {
+    if (only != nullptr && strcmp(only, test.name) != 0) continue;
+    const double t0 = now_seconds();
+    run_catalogue_test(*run, block, test, seed);
+    const double secs = now_seconds() - t0;
+    const double moved = bytes_moved(test.name, n);
+    const double rate = moved / secs / 1e9;
+    printf("%-12s %10.2f %9.3f %8.2f %6.2f  %s\n", test.name, moved / 1e9, secs, rate,
+           rate / ref_rate, bound_of(test.name));
+    fflush(stdout);
+  }
+  if (run->faults.total.load() != 0) {
+    printf("\n%lld mismatches recorded: the figures above are not clean\n",
+           static_cast<long long>(run->faults.total.load()));
+  }
+  if (only == nullptr) {
+    run->cfg.retention_s = 0;
+    const double t0 = now_seconds();
+    run_test_sequence(*run, block);
+    printf("\nstandard tier over %llu MiB: %.2f s\n", static_cast<unsigned long long>(mib),
+           now_seconds() - t0);
+  }
+  arena_free(region);
+  return 0;
+}
