@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -76,7 +77,7 @@ int32_t drain_records(Run& run, int32_t max_records) {
     const ssize_t n = read(m.fd, buf, sizeof buf - 1);
     if (n <= 0) break;
     ++records;
-    buf[static_cast<size_t>(n) < kRecordMax ? n : kRecordMax] = '\0';
+    buf[std::min(static_cast<size_t>(n), kRecordMax)] = '\0';
     char* semi = strchr(buf, ';');
     if (semi == nullptr) continue;
     *semi = '\0';
