@@ -81,6 +81,9 @@ int run_main(int argc, char** argv) {
   install_signal_handlers(&run->st.end_reason);
   become_polite_neighbour(*run);
   if (tests_memory(run->cfg.mode) && run->cfg.output != OutputStyle::json) ui_start(*run);
+  // The start event reports the memory left untested, so the budget is
+  // taken before it rather than when the first pass begins.
+  if (tests_memory(run->cfg.mode)) take_budget(*run);
   emit_event(*run, EventKind::start);
   if (run->cfg.klog_enabled && run->klog.available) klog_initial_read(*run);
 

@@ -26,6 +26,7 @@ struct RunState {
   uint64_t mem_available_start = 0;
   uint64_t untested = 0;
   uint64_t budget = 0;
+  int32_t budget_taken = 0;  // budget and untested hold this run's values
   int32_t phys_ok = 0;
   uint64_t cache_sizes[3] = {0, 0, 0};
   int64_t edac_ce_start = -1, edac_ue_start = -1;

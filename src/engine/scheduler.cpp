@@ -36,12 +36,17 @@ void map_dimensions(const Run& run, int32_t* cols, int32_t* rows) {
   *rows = map_rows;
 }
 
-bool prepare_passes(Run& run) {
+void take_budget(Run& run) {
   const uint64_t available = mem_available_bytes(run.paths.meminfo);
   const Budget b =
       compute_budget(available, reserve_bytes(run.cfg), run.cfg.mem_cap, run.st.mem_total);
   run.st.budget = b.budget;
   run.st.untested = b.untested;
+  run.st.budget_taken = 1;
+}
+
+bool prepare_passes(Run& run) {
+  if (!run.st.budget_taken) take_budget(run);
   int32_t cols = 0, rows = 0;
   map_dimensions(run, &cols, &rows);
   map_setup(run, cols, rows);

@@ -21,7 +21,11 @@ namespace dravik {
 
 struct Run;
 
-// Budget and map set-up before the first pass; false when the budget is
+// The per-pass budget from available memory minus the reserve, capped by
+// --mem, and the untested rest of the memory. Taken once per run.
+void take_budget(Run& run);
+
+// Budget (when not taken yet) and map set-up before the first pass; false when the budget is
 // below 8 MiB (the run then ends with ALLOC_ABORT).
 bool prepare_passes(Run& run);
 

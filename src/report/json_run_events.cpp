@@ -35,15 +35,6 @@ int64_t edac_delta(int64_t before, int64_t after) {
   return (before < 0 || after < 0) ? -1 : after - before;
 }
 
-// Map cell of a fault: by physical address when known, else by how far the
-// pass has come.
-int32_t fault_cell(const Run& run, const FaultRecord& r) {
-  if (r.paddr != 0) return cell_of_phys(run.map, r.paddr);
-  if (run.map.cells <= 0 || !run.map.cell) return -1;
-  return cell_of_progress(run.map, run.st.pass_bytes.load(std::memory_order_relaxed),
-                          run.st.budget);
-}
-
 }  // namespace
 
 void json_start_line(FILE* out, const Run& run) {
@@ -96,7 +87,7 @@ void json_fault_line(FILE* out, const Run& run, const FaultRecord& r) {
           "{\"event\":\"fault\",\"vaddr\":\"0x%lx\",\"paddr\":\"0x%lx\",\"region\":%d,\"cell\":%d,"
           "\"dimm\":\"%s\",\"expected\":\"0x%0*lx\",\"actual\":\"0x%0*lx\",\"xor\":\"0x%0*lx\","
           "\"bits\":%d,\"test\":\"%.23s\",\"pass\":%d,\"class\":\"%s\",\"count\":%d,\"ts\":%.1f}\n",
-          ul(r.vaddr), ul(r.paddr), r.region, fault_cell(run, r), dimm, 16, ul(r.expected), 16,
+          ul(r.vaddr), ul(r.paddr), r.region, cell_of_fault(run, r.paddr), dimm, 16, ul(r.expected), 16,
           ul(r.actual), 16, ul(r.xor_value), r.bits, r.test, r.pass,
           r.cls == FaultClass::hard ? "hard" : "transient", r.count, r.ts);
 }

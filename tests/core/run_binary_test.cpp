@@ -54,6 +54,17 @@ TEST(RunBinary, QuickProductionRunPassesWithTheSummary) {
   EXPECT_TRUE(has(r.out, "\x1b[?25h")) << "the cursor is shown again";
 }
 
+TEST(RunBinary, StartEventReportsTheMemoryLeftUntested) {
+  const auto r = run_dravik({"--json", "--quick", "--mem", "64M", "--no-klog"});
+  EXPECT_EQ(r.exit_code, 0);
+  const auto start = nlohmann::json::parse(r.out.substr(0, r.out.find('\n')), nullptr, false);
+  ASSERT_FALSE(start.is_discarded());
+  ASSERT_EQ(start.value("event", ""), "start");
+  const uint64_t total = start.value("mem_total", uint64_t{0});
+  ASSERT_GT(total, 64ull << 20);
+  EXPECT_EQ(start.value("reserved", uint64_t{0}), total - (64ull << 20));
+}
+
 TEST(RunBinary, BudgetBelowEightMebibytesAbortsWithStatusThree) {
   const auto r = run_dravik({"--quick", "--mem", "4M", "--no-klog"});
   EXPECT_EQ(r.exit_code, 3);
@@ -161,6 +172,7 @@ TEST_F(OfflinePressureThreads, MemoryTakenByAnotherProcessAbortsAfterTheWaits) {
   if (!testing::is_root()) GTEST_SKIP() << "the hog locks memory";
   pid_t hog = -1;
   ProcOptions opts;
+  opts.timeout_s = 240;
   opts.on_started = [&hog](pid_t) {
     usleep(1500000);
     hog = start_memory_hog(900, 60);
