@@ -92,13 +92,25 @@ inline void for_each_chunk(uint64_t lo, uint64_t hi, Body body) {
 
 // ---- Expected-value streams ------------------------------------------------
 // A stream is positioned at a word index and yields the value of that word
-// (next1) or of that word and the next as one vector, low word first (next2).
-// Copies are independent, so a rescan replays a copy taken before the verify.
+// (next1) or of the eight words of a line as four vectors, low word first
+// (next8). Copies are independent, so a rescan replays a copy taken before
+// the verify.
+
+struct Line {
+  __m128i v0, v1, v2, v3;
+};
+
+inline __m128i pair_of(uint64_t lo, uint64_t hi) {
+  return _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
+}
 
 struct ConstWords {
   uint64_t p;
   uint64_t next1() { return p; }
-  __m128i next2() { return _mm_set1_epi64x(static_cast<long long>(p)); }
+  Line next8() {
+    const __m128i v = _mm_set1_epi64x(static_cast<long long>(p));
+    return {v, v, v, v};
+  }
 };
 
 // The word's own virtual address.
@@ -109,45 +121,47 @@ struct AddressWords {
     a += 8;
     return r;
   }
-  __m128i next2() {
-    const __m128i v = _mm_add_epi64(_mm_set1_epi64x(static_cast<long long>(a)),
-                                    _mm_set_epi64x(8, 0));
-    a += 16;
-    return v;
+  Line next8() {
+    const __m128i base = _mm_set1_epi64x(static_cast<long long>(a));
+    a += 64;
+    return {_mm_add_epi64(base, _mm_set_epi64x(8, 0)), _mm_add_epi64(base, _mm_set_epi64x(24, 16)),
+            _mm_add_epi64(base, _mm_set_epi64x(40, 32)),
+            _mm_add_epi64(base, _mm_set_epi64x(56, 48))};
   }
 };
 
-// A pattern repeating every `period` words (2 to kMax); word i of the block
-// is table.t[i mod period]. The table carries two extra entries that repeat
-// the first two, so a vector load never has to wrap.
+// A pattern repeating every `period` words (1 to 64): word i of the block
+// holds value_of(i mod period). The table is laid out over a cycle that is
+// also a whole number of lines (the least common multiple of the period and
+// 8) plus one more line, so a line is read from it without wrapping.
 struct PatternTable {
-  static constexpr uint32_t kMax = 64;
-  uint64_t t[kMax + 2] = {};
-  uint32_t period = 2;
+  static constexpr uint32_t kMaxPeriod = 64;
+  uint64_t t[8 * kMaxPeriod + 8] = {};  // the longest cycle is 8 periods
+  uint32_t cycle = 8;
   template <class F>
-  PatternTable(uint32_t p, F value_of) : period(p) {
-    for (uint32_t j = 0; j < p; ++j) t[j] = value_of(j);
-    t[p] = t[0];
-    t[p + 1] = t[1];
+  PatternTable(uint32_t period, F value_of) {
+    while (cycle % period != 0) cycle += 8;
+    for (uint32_t j = 0; j < cycle + 8; ++j) t[j] = value_of(j % period);
   }
 };
 
 struct PeriodicWords {
   const uint64_t* t;
-  uint32_t period;
+  uint32_t cycle;
   uint32_t idx;
   PeriodicWords(const PatternTable& tab, uint64_t start)
-      : t(tab.t), period(tab.period), idx(static_cast<uint32_t>(start % tab.period)) {}
+      : t(tab.t), cycle(tab.cycle), idx(static_cast<uint32_t>(start % tab.cycle)) {}
   uint64_t next1() {
     const uint64_t r = t[idx];
-    if (++idx == period) idx = 0;
+    if (++idx == cycle) idx = 0;
     return r;
   }
-  __m128i next2() {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + idx));
-    idx += 2;
-    if (idx >= period) idx -= period;
-    return v;
+  Line next8() {
+    const __m128i* p = reinterpret_cast<const __m128i*>(t + idx);
+    idx += 8;
+    if (idx >= cycle) idx -= cycle;
+    return {_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
+            _mm_loadu_si128(p + 3)};
   }
 };
 
@@ -156,10 +170,11 @@ struct RandomWords {
   RandState rs;
   explicit RandomWords(uint64_t seed) { rand_seed(&rs, seed); }
   uint64_t next1() { return rand_next(&rs); }
-  __m128i next2() {
-    const uint64_t lo = rand_next(&rs);
-    const uint64_t hi = rand_next(&rs);
-    return _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
+  Line next8() {
+    const uint64_t w0 = rand_next(&rs), w1 = rand_next(&rs), w2 = rand_next(&rs);
+    const uint64_t w3 = rand_next(&rs), w4 = rand_next(&rs), w5 = rand_next(&rs);
+    const uint64_t w6 = rand_next(&rs), w7 = rand_next(&rs);
+    return {pair_of(w0, w1), pair_of(w2, w3), pair_of(w4, w5), pair_of(w6, w7)};
   }
 };
 
@@ -168,7 +183,12 @@ template <class Cur>
 struct InvertedWords {
   Cur c;
   uint64_t next1() { return ~c.next1(); }
-  __m128i next2() { return _mm_xor_si128(c.next2(), _mm_set1_epi32(-1)); }
+  Line next8() {
+    const __m128i ones = _mm_set1_epi32(-1);
+    const Line l = c.next8();
+    return {_mm_xor_si128(l.v0, ones), _mm_xor_si128(l.v1, ones), _mm_xor_si128(l.v2, ones),
+            _mm_xor_si128(l.v3, ones)};
+  }
 };
 
 // ---- Word kernels ----------------------------------------------------------
@@ -213,14 +233,13 @@ template <class Cur>
 // Records the mismatches of the line at word i whose check failed, in the
 // order of the pass; the line has not been rewritten yet.
 [[gnu::cold, gnu::noinline]] inline void rescan_line(Run& run, const TestBlock& b, uint64_t i,
-                                                     __m128i e0, __m128i e1, __m128i e2,
-                                                     __m128i e3, bool descending,
+                                                     const Line& expected, bool descending,
                                                      const char* name) {
   alignas(16) uint64_t e[8];
-  _mm_store_si128(reinterpret_cast<__m128i*>(e), e0);
-  _mm_store_si128(reinterpret_cast<__m128i*>(e + 2), e1);
-  _mm_store_si128(reinterpret_cast<__m128i*>(e + 4), e2);
-  _mm_store_si128(reinterpret_cast<__m128i*>(e + 6), e3);
+  _mm_store_si128(reinterpret_cast<__m128i*>(e), expected.v0);
+  _mm_store_si128(reinterpret_cast<__m128i*>(e + 2), expected.v1);
+  _mm_store_si128(reinterpret_cast<__m128i*>(e + 4), expected.v2);
+  _mm_store_si128(reinterpret_cast<__m128i*>(e + 6), expected.v3);
   for (uint64_t k = 0; k < 8; ++k) {
     const uint64_t j = descending ? 7 - k : k;
     const uint64_t a = b.base[i + j];
@@ -228,54 +247,68 @@ template <class Cur>
   }
 }
 
-// OR of the differences of the line at word i from e0..e3 (low word first).
-inline __m128i line_diff(const uint64_t* w, __m128i e0, __m128i e1, __m128i e2, __m128i e3) {
-  return _mm_or_si128(_mm_or_si128(_mm_xor_si128(load2(w), e0), _mm_xor_si128(load2(w + 2), e1)),
-                      _mm_or_si128(_mm_xor_si128(load2(w + 4), e2), _mm_xor_si128(load2(w + 6), e3)));
+// The differences of the line at w from e, ORed into one vector.
+inline __m128i line_diff(const uint64_t* w, const Line& e) {
+  return _mm_or_si128(
+      _mm_or_si128(_mm_xor_si128(load2(w), e.v0), _mm_xor_si128(load2(w + 2), e.v1)),
+      _mm_or_si128(_mm_xor_si128(load2(w + 4), e.v2), _mm_xor_si128(load2(w + 6), e.v3)));
 }
 
-// Stores four vectors as one line.
-inline void store_line(uint64_t* w, __m128i v0, __m128i v1, __m128i v2, __m128i v3) {
+// Stores the complement of e as the line at w (through the cache: the line
+// was just read).
+inline void store_line_inverted(uint64_t* w, const Line& e) {
+  const __m128i ones = _mm_set1_epi32(-1);
   __m128i* p = reinterpret_cast<__m128i*>(w);
-  _mm_store_si128(p, v0);
-  _mm_store_si128(p + 1, v1);
-  _mm_store_si128(p + 2, v2);
-  _mm_store_si128(p + 3, v3);
+  _mm_store_si128(p, _mm_xor_si128(e.v0, ones));
+  _mm_store_si128(p + 1, _mm_xor_si128(e.v1, ones));
+  _mm_store_si128(p + 2, _mm_xor_si128(e.v2, ones));
+  _mm_store_si128(p + 3, _mm_xor_si128(e.v3, ones));
 }
 
 }  // namespace kernel
 
+// The kernels below work on a local copy of the stream and hand its final
+// state back at the end: a stream reached through a reference could alias
+// the block's words, and its state would then go through memory on every
+// store instead of staying in registers.
+
 // Writes word[lo, hi) from the stream with non-temporal stores.
 template <class Cur>
-inline void stream_fill(uint64_t* w, uint64_t lo, uint64_t hi, Cur& c) {
+inline void stream_fill(uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream) {
+  Cur c = stream;
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) {
     kernel::stream_word(w + i, c.next1());
   }
   for (; i + 8 <= hi; i += 8) {
+    const Line l = c.next8();
     __m128i* p = reinterpret_cast<__m128i*>(w + i);
-    _mm_stream_si128(p, c.next2());
-    _mm_stream_si128(p + 1, c.next2());
-    _mm_stream_si128(p + 2, c.next2());
-    _mm_stream_si128(p + 3, c.next2());
+    _mm_stream_si128(p, l.v0);
+    _mm_stream_si128(p + 1, l.v1);
+    _mm_stream_si128(p + 2, l.v2);
+    _mm_stream_si128(p + 3, l.v3);
   }
   for (; i < hi; ++i) kernel::stream_word(w + i, c.next1());
+  stream = c;
 }
 
 // OR over word[lo, hi) of (word XOR expected); branch-free.
 template <class Cur>
-inline uint64_t diff_or(const uint64_t* w, uint64_t lo, uint64_t hi, Cur& c) {
+inline uint64_t diff_or(const uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream) {
+  Cur c = stream;
   uint64_t acc = 0;
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) acc |= w[i] ^ c.next1();
   __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
   for (; i + 8 <= hi; i += 8) {
-    a0 = _mm_or_si128(a0, _mm_xor_si128(kernel::load2(w + i), c.next2()));
-    a1 = _mm_or_si128(a1, _mm_xor_si128(kernel::load2(w + i + 2), c.next2()));
-    a2 = _mm_or_si128(a2, _mm_xor_si128(kernel::load2(w + i + 4), c.next2()));
-    a3 = _mm_or_si128(a3, _mm_xor_si128(kernel::load2(w + i + 6), c.next2()));
+    const Line e = c.next8();
+    a0 = _mm_or_si128(a0, _mm_xor_si128(kernel::load2(w + i), e.v0));
+    a1 = _mm_or_si128(a1, _mm_xor_si128(kernel::load2(w + i + 2), e.v1));
+    a2 = _mm_or_si128(a2, _mm_xor_si128(kernel::load2(w + i + 4), e.v2));
+    a3 = _mm_or_si128(a3, _mm_xor_si128(kernel::load2(w + i + 6), e.v3));
   }
   for (; i < hi; ++i) acc |= w[i] ^ c.next1();
+  stream = c;
   return acc | kernel::fold(_mm_or_si128(_mm_or_si128(a0, a1), _mm_or_si128(a2, a3)));
 }
 
@@ -299,10 +332,10 @@ inline void check_all(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cu
 // recorded when it differs, then overwritten with the complement of the
 // expected value.
 template <class Cur>
-inline void check_invert_span(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur& c,
-                              const char* name) {
+inline void check_invert_span(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi,
+                              Cur& stream, const char* name) {
+  Cur c = stream;
   uint64_t* w = b.base;
-  const __m128i ones = _mm_set1_epi32(-1);
   auto one = [&](uint64_t i) {
     const uint64_t e = c.next1();
     const uint64_t a = w[i];
@@ -312,25 +345,27 @@ inline void check_invert_span(Run& run, const TestBlock& b, uint64_t lo, uint64_
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
   for (; i + 8 <= hi; i += 8) {
-    const __m128i e0 = c.next2(), e1 = c.next2(), e2 = c.next2(), e3 = c.next2();
-    if (kernel::any_set(kernel::line_diff(w + i, e0, e1, e2, e3))) [[unlikely]] {
-      kernel::rescan_line(run, b, i, e0, e1, e2, e3, false, name);
+    const Line e = c.next8();
+    if (kernel::any_set(kernel::line_diff(w + i, e))) [[unlikely]] {
+      kernel::rescan_line(run, b, i, e, false, name);
     }
-    kernel::store_line(w + i, _mm_xor_si128(e0, ones), _mm_xor_si128(e1, ones),
-                       _mm_xor_si128(e2, ones), _mm_xor_si128(e3, ones));
+    kernel::store_line_inverted(w + i, e);
   }
   for (; i < hi; ++i) one(i);
+  stream = c;
 }
 
 // The two-halves tests (h = n / 2): words i and h + i of [lo, hi) get the
 // same value from the stream, with non-temporal stores.
 template <class Cur>
-inline void stream_fill_halves(uint64_t* w, uint64_t h, uint64_t lo, uint64_t hi, Cur& c) {
+inline void stream_fill_halves(uint64_t* w, uint64_t h, uint64_t lo, uint64_t hi, Cur& stream) {
+  Cur c = stream;
   for (uint64_t i = lo; i < hi; ++i) {
     const uint64_t v = c.next1();
     kernel::stream_word(w + i, v);
     kernel::stream_word(w + h + i, v);
   }
+  stream = c;
 }
 
 // Compares word i with word h + i for i in [lo, hi). A differing pair is read

@@ -16,7 +16,7 @@ void algo_blockseq(Run& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   for (uint32_t j = 0; j < 16; ++j) {
     const uint64_t p = kBytes[j] * 0x0101010101010101ULL;
-    write_flush_verify(run, b, PatternTable(2, [p](uint32_t) { return p; }), ap.name);
+    write_flush_verify(run, b, PatternTable(1, [p](uint32_t) { return p; }), ap.name);
     if (stopping()) return;
     test_progress(run, j * 100.0 / 16);
   }

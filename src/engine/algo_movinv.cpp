@@ -25,14 +25,13 @@ void check_invert_down(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi, u
   const uint64_t above = (top_addr & 7) != 0 ? hi - lo : (top_addr & 63) >> 3;
   uint64_t i = hi;
   for (const uint64_t stop = hi - std::min(above, hi - lo); i > stop;) one(--i);
-  const __m128i ve = _mm_set1_epi64x(static_cast<long long>(e));
-  const __m128i vinv = _mm_set1_epi64x(static_cast<long long>(~e));
+  const Line expected = ConstWords{e}.next8();
   for (; i - lo >= 8; i -= 8) {
     uint64_t* line = w + i - 8;
-    if (kernel::any_set(kernel::line_diff(line, ve, ve, ve, ve))) [[unlikely]] {
-      kernel::rescan_line(run, b, i - 8, ve, ve, ve, ve, true, name);
+    if (kernel::any_set(kernel::line_diff(line, expected))) [[unlikely]] {
+      kernel::rescan_line(run, b, i - 8, expected, true, name);
     }
-    kernel::store_line(line, vinv, vinv, vinv, vinv);
+    kernel::store_line_inverted(line, expected);
   }
   while (i > lo) one(--i);
 }
