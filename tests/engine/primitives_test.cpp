@@ -213,9 +213,10 @@ TEST(BeginTest, ColourAdvancesOnlyWhenTheNameChanges) {
   EXPECT_STREQ(name, "solid0");
   EXPECT_EQ(phase_events, 7);  // one phase per start, repeated names included
 
-  in_worker = 1;  // a worker announces silently
-  begin_test(*run, "checker");
-  in_worker = 0;
+  {
+    testing::AsWorker worker;  // a worker announces silently
+    begin_test(*run, "checker");
+  }
   EXPECT_EQ(phase_events, 7);
   EXPECT_EQ(colour(), 2);
 }
@@ -237,12 +238,11 @@ TEST(TestProgress, StoresTheRoundedClampedPercentage) {
   } cases[] = {{-5, 0},    {0, 0},     {42.49, 42}, {42.5, 43},
                {99.5, 100}, {100.4, 100}, {1e300, 100}, {-1e300, 0},
                {std::nan(""), 0}, {std::numeric_limits<double>::infinity(), 100}};
-  in_worker = 1;  // the worker path: no UI tick, returns at once when not paused
+  testing::AsWorker worker;  // the worker path: no UI tick, returns at once when not paused
   for (const auto& c : cases) {
     test_progress(*run, c.pct);
     EXPECT_EQ(run->st.algo_pct.load(), c.stored) << c.pct;
   }
-  in_worker = 0;
 }
 
 TEST(TestProgressThreads, AWorkerWaitsOutThePauseUnlessStopping) {

@@ -184,9 +184,10 @@ TEST(KlogClassify, CountsDuringTheTestAreMeasuredFromTheBaseline) {
 TEST(KlogClassify, WorkerThreadsCountButDoNotEmit) {
   auto run = make_run();
   KlogCapture capture(*run);
-  in_worker = 1;
-  klog_classify(*run, "kernel panic on a worker", -1);
-  in_worker = 0;
+  {
+    testing::AsWorker worker;
+    klog_classify(*run, "kernel panic on a worker", -1);
+  }
   EXPECT_EQ(run->klog.crit, 1);
   EXPECT_TRUE(capture.seen().empty());
 }

@@ -147,10 +147,11 @@ TEST(JsonLines, KindsWithoutTheirPayloadWriteNothing) {
 TEST(JsonLines, WorkerThreadsEmitNothing) {
   auto run = sample_run();
   JsonCapture capture;
-  in_worker = 1;
-  emit_sample(*run, EventKind::progress);
-  post_status(*run, "from a worker");
-  in_worker = 0;
+  {
+    testing::AsWorker worker;
+    emit_sample(*run, EventKind::progress);
+    post_status(*run, "from a worker");
+  }
   EXPECT_EQ(capture.text(), "");
 }
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/flags.h"
 #include "engine/text.h"
 
 namespace dravik::testing {
@@ -52,6 +53,9 @@ std::string fixture(const std::string& relative) {
 }
 
 bool is_root() { return geteuid() == 0; }
+
+[[gnu::noinline]] AsWorker::AsWorker() { in_worker = 1; }
+[[gnu::noinline]] AsWorker::~AsWorker() { in_worker = 0; }
 
 bool sanitized_build() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -66,6 +66,17 @@ int run_as_nobody(const std::function<int()>& fn);
 
 bool is_root();
 
+// Marks the calling thread as a worker for the life of the value. The flag
+// is set from out-of-line functions: GCC 12's UBSan misreports a second store
+// to the thread-local flag within one function as a store through null.
+class AsWorker {
+ public:
+  AsWorker();
+  ~AsWorker();
+  AsWorker(const AsWorker&) = delete;
+  AsWorker& operator=(const AsWorker&) = delete;
+};
+
 // True when this test binary was built with AddressSanitizer or
 // ThreadSanitizer (their shadow memory needs an unlimited address space).
 bool sanitized_build();
