@@ -58,14 +58,13 @@ struct Defect {
   int at_flush = 1;  // flip_once: after this flush (1 = the first)
 };
 
-// Installs the defect on the run; the returned counter holds the flushes seen.
-std::shared_ptr<int> plant(dravik::Run& run, Defect d) {
-  auto flushes = std::make_shared<int>(0);
-  run.after_flush = [d, flushes](const TestBlock&) {
-    ++*flushes;
+// Installs the defect on the run's flush seam.
+void plant(dravik::Run& run, Defect d) {
+  run.after_flush = [d, flushes = 0](const TestBlock&) mutable {
+    ++flushes;
     switch (d.kind) {
       case Defect::flip_once:
-        if (*flushes == d.at_flush) *d.word ^= d.mask;
+        if (flushes == d.at_flush) *d.word ^= d.mask;
         break;
       case Defect::stuck_at_1:
         *d.word |= d.mask;
@@ -75,7 +74,6 @@ std::shared_ptr<int> plant(dravik::Run& run, Defect d) {
         break;
     }
   };
-  return flushes;
 }
 
 std::unique_ptr<dravik::Run> flushing_run() {
