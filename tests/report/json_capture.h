@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <regex>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -62,10 +62,23 @@ inline std::vector<std::string> keys_of(const ojson& object) {
 // Digits after the decimal point of the number written for "key" (the first
 // occurrence in the line), 0 for an integer, -1 when the key is missing.
 inline int decimals_of(const std::string& line, const std::string& key) {
-  std::smatch m;
-  const std::regex re("\"" + key + "\":(-?[0-9]+)(\\.([0-9]+))?[,}]");
-  if (!std::regex_search(line, m, re)) return -1;
-  return m[3].matched ? static_cast<int>(m[3].length()) : 0;
+  const std::string needle = "\"" + key + "\":";
+  for (size_t at = line.find(needle); at != std::string::npos; at = line.find(needle, at + 1)) {
+    size_t i = at + needle.size();
+    if (i < line.size() && line[i] == '-') ++i;
+    const size_t int_start = i;
+    while (i < line.size() && isdigit(static_cast<unsigned char>(line[i]))) ++i;
+    if (i == int_start) continue;  // not a number here: look further
+    int decimals = 0;
+    if (i < line.size() && line[i] == '.') {
+      const size_t frac_start = ++i;
+      while (i < line.size() && isdigit(static_cast<unsigned char>(line[i]))) ++i;
+      if (i == frac_start) continue;
+      decimals = static_cast<int>(i - frac_start);
+    }
+    if (i < line.size() && (line[i] == ',' || line[i] == '}')) return decimals;
+  }
+  return -1;
 }
 
 }  // namespace dravik::testing
