@@ -169,13 +169,7 @@ void run_offline(Run& run) {
     if (run.st.current_pass > run.st.total_passes) break;
     if (empty_pass) idle_between_passes(run);
   }
-  // A stop that arrived between passes (while waiting for memory) ends
-  // the run just as one during a pass does.
-  if (stopping()) set_end_reason_if_none(run.st, EndReason::USER_STOP);
-  if (run.cfg.passes > 0 && run.st.current_pass > run.st.total_passes) {
-    run.st.current_pass = run.st.total_passes;
-  }
-  set_end_reason_if_none(run.st, EndReason::COMPLETED);
+  finish_passes(run);
 }
 
 }  // namespace dravik

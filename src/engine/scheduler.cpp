@@ -165,6 +165,17 @@ void sweep_pass(Run& run, uint64_t budget, uint64_t chunk) {
   table.release_all();
 }
 
+void finish_passes(Run& run) {
+  // A stop that arrived between passes (while waiting for memory) ends the
+  // run just as one during a pass does.
+  if (stopping()) set_end_reason_if_none(run.st, EndReason::USER_STOP);
+  // A completed limited run shows its last pass, not one past it.
+  if (run.cfg.passes > 0 && run.st.current_pass > run.st.total_passes) {
+    run.st.current_pass = run.st.total_passes;
+  }
+  set_end_reason_if_none(run.st, EndReason::COMPLETED);
+}
+
 void run_production(Run& run) {
   run.st.total_passes = run.cfg.passes > 0 ? run.cfg.passes : INT64_MAX;
   if (!prepare_passes(run)) return;
@@ -180,13 +191,7 @@ void run_production(Run& run) {
     if (run.st.current_pass > run.st.total_passes || stopping()) break;
     if (empty_pass) idle_between_passes(run);
   }
-  // A stop that arrived between passes (while waiting for memory) ends
-  // the run just as one during a pass does.
-  if (stopping()) set_end_reason_if_none(run.st, EndReason::USER_STOP);
-  if (run.cfg.passes > 0 && run.st.current_pass > run.st.total_passes) {
-    run.st.current_pass = run.st.total_passes;
-  }
-  set_end_reason_if_none(run.st, EndReason::COMPLETED);
+  finish_passes(run);
 }
 
 }  // namespace dravik

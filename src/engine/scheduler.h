@@ -34,6 +34,9 @@ void run_production(Run& run);
 // The OFFLINE driver.
 void run_offline(Run& run);
 
+// After the last pass of either driver: the end reason and the pass shown.
+void finish_passes(Run& run);
+
 // One pass of the single sweep on the main thread.
 void sweep_pass(Run& run, uint64_t budget, uint64_t chunk);
 
