@@ -253,8 +253,12 @@ TEST(BenchBinary, SigintEndsTheLadderAfterTheCurrentSize) {
     std::vector<std::string> args = {"--bench", "--mem", "1G"};
     if (json) args.push_back("--json");
     testing::ProcOptions opts;
-    opts.on_started = [](pid_t pid) {
-      usleep(1000000);
+    // Late enough that the buffer is locked and the first sizes measured
+    // (slower in a sanitizer build), early enough that the ladder is far
+    // from done.
+    const useconds_t delay = testing::sanitized_build() ? 4000000 : 1500000;
+    opts.on_started = [delay](pid_t pid) {
+      usleep(delay);
       kill(pid, SIGINT);
     };
     const auto result = testing::run_dravik(args, opts);
