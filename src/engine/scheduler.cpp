@@ -1,6 +1,5 @@
 #include "engine/scheduler.h"
 
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -13,6 +12,7 @@
 #include "memory/probes.h"
 #include "memory/region_sizing.h"
 #include "report/event_sink.h"
+#include "report/screen.h"
 #include "report/ui_loop.h"
 
 namespace dravik {
@@ -23,17 +23,12 @@ void map_dimensions(const Run& run, int32_t* cols, int32_t* rows) {
     *rows = 18;
     return;
   }
-  int32_t width = 100, height = 30;
-  winsize ws{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
-    width = ws.ws_col;
-    height = ws.ws_row;
-  }
-  int32_t map_rows = height - 17;
-  if (map_rows < 3) map_rows = 3;
-  if (map_rows > 24) map_rows = 24;
-  *cols = width - 4;
-  *rows = map_rows;
+  // An unknown size (0 x 0) gives the map of a 100 x 30 terminal.
+  int32_t term_cols = 0, term_rows = 0;
+  query_terminal_size(STDOUT_FILENO, &term_cols, &term_rows);
+  const MapDims dims = map_dims_for_terminal(term_cols, term_rows);
+  *cols = dims.cols;
+  *rows = dims.rows;
 }
 
 void take_budget(Run& run) {
