@@ -6,13 +6,13 @@
 
 #include "bench/bench_measure.h"
 #include "core/flags.h"
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/flush.h"
-#include "engine/text.h"
+#include "core/text.h"
 #include "memory/arena.h"
 #include "memory/probes.h"
-#include "report/event_sink.h"
-#include "report/ui_loop.h"
+#include "core/event_sink.h"
+#include "report/tui/ui_loop.h"
 
 namespace dravik {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "bench/bench.h"
-#include "engine/text.h"
+#include "core/text.h"
 
 namespace dravik {
 

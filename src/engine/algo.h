@@ -20,7 +20,7 @@
 #include "engine/fault_log.h"
 #include "engine/flush.h"
 #include "engine/progress.h"
-#include "engine/prng.h"
+#include "core/prng.h"
 #include "engine/test_block.h"
 
 namespace dravik {

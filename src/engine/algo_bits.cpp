@@ -1,7 +1,7 @@
 // bitflip and bitspread: one bit (bitflip) or two adjacent bits (bitspread)
 // set in even words and clear in odd words, for every bit position. Coverage
 // is capped at the first 128 MiB of the block: the rounds are many.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

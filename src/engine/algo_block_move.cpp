@@ -3,7 +3,7 @@
 // of a pass gets the same data (the seed is the pass number).
 #include <cstring>
 
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

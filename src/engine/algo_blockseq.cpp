@@ -1,6 +1,6 @@
 // blockseq: sixteen solid backgrounds built from one byte each (single bits,
 // all zeros and ones, and the classic 55/AA, 33/CC, 0F/F0 pairs).
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

@@ -1,6 +1,6 @@
 // checker: alternating 0101... and 1010... words, then the same with the two
 // exchanged, so every bit is seen at both values next to its opposite.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

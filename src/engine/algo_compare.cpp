@@ -3,7 +3,7 @@
 // arithmetic or logic operation, written into both halves, which then check
 // each other as in rand-dual. The values exercise data paths other than the
 // plain stream's.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

@@ -2,7 +2,7 @@
 // opposite background, written twice so that the writes around a target
 // word have every chance to disturb it. Only the target words are verified;
 // the offset k moves the target through all twenty positions.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

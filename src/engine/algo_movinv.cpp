@@ -2,7 +2,7 @@
 // walk up checking it and writing its complement, then walk down checking
 // the complement and writing the pattern back. The two directions catch a
 // write to one cell that disturbs a cell above or below it.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

@@ -1,7 +1,7 @@
 // movinv-rand: moving inversions with a pseudo-random word per address. The
 // stream is regenerated from the seed for every pass, nothing is stored; the
 // last pass runs upwards too and only reads.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

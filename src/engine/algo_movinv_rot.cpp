@@ -1,6 +1,6 @@
 // movinv-rot: one set bit per word, rotated by the word's index, for sixteen
 // rotations four bits apart. Despite the name there is no inverted pass.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

@@ -1,6 +1,6 @@
 // rand-dual: the same pseudo-random stream written into both halves of the
 // block; the halves then check each other, so the stream is generated once.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

@@ -2,9 +2,9 @@
 // then verified: cells that leak their charge show up as flipped bits.
 #include <unistd.h>
 
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
-#include "engine/text.h"
+#include "core/text.h"
 
 namespace dravik {
 

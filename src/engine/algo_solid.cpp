@@ -1,5 +1,5 @@
 // solid0 and solid1: one constant background, written once and verified once.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

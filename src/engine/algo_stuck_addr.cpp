@@ -1,6 +1,6 @@
 // stuck-addr: every word holds its own virtual address, so a word that reads
 // another word's address shows an addressing fault rather than a bad cell.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

@@ -1,7 +1,7 @@
 // walk: a single one bit (then a single zero bit) walking through the word,
 // shifted by one position from each word to the next, 128 rounds. Coverage is
 // capped at the first 256 MiB of the block: the rounds are many.
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 
 namespace dravik {

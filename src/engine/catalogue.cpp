@@ -3,7 +3,7 @@
 #include <array>
 
 #include "core/flags.h"
-#include "core/run.h"
+#include "app/run.h"
 
 namespace dravik {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "core/flags.h"
-#include "core/run.h"
-#include "engine/text.h"
+#include "app/run.h"
+#include "core/text.h"
 #include "memory/phys_map.h"
 
 namespace dravik {

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "core/run.h"
+#include "app/run.h"
 
 namespace dravik {
 

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include "core/flags.h"
-#include "core/run.h"
-#include "report/ui_loop.h"
+#include "app/run.h"
+#include "report/tui/ui_loop.h"
 
 namespace dravik {
 

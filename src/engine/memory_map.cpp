@@ -4,7 +4,7 @@
 #include <mutex>
 #include <new>
 
-#include "core/run.h"
+#include "app/run.h"
 
 namespace dravik {
 

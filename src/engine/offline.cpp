@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "core/flags.h"
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/catalogue.h"
 #include "engine/idle_wait.h"
 #include "engine/progress.h"
 #include "engine/region_pool.h"
-#include "engine/scheduler.h"
+#include "engine/production.h"
 #include "memory/arena.h"
 #include "memory/probes.h"
 #include "memory/region_sizing.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "core/flags.h"
-#include "core/run.h"
-#include "report/event_sink.h"
-#include "report/ui_loop.h"
+#include "app/run.h"
+#include "core/event_sink.h"
+#include "report/tui/ui_loop.h"
 
 namespace dravik {
 

@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/fault_log.h"
 #include "engine/flush.h"
-#include "engine/text.h"
+#include "core/text.h"
 #include "memory/arena.h"
 #include "memory/phys_map.h"
 

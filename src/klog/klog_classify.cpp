@@ -3,9 +3,9 @@
 // announce it.
 #include <cstring>
 
-#include "core/run.h"
+#include "app/run.h"
 #include "klog/klog.h"
-#include "report/event_sink.h"
+#include "core/event_sink.h"
 
 namespace dravik {
 

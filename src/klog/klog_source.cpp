@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/run.h"
+#include "app/run.h"
 #include "klog/klog.h"
 
 namespace dravik {

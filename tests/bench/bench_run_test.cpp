@@ -12,7 +12,7 @@
 
 #include "bench/bench.h"
 #include "core/flags.h"
-#include "core/run.h"
+#include "app/run.h"
 #include "memory/arena.h"
 #include "memory/probes.h"
 #include "support/test_support.h"

@@ -11,7 +11,7 @@
 
 #include "core/flags.h"
 #include "engine/catalogue.h"
-#include "engine/text.h"
+#include "core/text.h"
 #include "support/test_support.h"
 
 namespace dravik {

@@ -12,7 +12,7 @@
 #include "core/flags.h"
 #include "engine/catalogue.h"
 #include "engine/flush.h"
-#include "engine/prng.h"
+#include "core/prng.h"
 #include "support/test_support.h"
 
 namespace dravik {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/run.h"
+#include "app/run.h"
 #include "support/test_support.h"
 
 namespace dravik {

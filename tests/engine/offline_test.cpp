@@ -6,8 +6,8 @@
 
 #include "core/flags.h"
 #include "engine/region_pool.h"
-#include "engine/scheduler.h"
-#include "engine/text.h"
+#include "engine/production.h"
+#include "core/text.h"
 #include "support/meminfo_fixture.h"
 #include "support/recording_sink.h"
 #include "support/test_support.h"

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "core/flags.h"
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/progress.h"
-#include "engine/prng.h"
-#include "engine/text.h"
+#include "core/prng.h"
+#include "core/text.h"
 #include "support/test_support.h"
 
 namespace dravik {

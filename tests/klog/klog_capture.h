@@ -2,8 +2,8 @@
 #pragma once
 #include <vector>
 
-#include "core/run.h"
-#include "report/event_sink.h"
+#include "app/run.h"
+#include "core/event_sink.h"
 
 namespace dravik::testing {
 

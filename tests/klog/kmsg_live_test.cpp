@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/text.h"
+#include "core/text.h"
 #include "klog/klog.h"
 #include "klog/klog_capture.h"
-#include "report/json_capture.h"
+#include "report/json/json_capture.h"
 #include "support/test_support.h"
 
 namespace dravik {

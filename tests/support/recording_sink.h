@@ -3,7 +3,7 @@
 #include <functional>
 #include <vector>
 
-#include "core/run.h"
+#include "app/run.h"
 
 namespace dravik::testing {
 

@@ -16,7 +16,7 @@
 #include <fstream>
 
 #include "core/flags.h"
-#include "engine/text.h"
+#include "core/text.h"
 
 namespace dravik::testing {
 

@@ -1,3 +1,0 @@
-#include "core/app.h"
-
-int main(int argc, char** argv) { return dravik::run_main(argc, argv); }

@@ -1,0 +1,212 @@
+#include "report/tui/ui_loop.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/flags.h"
+#include "app/run.h"
+#include "engine/memory_map.h"
+#include "core/text.h"
+#include "klog/klog.h"
+#include "core/event_sink.h"
+#include "report/tui/screen.h"
+#include "report/tui/screen_frame.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr double kRefreshSeconds = 0.1;
+constexpr double kJsonMapSeconds = 1.0;
+constexpr useconds_t kHoldSleepMicros = 80000;
+
+// The terminal is a process-wide resource, and the exit handler may run
+// after the run that prepared it is gone. So the mode to restore is kept
+// here, and the live UI state (to clear its keys flag) only as a pointer that
+// the state withdraws when it dies.
+struct TerminalGuard {
+  int32_t prepared = 0;
+  int32_t keys_enabled = 0;
+  int in_fd = STDIN_FILENO;
+  int out_fd = STDOUT_FILENO;
+  termios saved{};
+  UiState* owner = nullptr;
+};
+TerminalGuard g_terminal;
+
+void write_text(int fd, const char* text) {
+  fflush(stdout);  // anything stdio holds goes out first
+  size_t n = strlen(text);
+  while (n > 0) {
+    const ssize_t w = write(fd, text, n);
+    if (w > 0) {
+      text += w;
+      n -= static_cast<size_t>(w);
+    } else if (!(w < 0 && errno == EINTR)) {
+      return;
+    }
+  }
+}
+
+void handle_resize(Run& run) {
+  int32_t cols = 0, rows = 0;
+  query_terminal_size(run.ui.out_fd, &cols, &rows);
+  const MapDims dims = map_dims_for_terminal(cols, rows);
+  map_setup(run, dims.cols, dims.rows);
+  emit_event(run, EventKind::map);
+}
+
+// The user pause: the main thread stays here (and workers in their progress
+// checkpoints) until p is pressed again or the run is stopped. The screen
+// keeps answering keys and resizes; no progress is emitted.
+void hold_for_user(Run& run) {
+  UiState& ui = run.ui;
+  if (!ui.clock_frozen) {
+    ui.clock_frozen = 1;
+    ui.pause_start = now_seconds();
+  }
+  while (pausing() && !stopping()) {
+    ui.hold_shown = 1;
+    if (ui.ui_active) {
+      if (ui.keys_enabled) ui_poll_keys(run);
+      if (resize_pending.exchange(0, std::memory_order_relaxed)) handle_resize(run);
+      draw_frame(run);
+    } else {
+      resize_pending.store(0, std::memory_order_relaxed);
+    }
+    if (pausing() && !stopping()) usleep(kHoldSleepMicros);
+  }
+  ui.hold_shown = 0;
+  ui.clock_frozen = 0;
+  const double held = now_seconds() - ui.pause_start;
+  if (held > 0.0) ui.paused_total += held;
+}
+
+void ui_sink_emit(Run& run, const EventSink&, EventKind kind, const void*) {
+  switch (kind) {
+    case EventKind::map:
+    case EventKind::phase:
+    case EventKind::fault:
+    case EventKind::pressure:
+    case EventKind::log:
+    case EventKind::klog:
+      if (run.ui.ui_active) draw_frame(run);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+UiState::~UiState() {
+  if (g_terminal.owner == this) g_terminal.owner = nullptr;
+}
+
+MapDims map_dims_for_terminal(int32_t term_cols, int32_t term_rows) {
+  if (term_cols <= 0 || term_rows <= 0) return {96, 13};
+  const int32_t rows = term_rows - 17;
+  return {term_cols - 4, rows < 3 ? 3 : (rows > 24 ? 24 : rows)};
+}
+
+void ui_start(Run& run) {
+  UiState& ui = run.ui;
+  const bool dashboard = (run.cfg.output == OutputStyle::ui || run.cfg.output == OutputStyle::ui2) &&
+                         (run.cfg.mode == RunMode::PRODUCTION || run.cfg.mode == RunMode::OFFLINE);
+  if (!dashboard) return;  // BENCH, HCL and JSON runs leave the terminal alone
+  ui.ui_active = 1;
+  ui.ui_start_time = now_seconds();
+
+  g_terminal.in_fd = ui.key_fd;
+  g_terminal.out_fd = ui.out_fd;
+  g_terminal.owner = &ui;
+  termios mode{};
+  if (isatty(ui.key_fd) && tcgetattr(ui.key_fd, &mode) == 0) {
+    ui.saved_termios = mode;
+    mode.c_cc[VMIN] = 0;  // reads return at once, with or without a key
+    mode.c_cc[VTIME] = 0;
+    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    if (tcsetattr(ui.key_fd, TCSANOW, &mode) == 0) {
+      g_terminal.saved = ui.saved_termios;
+      g_terminal.keys_enabled = 1;
+      write_text(ui.out_fd, kCursorHide);
+      ui.keys_enabled = 1;
+    }
+  }
+  if (!g_terminal.prepared) {
+    g_terminal.prepared = 1;
+    atexit(restore_terminal);
+  }
+  write_text(ui.out_fd, "\033[2J\033[H");
+}
+
+void restore_terminal() {
+  if (!g_terminal.prepared) return;
+  if (g_terminal.keys_enabled) {
+    tcsetattr(g_terminal.in_fd, TCSANOW, &g_terminal.saved);
+    g_terminal.keys_enabled = 0;
+  }
+  if (g_terminal.owner != nullptr) g_terminal.owner->keys_enabled = 0;
+  write_text(g_terminal.out_fd, "\033[?25h\033[0m\n");
+}
+
+void ui_poll_keys(Run& run) {
+  UiState& ui = run.ui;
+  unsigned char key = 0;
+  while (read(ui.key_fd, &key, 1) == 1) {
+    switch (key) {
+      case 'q':
+      case 'Q':
+        stop_requested.store(1, std::memory_order_relaxed);
+        set_end_reason_if_none(run.st, EndReason::USER_STOP);
+        break;
+      case 'p':
+      case 'P':
+        pause_requested.fetch_xor(1, std::memory_order_relaxed);
+        break;
+      case 'l':
+      case 'L':
+        ui.legend_on = !ui.legend_on;
+        break;
+      case 'i':
+      case 'I':
+        ui.info_on = !ui.info_on;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void ui_tick(Run& run) {
+  if (in_worker) return;
+  UiState& ui = run.ui;
+  if (ui.ui_active && ui.keys_enabled) ui_poll_keys(run);
+  if (pausing() && !stopping()) hold_for_user(run);
+  if (resize_pending.exchange(0, std::memory_order_relaxed) && ui.ui_active) handle_resize(run);
+
+  const double now = now_seconds();
+  if (ui.last_refresh >= 0.0 && now - ui.last_refresh < kRefreshSeconds) return;
+  ui.last_refresh = now;
+  if (run.klog.fd >= 0) klog_drain(run);
+  if (ui.ui_active) draw_frame(run);
+  emit_event(run, EventKind::progress);
+  if (run.cfg.output == OutputStyle::json &&
+      (ui.last_json_map < 0.0 || now - ui.last_json_map >= kJsonMapSeconds)) {
+    ui.last_json_map = now;
+    emit_event(run, EventKind::map);
+  }
+}
+
+const EventSink& ui_sink() {
+  static const EventSink sink{ui_sink_emit};
+  return sink;
+}
+
+}  // namespace dravik

@@ -1,0 +1,466 @@
+// The housekeeping tick: keys, the user pause, resize, the refresh rate of
+// progress and JSON map events, the terminal-UI sink, and the terminal mode
+// set at start and restored at the end.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "core/flags.h"
+#include "core/text.h"
+#include "core/event_sink.h"
+#include "report/tui/screen.h"
+#include "report/tui/ui_loop.h"
+#include "support/recording_sink.h"
+#include "support/test_support.h"
+
+namespace dravik {
+namespace {
+
+// Everything a non-blocking descriptor holds now.
+std::string drain_fd(int fd) {
+  std::string out;
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  return out;
+}
+
+// Marks this thread as a worker for its lifetime. Each access to the flag
+// sits in its own function: GCC 12 with UBSan misreads a second access to an
+// extern thread_local in one function as a null store.
+struct AsWorker {
+  [[gnu::noinline]] AsWorker() { in_worker = 1; }
+  [[gnu::noinline]] ~AsWorker() { in_worker = 0; }
+};
+
+// A pipe whose read end never blocks.
+struct Pipe {
+  int rd = -1, wr = -1;
+  Pipe() {
+    int fds[2];
+    if (pipe(fds) == 0) {
+      rd = fds[0];
+      wr = fds[1];
+      fcntl(rd, F_SETFL, O_NONBLOCK);
+    }
+  }
+  ~Pipe() {
+    if (rd >= 0) close(rd);
+    if (wr >= 0) close(wr);
+  }
+  void send(const std::string& s) const { ASSERT_EQ(write(wr, s.data(), s.size()), ssize_t(s.size())); }
+  std::string drain() const { return drain_fd(rd); }
+};
+
+struct DevNull {
+  int fd = open("/dev/null", O_WRONLY);
+  ~DevNull() { close(fd); }
+};
+
+class UiTickTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_process_flags();
+    run = testing::make_run();
+    run->ui.out_fd = devnull.fd;  // frames go nowhere unless a test looks at them
+  }
+  void TearDown() override { reset_process_flags(); }
+  // The dashboard is on and keys come from the pipe.
+  void with_keys() {
+    run->ui.ui_active = 1;
+    run->ui.keys_enabled = 1;
+    run->ui.key_fd = keys.rd;
+  }
+
+  DevNull devnull;
+  Pipe keys;
+  std::unique_ptr<dravik::Run> run;
+};
+
+TEST_F(UiTickTest, MapGeometryForATerminal) {
+  struct Case {
+    int cols, rows, map_cols, map_rows;
+  } cases[] = {{120, 40, 116, 23}, {120, 50, 116, 24}, {120, 10, 116, 3}, {100, 30, 96, 13},
+               {80, 20, 76, 3},    {0, 0, 96, 13},     {80, 0, 96, 13},   {0, 40, 96, 13}};
+  for (const Case& c : cases) {
+    const MapDims d = map_dims_for_terminal(c.cols, c.rows);
+    EXPECT_EQ(d.cols, c.map_cols) << c.cols << "x" << c.rows;
+    EXPECT_EQ(d.rows, c.map_rows) << c.cols << "x" << c.rows;
+  }
+}
+
+TEST_F(UiTickTest, KeysActOnTheRun) {
+  struct Case {
+    const char* bytes;
+    int stop, pause, legend, info;
+  } cases[] = {
+      {"", 0, 0, 0, 0},     {"l", 0, 0, 1, 0},  {"lL", 0, 0, 0, 0}, {"iIi", 0, 0, 0, 1},
+      {"P", 0, 1, 0, 0},    {"pp", 0, 0, 0, 0}, {"Q", 1, 0, 0, 0},  {"q", 1, 0, 0, 0},
+      {"x\n\033[A7", 0, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    with_keys();
+    keys.send(c.bytes);
+    ui_poll_keys(*run);
+    EXPECT_EQ(stop_requested.load(), c.stop) << c.bytes;
+    EXPECT_EQ(pause_requested.load(), c.pause) << c.bytes;
+    EXPECT_EQ(run->ui.legend_on, c.legend) << c.bytes;
+    EXPECT_EQ(run->ui.info_on, c.info) << c.bytes;
+    EXPECT_EQ(end_reason_of(run->st), c.stop ? EndReason::USER_STOP : EndReason::NONE) << c.bytes;
+    EXPECT_EQ(keys.drain(), "") << "every pending byte is read";
+  }
+}
+
+TEST_F(UiTickTest, QuitKeepsAnAbortReasonRecordedFirst) {
+  with_keys();
+  set_end_reason_if_none(run->st, EndReason::PRESSURE_ABORT);
+  keys.send("q");
+  ui_tick(*run);
+  EXPECT_EQ(stop_requested.load(), 1);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::PRESSURE_ABORT);
+}
+
+TEST_F(UiTickTest, PauseTwiceBetweenTicksKeepsRunning) {
+  with_keys();
+  keys.send("pp");
+  const double start = now_seconds();
+  ui_tick(*run);
+  EXPECT_EQ(pause_requested.load(), 0);
+  EXPECT_EQ(run->ui.paused_total, 0.0);
+  EXPECT_EQ(run->ui.clock_frozen, 0);
+  EXPECT_LT(now_seconds() - start, 5.0);  // it did not hold
+}
+
+TEST_F(UiTickTest, KeysAreNotReadWithoutRawMode) {
+  run->ui.ui_active = 1;
+  run->ui.key_fd = keys.rd;
+  keys.send("ql");
+  ui_tick(*run);
+  EXPECT_EQ(stop_requested.load(), 0);
+  EXPECT_EQ(run->ui.legend_on, 0);
+  EXPECT_EQ(keys.drain(), "ql");
+}
+
+TEST_F(UiTickTest, ProgressAtMostEveryTenthOfASecond) {
+  testing::RecordingSink sink(*run);
+  ui_tick(*run);
+  EXPECT_EQ(sink.count(EventKind::progress), 1);
+  ui_tick(*run);
+  ui_tick(*run);
+  EXPECT_EQ(sink.count(EventKind::progress), 1);
+  run->ui.last_refresh -= 0.1;
+  ui_tick(*run);
+  EXPECT_EQ(sink.count(EventKind::progress), 2);
+  EXPECT_EQ(sink.count(EventKind::map), 0);  // the map is re-sent only in JSON mode
+}
+
+TEST_F(UiTickTest, TicksHalfARefreshApartGiveOneProgressPerRefresh) {
+  testing::RecordingSink sink(*run);
+  const double start = now_seconds();
+  for (int i = 0; i < 20; ++i) {
+    ui_tick(*run);
+    usleep(50000);
+  }
+  const double elapsed = now_seconds() - start;
+  const int n = sink.count(EventKind::progress);
+  // Ticks at least 0.05 s apart: every second tick is due, and never two
+  // within 0.1 s.
+  EXPECT_GE(n, 10);
+  EXPECT_LE(n, static_cast<int>(elapsed / 0.1) + 1);
+}
+
+TEST_F(UiTickTest, JsonMapOncePerSecondBesideProgress) {
+  run->cfg.output = OutputStyle::json;
+  testing::RecordingSink sink(*run);
+  ui_tick(*run);
+  EXPECT_EQ(sink.count(EventKind::map), 1);
+  run->ui.last_refresh -= 0.1;
+  ui_tick(*run);
+  EXPECT_EQ(sink.count(EventKind::progress), 2);
+  EXPECT_EQ(sink.count(EventKind::map), 1);
+  run->ui.last_refresh -= 0.1;
+  run->ui.last_json_map -= 1.0;
+  ui_tick(*run);
+  EXPECT_EQ(sink.count(EventKind::map), 2);
+  ui_tick(*run);  // nothing due
+  EXPECT_EQ(sink.count(EventKind::progress), 3);
+  EXPECT_EQ(sink.count(EventKind::map), 2);
+}
+
+TEST_F(UiTickTest, WorkerThreadTickDoesNothing) {
+  testing::RecordingSink sink(*run);
+  {
+    AsWorker worker;
+    ui_tick(*run);
+  }
+  EXPECT_EQ(sink.count(EventKind::progress), 0);
+}
+
+// A pseudo-terminal of a given size standing in for standard output.
+struct Pty {
+  int master = -1, slave = -1;
+  Pty(int cols, int rows) {
+    winsize ws{};
+    ws.ws_col = static_cast<unsigned short>(cols);
+    ws.ws_row = static_cast<unsigned short>(rows);
+    if (openpty(&master, &slave, nullptr, nullptr, &ws) == 0) {
+      termios t{};
+      tcgetattr(slave, &t);
+      cfmakeraw(&t);
+      tcsetattr(slave, TCSANOW, &t);
+      fcntl(master, F_SETFL, O_NONBLOCK);
+    }
+  }
+  ~Pty() {
+    close(master);
+    close(slave);
+  }
+  void resize(int cols, int rows) const {
+    winsize ws{};
+    ws.ws_col = static_cast<unsigned short>(cols);
+    ws.ws_row = static_cast<unsigned short>(rows);
+    ioctl(slave, TIOCSWINSZ, &ws);
+  }
+};
+
+TEST_F(UiTickTest, ResizeRebuildsTheMapForTheNewHeight) {
+  Pty pty(120, 40);
+  ASSERT_GE(pty.slave, 0);
+  run->ui.ui_active = 1;
+  run->ui.out_fd = pty.slave;
+  testing::RecordingSink sink(*run);
+  struct Case {
+    int cols, rows, map_cols, map_rows;
+  } cases[] = {{120, 40, 116, 23}, {100, 50, 96, 24}, {80, 10, 76, 3}};
+  for (const Case& c : cases) {
+    pty.resize(c.cols, c.rows);
+    const int maps = sink.count(EventKind::map);
+    resize_pending = 1;
+    run->ui.last_refresh = now_seconds() + 60;  // no redraw due: a pty holds only a few KiB
+    ui_tick(*run);
+    EXPECT_EQ(resize_pending.load(), 0);
+    EXPECT_EQ(run->map.cols, c.map_cols);
+    EXPECT_EQ(run->map.rows, c.map_rows);
+    EXPECT_EQ(sink.count(EventKind::map), maps + 1);
+  }
+}
+
+TEST_F(UiTickTest, ResizeWithoutTheDashboardIsOnlyCleared) {
+  testing::RecordingSink sink(*run);
+  resize_pending = 1;
+  ui_tick(*run);
+  EXPECT_EQ(resize_pending.load(), 0);
+  EXPECT_EQ(run->map.cells, 0);
+  EXPECT_EQ(sink.count(EventKind::map), 0);
+}
+
+TEST_F(UiTickTest, UiSinkRedrawsOnTheKindsThatCarryNews) {
+  Pipe out;
+  run->ui.out_fd = out.wr;
+  run->sink = &ui_sink();
+  const struct {
+    EventKind kind;
+    bool draws;
+  } cases[] = {{EventKind::start, false},   {EventKind::map, true},         {EventKind::phase, true},
+               {EventKind::progress, false}, {EventKind::cell, false},     {EventKind::fault, true},
+               {EventKind::pressure, true},  {EventKind::bench_point, false}, {EventKind::bench_summary, false},
+               {EventKind::summary, false},  {EventKind::log, true},       {EventKind::klog, true}};
+  for (int active : {1, 0}) {
+    run->ui.ui_active = active;
+    for (const auto& c : cases) {
+      emit_event(*run, c.kind);
+      const std::string frame = out.drain();
+      EXPECT_EQ(!frame.empty(), c.draws && active) << static_cast<int>(c.kind) << " active " << active;
+      if (!frame.empty()) {
+        EXPECT_EQ(frame.rfind("\033[?2026h", 0), 0u);
+      }
+    }
+  }
+}
+
+TEST_F(UiTickTest, DrawFrameWritesOneWholeFrame) {
+  Pipe out;
+  run->ui.out_fd = out.wr;  // not a terminal: drawn at 100 x 30
+  draw_frame(*run);
+  const std::string frame = out.drain();
+  EXPECT_EQ(frame.rfind("\033[?2026h", 0), 0u);
+  EXPECT_EQ(frame.substr(frame.size() - 8), "\033[?2026l");
+  EXPECT_EQ(run->map.cols, 96);
+  {
+    AsWorker worker;
+    draw_frame(*run);
+  }
+  EXPECT_EQ(out.drain(), "");
+}
+
+// --- the pause hold (a second thread presses the keys) ---------------------
+
+class UiHoldThreads : public UiTickTest {};
+
+TEST_F(UiHoldThreads, QuitDuringAPauseEndsTheHold) {
+  for (bool abort_first : {false, true}) {
+    SetUp();
+    with_keys();
+    if (abort_first) set_end_reason_if_none(run->st, EndReason::STRICT_MLOCK_ABORT);
+    testing::RecordingSink sink(*run);
+    pause_requested = 1;
+    std::thread presser([this] {
+      usleep(300000);
+      keys.send("q");
+    });
+    const double start = now_seconds();
+    ui_tick(*run);
+    presser.join();
+    EXPECT_GE(now_seconds() - start, 0.25);
+    EXPECT_EQ(stop_requested.load(), 1);
+    EXPECT_EQ(end_reason_of(run->st),
+              abort_first ? EndReason::STRICT_MLOCK_ABORT : EndReason::USER_STOP);
+    EXPECT_EQ(run->ui.hold_shown, 0);
+    EXPECT_EQ(run->ui.clock_frozen, 0);
+    EXPECT_GE(run->ui.paused_total, 0.25);
+    EXPECT_EQ(sink.count(EventKind::progress), 1);  // none while held; one on the way out
+  }
+}
+
+TEST_F(UiHoldThreads, PauseKeyAgainResumesAndThePauseIsNotRunTime) {
+  with_keys();
+  pause_requested = 1;
+  std::thread presser([this] {
+    usleep(300000);
+    keys.send("p");
+  });
+  ui_tick(*run);
+  presser.join();
+  EXPECT_EQ(stop_requested.load(), 0);
+  EXPECT_EQ(pause_requested.load(), 0);
+  EXPECT_GE(run->ui.paused_total, 0.25);
+  EXPECT_LT(run->ui.paused_total, 30.0);
+}
+
+TEST_F(UiHoldThreads, HoldWithoutTheDashboardClearsResizes) {
+  pause_requested = 1;
+  resize_pending = 1;
+  std::thread releaser([] {
+    usleep(200000);
+    pause_requested = 0;
+  });
+  ui_tick(*run);
+  releaser.join();
+  EXPECT_EQ(resize_pending.load(), 0);
+  EXPECT_EQ(run->map.cells, 0);
+  EXPECT_GT(run->ui.paused_total, 0.1);
+}
+
+// --- terminal mode (in a child: the exit handler is process-wide) ----------
+
+// Runs fn in a forked child and returns its exit status; the child leaves
+// with _exit, so the exit handler registered by ui_start never runs here.
+int in_child(const std::function<int()>& fn) {
+  fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST(UiStartTest, RawKeysOnATerminalAndRestoredAfterTheRunIsGone) {
+  const int code = in_child([] {
+    Pty pty(100, 30);
+    Pipe out;
+    termios before{};
+    if (tcgetattr(pty.slave, &before) != 0) return 1;
+    before.c_lflag |= ICANON | ECHO;
+    tcsetattr(pty.slave, TCSANOW, &before);
+    {
+      auto run = testing::make_run();
+      run->ui.key_fd = pty.slave;
+      run->ui.out_fd = out.wr;
+      ui_start(*run);
+      if (!run->ui.ui_active || !run->ui.keys_enabled) return 2;
+      termios raw{};
+      tcgetattr(pty.slave, &raw);
+      if ((raw.c_lflag & (ICANON | ECHO)) != 0 || raw.c_cc[VMIN] != 0 || raw.c_cc[VTIME] != 0) return 3;
+      if (out.drain() != "\033[?25l\033[2J\033[H") return 4;
+      restore_terminal();  // the end of the run restores once explicitly
+      if (run->ui.keys_enabled) return 5;
+      termios after{};
+      tcgetattr(pty.slave, &after);
+      if (after.c_lflag != before.c_lflag || after.c_cc[VMIN] != before.c_cc[VMIN]) return 6;
+      if (out.drain() != "\033[?25h\033[0m\n") return 7;
+      raw.c_lflag &= ~static_cast<tcflag_t>(ICANON);  // mode changed again behind our back
+      tcsetattr(pty.slave, TCSANOW, &raw);
+    }
+    // The exit handler runs after the run is gone: only the cursor and
+    // attributes again; the mode was already given back.
+    restore_terminal();
+    termios last{};
+    tcgetattr(pty.slave, &last);
+    if ((last.c_lflag & ICANON) != 0) return 8;
+    if (out.drain() != "\033[?25h\033[0m\n") return 9;
+    return 0;
+  });
+  EXPECT_EQ(code, 0);
+}
+
+TEST(UiStartTest, NoKeysWhenInputIsNotATerminal) {
+  const int code = in_child([] {
+    Pipe in, out;
+    auto run = testing::make_run();
+    run->cfg.output = OutputStyle::ui2;
+    run->cfg.mode = RunMode::OFFLINE;
+    run->ui.key_fd = in.rd;
+    run->ui.out_fd = out.wr;
+    ui_start(*run);
+    if (!run->ui.ui_active || run->ui.keys_enabled) return 1;
+    if (out.drain() != "\033[2J\033[H") return 2;
+    restore_terminal();
+    if (out.drain() != "\033[?25h\033[0m\n") return 3;
+    return 0;
+  });
+  EXPECT_EQ(code, 0);
+}
+
+TEST(UiStartTest, BenchHclAndJsonLeaveTheTerminalAlone) {
+  const struct {
+    RunMode mode;
+    OutputStyle style;
+  } cases[] = {{RunMode::BENCH, OutputStyle::ui},
+               {RunMode::HCL, OutputStyle::ui2},
+               {RunMode::PRODUCTION, OutputStyle::json}};
+  for (const auto& c : cases) {
+    const int code = in_child([&c] {
+      Pty pty(100, 30);
+      Pipe out;
+      auto run = testing::make_run();
+      run->cfg.mode = c.mode;
+      run->cfg.output = c.style;
+      run->ui.key_fd = pty.slave;
+      run->ui.out_fd = out.wr;
+      termios before{};
+      tcgetattr(pty.slave, &before);
+      ui_start(*run);
+      if (run->ui.ui_active || run->ui.keys_enabled) return 1;
+      termios after{};
+      tcgetattr(pty.slave, &after);
+      if (after.c_lflag != before.c_lflag) return 2;
+      restore_terminal();  // nothing was prepared: nothing to write
+      if (!out.drain().empty()) return 3;
+      return 0;
+    });
+    EXPECT_EQ(code, 0) << static_cast<int>(c.mode);
+  }
+}
+
+}  // namespace
+}  // namespace dravik
