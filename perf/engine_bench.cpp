@@ -25,11 +25,11 @@
 #include <string>
 
 #include "core/flags.h"
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/algo.h"
 #include "engine/catalogue.h"
 #include "engine/flush.h"
-#include "engine/text.h"
+#include "core/text.h"
 #include "memory/arena.h"
 
 using namespace dravik;

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "engine/flush.h"
-#include "engine/text.h"
+#include "core/text.h"
 #include "memory/arena.h"
 
 using namespace dravik;

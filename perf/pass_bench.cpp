@@ -9,11 +9,12 @@
 #include <memory>
 
 #include "core/flags.h"
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/catalogue.h"
 #include "engine/flush.h"
-#include "engine/scheduler.h"
-#include "engine/text.h"
+#include "engine/offline.h"
+#include "engine/production.h"
+#include "core/text.h"
 #include "memory/arena.h"
 #include "memory/phys_map.h"
 #include "memory/probes.h"

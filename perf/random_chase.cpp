@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "engine/flush.h"
-#include "engine/prng.h"
-#include "engine/text.h"
+#include "core/prng.h"
+#include "core/text.h"
 #include "memory/arena.h"
 
 using namespace dravik;

@@ -9,12 +9,12 @@
 #include <ctime>
 #include <memory>
 
-#include "core/run.h"
+#include "app/run.h"
 #include "engine/memory_map.h"
-#include "engine/text.h"
-#include "report/screen.h"
-#include "report/screen_frame.h"
-#include "report/ui_loop.h"
+#include "core/text.h"
+#include "report/tui/screen.h"
+#include "report/tui/screen_frame.h"
+#include "report/tui/ui_loop.h"
 
 using namespace dravik;
 

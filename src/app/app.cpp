@@ -7,19 +7,20 @@
 #include <cstdio>
 #include <memory>
 
-#include "bench/bench.h"
 #include "app/cmdline.h"
-#include "core/flags.h"
 #include "app/run.h"
 #include "app/startup.h"
+#include "bench/bench.h"
+#include "core/event_sink.h"
+#include "core/flags.h"
+#include "core/text.h"
+#include "engine/offline.h"
 #include "engine/production.h"
 #include "engine/selftest.h"
-#include "core/text.h"
 #include "klog/klog.h"
 #include "memory/probes.h"
-#include "core/event_sink.h"
-#include "report/tui/screen.h"
 #include "report/console/summary.h"
+#include "report/tui/screen.h"
 #include "report/tui/ui_loop.h"
 
 namespace dravik {
@@ -40,22 +41,34 @@ void become_polite_neighbour(Run& run) {
   write_oom_score_adj(run.paths.oom_score_adj);
 }
 
+// The one place the output style is decided: the sink, and the grid the
+// memory map is laid out on (the terminal's map area, or 120 x 18 for JSON).
+void choose_output(Run& run) {
+  if (run.cfg.output == OutputStyle::json) {
+    run.sink = json_sink(run);
+    run.map.want_cols = 120;
+    run.map.want_rows = 18;
+    return;
+  }
+  run.sink = ui_sink(run);
+  // An unknown size (0 x 0) gives the map of a 100 x 30 terminal.
+  int32_t term_cols = 0, term_rows = 0;
+  query_terminal_size(STDOUT_FILENO, &term_cols, &term_rows);
+  const MapDims dims = map_dims_for_terminal(term_cols, term_rows);
+  run.map.want_cols = dims.cols;
+  run.map.want_rows = dims.rows;
+}
+
 void finish(Run& run) {
   const EdacCounts edac = edac_counts(run.paths.edac_mc);
   run.st.edac_ce_end = edac.ce;
   run.st.edac_ue_end = edac.ue;
   if (run.klog.fd >= 0) klog_drain(run);
   if (tests_memory(run.cfg.mode)) {
-    if (run.cfg.output == OutputStyle::json) {
-      emit_event(run, EventKind::map);
-      emit_event(run, EventKind::summary);
-    } else {
-      emit_event(run, EventKind::summary);
-      if (run.ui.ui_active) draw_frame(run);
-      restore_terminal();
-      fputs("\x1b[2J\x1b[H", stdout);
-      print_summary(run, stdout);
-    }
+    // The final map, then the summary (on the console: the last frame, the
+    // terminal restored and the printed summary).
+    emit_event(run.sink, EventKind::map);
+    emit_event(run.sink, EventKind::summary);
   }
   klog_close(run);
   phys_close(run.phys);
@@ -66,7 +79,7 @@ void finish(Run& run) {
 int run_main(int argc, char** argv) {
   auto run = std::make_unique<Run>();
   if (auto code = parse_command_line(argc, argv, run->cfg)) return *code;
-  if (run->cfg.selftest) return run_selftest(*run);
+  if (run->cfg.selftest) return run_selftest(run->paths);
   if (run->cfg.mode == RunMode::HCL) {
     fprintf(stderr, "dravik: --hcl (hardware qualification) is not built yet\n");
     return 3;
@@ -77,14 +90,14 @@ int run_main(int argc, char** argv) {
   run->klog.enabled = run->cfg.klog_enabled;
   if (run->cfg.klog_enabled) klog_setup(*run);
   run->st.run_start_time = now_seconds();
-  run->sink = run->cfg.output == OutputStyle::json ? &json_sink() : &ui_sink();
+  choose_output(*run);
   install_signal_handlers(&run->st.end_reason);
   become_polite_neighbour(*run);
-  if (tests_memory(run->cfg.mode) && run->cfg.output != OutputStyle::json) ui_start(*run);
+  if (tests_memory(run->cfg.mode)) ui_start(*run);
   // The start event reports the memory left untested, so the budget is
   // taken before it rather than when the first pass begins.
   if (tests_memory(run->cfg.mode)) take_budget(*run);
-  emit_event(*run, EventKind::start);
+  emit_event(run->sink, EventKind::start);
   if (run->cfg.klog_enabled && run->klog.available) klog_initial_read(*run);
 
   switch (run->cfg.mode) {

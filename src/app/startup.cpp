@@ -9,6 +9,7 @@
 #include "app/run.h"
 #include "engine/flush.h"
 #include "memory/arena.h"
+#include "memory/dimm_label.h"
 #include "memory/phys_map.h"
 #include "memory/probes.h"
 
@@ -66,6 +67,7 @@ void probe_machine(Run& run) {
   const EdacCounts edac = edac_counts(run.paths.edac_mc);
   run.st.edac_ce_start = edac.ce;
   run.st.edac_ue_start = edac.ue;
+  unambiguous_dimm_label(run.paths.edac_mc, run.faults.dimm_label);
 }
 
 }  // namespace dravik

@@ -6,13 +6,12 @@
 
 #include "bench/bench_measure.h"
 #include "core/flags.h"
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/flush.h"
 #include "core/text.h"
 #include "memory/arena.h"
 #include "memory/probes.h"
 #include "core/event_sink.h"
-#include "report/tui/ui_loop.h"
 
 namespace dravik {
 
@@ -23,8 +22,6 @@ namespace {
 constexpr uint64_t kMiB = 1048576;
 constexpr uint64_t kGiB = 1024 * kMiB;
 constexpr uint64_t kFirstSize = 4096;
-
-bool json_output(const Run& run) { return run.cfg.output == OutputStyle::json; }
 
 // Repetitions aim at 128 MiB of traffic per measurement, at most 4096.
 uint64_t repetitions(uint64_t size) {
@@ -37,7 +34,7 @@ double gb_per_s(uint64_t bytes, uint64_t reps, double seconds) {
 }
 
 // The four measurements of one ladder step over the first size bytes.
-void measure_size(Run& run, uint64_t* words, uint64_t buffer_bytes, uint64_t size) {
+void measure_size(EngineContext& run, uint64_t* words, uint64_t buffer_bytes, uint64_t size) {
   const uint64_t n = size / 8;
   const uint64_t reps = repetitions(size);
 
@@ -72,63 +69,42 @@ uint64_t bench_buffer_size(uint64_t available, uint64_t reserve, uint64_t mem_ca
   return size;
 }
 
-void bench_point(Run& run, uint64_t size, const char* op, double value) {
-  run.bench_last.size = size;
-  snprintf(run.bench_last.op, sizeof run.bench_last.op, "%s", op);
-  run.bench_last.value = value;
-  if (json_output(run)) {
-    emit_event(run, EventKind::bench_point);
-    return;
-  }
-  char size_text[32];
-  format_size(size, size_text, sizeof size_text);
-  if (strcmp(op, "latency") == 0) {
-    printf("  %-9s %12s  %9.2f ns/access\n", op, size_text, value);
-  } else {
-    printf("  %-9s %12s  %9.2f GB/s\n", op, size_text, value);
-  }
-  fflush(stdout);
+void bench_point(EngineContext& run, uint64_t size, const char* op, double value) {
+  BenchPoint point;
+  point.size = size;
+  snprintf(point.op, sizeof point.op, "%s", op);
+  point.value = value;
+  emit_event(run.sink, EventKind::bench_point, &point);
 }
 
-void run_bench(Run& run) {
+void run_bench(EngineContext& run) {
   const uint64_t available = mem_available_bytes(run.paths.meminfo);
   const uint64_t size_cap = bench_buffer_size(available, reserve_bytes(run.cfg), run.cfg.mem_cap);
   if (size_cap == 0) {
-    post_status(run, "not enough memory for bench");
+    post_status(run.sink, run.st, "not enough memory for bench");
     return;
   }
   ArenaRegion buffer = arena_alloc(size_cap);
   if (buffer.base == nullptr) {
-    post_status(run, "bench alloc failed");
+    post_status(run.sink, run.st, "bench alloc failed");
     return;
   }
   run.st.last_locked.store(buffer.locked, std::memory_order_relaxed);
 
-  if (!json_output(run)) {
-    char cap_text[32];
-    format_size(size_cap, cap_text, sizeof cap_text);
-    printf("\ndravik bandwidth benchmark  (buffer cap %s, mlock:%s, flush:%s)\n\n", cap_text,
-           buffer.locked ? "yes" : "no", run.clflush_usable ? "on" : "off");
-    fflush(stdout);
-  }
+  const BenchStart start{size_cap, buffer.locked};
+  emit_event(run.sink, EventKind::bench_start, &start);
 
   auto* words = static_cast<uint64_t*>(buffer.base);
   for (uint64_t size = kFirstSize; size <= size_cap; size *= 2) {
     if (stopping()) break;
     measure_size(run, words, size_cap, size);
     run.st.algo_pct.store(100, std::memory_order_relaxed);
-    ui_tick(run);
+    sink_tick(run.sink);
   }
 
   // Released on every way out of the ladder, a stop included.
   arena_free(buffer);
-  if (json_output(run)) {
-    emit_event(run, EventKind::bench_summary);
-  } else {
-    printf("\nDone. Look for the GB/s drop and latency rise as size crosses L1/L2/L3 and hits "
-           "DRAM.\n");
-    fflush(stdout);
-  }
+  emit_event(run.sink, EventKind::bench_summary);
 }
 
 }  // namespace dravik

@@ -8,19 +8,18 @@
 
 namespace dravik {
 
-struct Run;
+struct EngineContext;
 
 // Buffer size from the available memory, the reserve and the --mem cap
 // (0: no cap): available minus reserve, capped, at most 1 GiB. 0 means "not
 // enough memory for bench" (reserve >= available, or less than 1 MiB left).
 uint64_t bench_buffer_size(uint64_t available, uint64_t reserve, uint64_t mem_cap);
 
-// Records one measurement as the run's last bench point; with JSON output it
-// emits the bench_point event, otherwise it prints the console row.
-void bench_point(Run& run, uint64_t size, const char* op, double value);
+// Announces one measurement as a bench_point event.
+void bench_point(EngineContext& run, uint64_t size, const char* op, double value);
 
 // The BENCH mode driver.
-void run_bench(Run& run);
+void run_bench(EngineContext& run);
 
 // Receives the read sum and the final chase index after each measurement, so
 // the measured loops have an observable result and cannot be dropped.

@@ -4,23 +4,25 @@
 #include <cstdio>
 
 #include "core/flags.h"
-#include "app/run.h"
 
 namespace dravik {
 
-void emit_event(Run& run, EventKind kind, const void* payload) {
-  if (in_worker) return;
-  const EventSink* sink = run.sink;
-  if (sink == nullptr || sink->emit == nullptr) return;
-  sink->emit(run, *sink, kind, payload);
+void emit_event(const EventSink& sink, EventKind kind, const void* payload) {
+  if (in_worker || sink.emit == nullptr) return;
+  sink.emit(sink.owner, kind, payload);
 }
 
-void post_status(Run& run, const char* format, ...) {
+void sink_tick(const EventSink& sink) {
+  if (in_worker || sink.tick == nullptr) return;
+  sink.tick(sink.owner);
+}
+
+void post_status(const EventSink& sink, RunState& st, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  vsnprintf(run.status_line, sizeof run.status_line, format, ap);
+  vsnprintf(st.status_line, sizeof st.status_line, format, ap);
   va_end(ap);
-  emit_event(run, EventKind::log);
+  emit_event(sink, EventKind::log, st.status_line);
 }
 
 }  // namespace dravik

@@ -49,6 +49,7 @@ struct RunState {
   double run_start_time = 0.0;
   std::atomic<int32_t> end_reason{0};
   std::atomic<int32_t> address_fault_seen{0};
+  char status_line[192] = {};  // the last status message (main thread only)
 };
 
 // Records a reason only while none is recorded yet; the first cause wins.

@@ -25,7 +25,7 @@
 
 namespace dravik {
 
-struct Run;
+struct EngineContext;
 
 // What a catalogue row hands its test: the name every announcement and fault
 // record carries (static storage), the constant pattern of the solid and
@@ -38,7 +38,7 @@ struct AlgoParams {
   int32_t op = 0;
 };
 
-using AlgoFn = void (*)(Run&, const TestBlock&, const AlgoParams&);
+using AlgoFn = void (*)(EngineContext&, const TestBlock&, const AlgoParams&);
 
 // Stop checks and progress calls fall on every word index that is a multiple
 // of this (2 MiB of words), index 0 included.
@@ -58,7 +58,7 @@ struct PassPct {
 // chunk) returns false when a stop was requested, else reports pct(index);
 // then body(lo, hi) does the chunk's words.
 template <class Pct, class Body>
-inline bool walk_checkpoints(Run& run, uint64_t n, Pct pct, Body body) {
+inline bool walk_checkpoints(EngineContext& run, uint64_t n, Pct pct, Body body) {
   for (uint64_t lo = 0; lo < n; lo += kChunkWords) {
     if (stopping()) return false;
     test_progress(run, pct(lo));
@@ -71,7 +71,7 @@ inline bool walk_checkpoints(Run& run, uint64_t n, Pct pct, Body body) {
 // word m, so the words above the highest checkpoint run first without one and
 // each later segment is (m - 2^18, m]. body(lo, hi) must go from hi-1 down.
 template <class Pct, class Body>
-inline bool walk_checkpoints_down(Run& run, uint64_t n, Pct pct, Body body) {
+inline bool walk_checkpoints_down(EngineContext& run, uint64_t n, Pct pct, Body body) {
   if (n == 0) return true;
   uint64_t m = (n - 1) & ~(kChunkWords - 1);
   body(m + 1, n);
@@ -221,7 +221,7 @@ inline bool any_set(__m128i v) {
 
 // Word-by-word pass over a span whose OR of differences was non-zero.
 template <class Cur>
-[[gnu::cold, gnu::noinline]] void rescan(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi,
+[[gnu::cold, gnu::noinline]] void rescan(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
                                          Cur c, const char* name) {
   for (uint64_t i = lo; i < hi; ++i) {
     const uint64_t e = c.next1();
@@ -232,7 +232,7 @@ template <class Cur>
 
 // Records the mismatches of the line at word i whose check failed, in the
 // order of the pass; the line has not been rewritten yet.
-[[gnu::cold, gnu::noinline]] inline void rescan_line(Run& run, const TestBlock& b, uint64_t i,
+[[gnu::cold, gnu::noinline]] inline void rescan_line(EngineContext& run, const TestBlock& b, uint64_t i,
                                                      const Line& expected, bool descending,
                                                      const char* name) {
   alignas(16) uint64_t e[8];
@@ -315,7 +315,7 @@ inline uint64_t diff_or(const uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream
 // Verifies word[lo, hi) against the stream and records every mismatch; the
 // stream ends positioned at hi.
 template <class Cur>
-inline void check_span(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur& c,
+inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur& c,
                        const char* name) {
   const Cur replay = c;
   if (diff_or(b.base, lo, hi, c) != 0) kernel::rescan(run, b, lo, hi, replay, name);
@@ -323,7 +323,7 @@ inline void check_span(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi, C
 
 // check_span over [lo, hi) in chunks, without checkpoints.
 template <class Cur>
-inline void check_all(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur c,
+inline void check_all(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur c,
                       const char* name) {
   for_each_chunk(lo, hi, [&](uint64_t clo, uint64_t chi) { check_span(run, b, clo, chi, c, name); });
 }
@@ -332,7 +332,7 @@ inline void check_all(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cu
 // recorded when it differs, then overwritten with the complement of the
 // expected value.
 template <class Cur>
-inline void check_invert_span(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi,
+inline void check_invert_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
                               Cur& stream, const char* name) {
   Cur c = stream;
   uint64_t* w = b.base;
@@ -372,7 +372,7 @@ inline void stream_fill_halves(uint64_t* w, uint64_t h, uint64_t lo, uint64_t hi
 // again and reported at h + i with the lower word as expected and the upper
 // word as actual.
 // Defined with rand-dual, shared by the extended group.
-void check_halves(Run& run, const TestBlock& b, uint64_t h, uint64_t lo, uint64_t hi,
+void check_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t lo, uint64_t hi,
                   const char* name);
 
 // A block that covers only the first `words` words of b (the capped bit
@@ -384,7 +384,7 @@ inline TestBlock head_of(const TestBlock& b, uint64_t words) {
 // One cycle of an iterated test: write a periodic pattern over the block,
 // flush it, verify it. The iterated tests check for a stop and report
 // progress between cycles, never inside one.
-inline void write_flush_verify(Run& run, const TestBlock& b, const PatternTable& tab,
+inline void write_flush_verify(EngineContext& run, const TestBlock& b, const PatternTable& tab,
                                const char* name) {
   PeriodicWords fill(tab, 0);
   stream_fill(b.base, 0, b.words, fill);
@@ -393,21 +393,21 @@ inline void write_flush_verify(Run& run, const TestBlock& b, const PatternTable&
 }
 
 // The tests of the catalogue, one definition each in its algo_*.cpp file.
-void algo_stuck_addr(Run&, const TestBlock&, const AlgoParams&);
-void algo_solid(Run&, const TestBlock&, const AlgoParams&);
-void algo_checker(Run&, const TestBlock&, const AlgoParams&);
-void algo_movinv(Run&, const TestBlock&, const AlgoParams&);
-void algo_movinv8(Run&, const TestBlock&, const AlgoParams&);
-void algo_movinv_rand(Run&, const TestBlock&, const AlgoParams&);
-void algo_modulo20(Run&, const TestBlock&, const AlgoParams&);
-void algo_walk(Run&, const TestBlock&, const AlgoParams&);
-void algo_blockseq(Run&, const TestBlock&, const AlgoParams&);
-void algo_bitflip(Run&, const TestBlock&, const AlgoParams&);
-void algo_bitspread(Run&, const TestBlock&, const AlgoParams&);
-void algo_rand_dual(Run&, const TestBlock&, const AlgoParams&);
-void algo_movinv_rot(Run&, const TestBlock&, const AlgoParams&);
-void algo_block_move(Run&, const TestBlock&, const AlgoParams&);
-void algo_compare(Run&, const TestBlock&, const AlgoParams&);
-void algo_retention(Run&, const TestBlock&, const AlgoParams&);
+void algo_stuck_addr(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_solid(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_checker(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_movinv(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_movinv8(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_movinv_rand(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_modulo20(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_walk(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_blockseq(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_bitflip(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_bitspread(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_rand_dual(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_movinv_rot(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_block_move(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_compare(EngineContext&, const TestBlock&, const AlgoParams&);
+void algo_retention(EngineContext&, const TestBlock&, const AlgoParams&);
 
 }  // namespace dravik

@@ -1,7 +1,7 @@
 // bitflip and bitspread: one bit (bitflip) or two adjacent bits (bitspread)
 // set in even words and clear in odd words, for every bit position. Coverage
 // is capped at the first 128 MiB of the block: the rounds are many.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
@@ -17,7 +17,7 @@ PatternTable alternating(uint64_t m) {
 
 }  // namespace
 
-void algo_bitflip(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_bitflip(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   const TestBlock covered = head_of(b, kBitTestCap);
   for (uint32_t j = 0; j < 64; ++j) {
@@ -29,7 +29,7 @@ void algo_bitflip(Run& run, const TestBlock& b, const AlgoParams& ap) {
   }
 }
 
-void algo_bitspread(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_bitspread(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   const TestBlock covered = head_of(b, kBitTestCap);
   for (uint32_t j = 0; j < 63; ++j) {

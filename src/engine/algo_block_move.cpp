@@ -3,12 +3,12 @@
 // of a pass gets the same data (the seed is the pass number).
 #include <cstring>
 
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
 
-void algo_block_move(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_block_move(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   if (b.words < 2) return;
   begin_test(run, ap.name);
   const uint64_t h = b.words / 2;

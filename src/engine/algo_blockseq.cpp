@@ -1,6 +1,6 @@
 // blockseq: sixteen solid backgrounds built from one byte each (single bits,
 // all zeros and ones, and the classic 55/AA, 33/CC, 0F/F0 pairs).
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
@@ -12,7 +12,7 @@ constexpr uint8_t kBytes[16] = {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40,
 
 }  // namespace
 
-void algo_blockseq(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_blockseq(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   for (uint32_t j = 0; j < 16; ++j) {
     const uint64_t p = kBytes[j] * 0x0101010101010101ULL;

@@ -1,6 +1,6 @@
 // checker: alternating 0101... and 1010... words, then the same with the two
 // exchanged, so every bit is seen at both values next to its opposite.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
@@ -12,7 +12,7 @@ constexpr uint64_t kAs = 0xAAAAAAAAAAAAAAAAULL;
 
 }  // namespace
 
-void algo_checker(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_checker(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   const uint64_t n = b.words;
   uint64_t* w = b.base;

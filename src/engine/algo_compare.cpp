@@ -3,7 +3,7 @@
 // arithmetic or logic operation, written into both halves, which then check
 // each other as in rand-dual. The values exercise data paths other than the
 // plain stream's.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
@@ -39,7 +39,7 @@ void fill_halves(uint64_t* w, uint64_t h, const RandState& rs, uint64_t L) {
 
 }  // namespace
 
-void algo_compare(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_compare(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   if (b.words < 2) return;
   begin_test(run, ap.name);
   const uint64_t h = b.words / 2;

@@ -2,7 +2,7 @@
 // opposite background, written twice so that the writes around a target
 // word have every chance to disturb it. Only the target words are verified;
 // the offset k moves the target through all twenty positions.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
@@ -34,7 +34,7 @@ void rewrite_background(uint64_t* w, uint64_t n, uint32_t k) {
   }
 }
 
-[[gnu::cold, gnu::noinline]] void rescan_targets(Run& run, const TestBlock& b, uint64_t lo,
+[[gnu::cold, gnu::noinline]] void rescan_targets(EngineContext& run, const TestBlock& b, uint64_t lo,
                                                  uint64_t hi, uint32_t k, const char* name) {
   for (uint64_t i = first_target(lo, k); i < hi; i += kStride) {
     const uint64_t a = b.base[i];
@@ -42,7 +42,7 @@ void rewrite_background(uint64_t* w, uint64_t n, uint32_t k) {
   }
 }
 
-void check_targets(Run& run, const TestBlock& b, uint32_t k, const char* name) {
+void check_targets(EngineContext& run, const TestBlock& b, uint32_t k, const char* name) {
   const uint64_t* w = b.base;
   for_each_chunk(0, b.words, [&](uint64_t lo, uint64_t hi) {
     uint64_t acc = 0;
@@ -53,7 +53,7 @@ void check_targets(Run& run, const TestBlock& b, uint32_t k, const char* name) {
 
 }  // namespace
 
-void algo_modulo20(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_modulo20(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   const uint64_t n = b.words;
   uint64_t* w = b.base;

@@ -2,7 +2,7 @@
 // walk up checking it and writing its complement, then walk down checking
 // the complement and writing the pattern back. The two directions catch a
 // write to one cell that disturbs a cell above or below it.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
@@ -12,7 +12,7 @@ namespace {
 // The descending read-modify-write of pass 3: from hi-1 down to lo, check
 // against e, record, overwrite with NOT e. Lines go from the top down and the
 // words of a line are reported top first, as the pass runs.
-void check_invert_down(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi, uint64_t e,
+void check_invert_down(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi, uint64_t e,
                        const char* name) {
   uint64_t* w = b.base;
   auto one = [&](uint64_t i) {
@@ -36,7 +36,7 @@ void check_invert_down(Run& run, const TestBlock& b, uint64_t lo, uint64_t hi, u
   while (i > lo) one(--i);
 }
 
-void moving_inversion(Run& run, const TestBlock& b, uint64_t p, const char* name) {
+void moving_inversion(EngineContext& run, const TestBlock& b, uint64_t p, const char* name) {
   begin_test(run, name);
   const uint64_t n = b.words;
   uint64_t* w = b.base;
@@ -63,14 +63,14 @@ void moving_inversion(Run& run, const TestBlock& b, uint64_t p, const char* name
 
 }  // namespace
 
-void algo_movinv(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_movinv(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   moving_inversion(run, b, ap.pattern, ap.name);
 }
 
 // Eight runs under the one name, with the bytes 0x01, 0x02, ... 0x80 repeated
 // in every byte position. Each run announces the same name again, so the
 // progress restarts while the colour of the map stays.
-void algo_movinv8(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_movinv8(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   for (int k = 0; k < 8; ++k) {
     if (stopping()) return;
     moving_inversion(run, b, 0x0101010101010101ULL << k, ap.name);

@@ -1,12 +1,12 @@
 // movinv-rand: moving inversions with a pseudo-random word per address. The
 // stream is regenerated from the seed for every pass, nothing is stored; the
 // last pass runs upwards too and only reads.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
 
-void algo_movinv_rand(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_movinv_rand(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   const uint64_t n = b.words;
   uint64_t* w = b.base;

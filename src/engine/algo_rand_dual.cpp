@@ -1,6 +1,6 @@
 // rand-dual: the same pseudo-random stream written into both halves of the
 // block; the halves then check each other, so the stream is generated once.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
@@ -8,7 +8,7 @@ namespace dravik {
 namespace {
 
 // A differing pair is read again: the report carries what both words hold now.
-[[gnu::cold, gnu::noinline]] void rescan_halves(Run& run, const TestBlock& b, uint64_t h,
+[[gnu::cold, gnu::noinline]] void rescan_halves(EngineContext& run, const TestBlock& b, uint64_t h,
                                                 uint64_t lo, uint64_t hi, const char* name) {
   const uint64_t* w = b.base;
   for (uint64_t i = lo; i < hi; ++i) {
@@ -22,7 +22,7 @@ namespace {
 
 }  // namespace
 
-void check_halves(Run& run, const TestBlock& b, uint64_t h, uint64_t lo, uint64_t hi,
+void check_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t lo, uint64_t hi,
                   const char* name) {
   const uint64_t* w = b.base;
   uint64_t acc = 0;
@@ -41,7 +41,7 @@ void check_halves(Run& run, const TestBlock& b, uint64_t h, uint64_t lo, uint64_
   if ((acc | kernel::fold(_mm_or_si128(a0, a1))) != 0) rescan_halves(run, b, h, lo, hi, name);
 }
 
-void algo_rand_dual(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_rand_dual(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   if (b.words < 2) return;
   begin_test(run, ap.name);
   const uint64_t h = b.words / 2;

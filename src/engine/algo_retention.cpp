@@ -2,13 +2,13 @@
 // then verified: cells that leak their charge show up as flipped bits.
 #include <unistd.h>
 
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 #include "core/text.h"
 
 namespace dravik {
 
-void algo_retention(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_retention(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   const double hold = run.cfg.retention_s;
   if (hold <= 0) return;
   for (const uint64_t value : {~uint64_t{0}, uint64_t{0}}) {

@@ -1,10 +1,10 @@
 // solid0 and solid1: one constant background, written once and verified once.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
 
-void algo_solid(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_solid(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   const uint64_t n = b.words;
   uint64_t* w = b.base;

@@ -1,11 +1,11 @@
 // stuck-addr: every word holds its own virtual address, so a word that reads
 // another word's address shows an addressing fault rather than a bad cell.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
 
-void algo_stuck_addr(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_stuck_addr(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   // The counter is run-wide: a mismatch another worker records meanwhile
   // counts too, which errs towards suspecting the addressing.
   const int64_t before = run.faults.total.load(std::memory_order_relaxed);

@@ -1,12 +1,12 @@
 // walk: a single one bit (then a single zero bit) walking through the word,
 // shifted by one position from each word to the next, 128 rounds. Coverage is
 // capped at the first 256 MiB of the block: the rounds are many.
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/algo.h"
 
 namespace dravik {
 
-void algo_walk(Run& run, const TestBlock& b, const AlgoParams& ap) {
+void algo_walk(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   const TestBlock covered = head_of(b, uint64_t{1} << 25);
   for (uint32_t k = 0; k < 128; ++k) {

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "core/flags.h"
-#include "app/run.h"
+#include "engine/context.h"
 
 namespace dravik {
 
@@ -68,11 +68,11 @@ const CatalogueEntry* find_test(std::string_view name) {
   return nullptr;
 }
 
-uint64_t block_test_seed(const Run& run, const TestBlock& block) {
+uint64_t block_test_seed(const EngineContext& run, const TestBlock& block) {
   return test_seed(run.cfg.seed, run.st.regions_in_pass, block.pass);
 }
 
-void run_catalogue_test(Run& run, const TestBlock& block, const CatalogueEntry& test,
+void run_catalogue_test(EngineContext& run, const TestBlock& block, const CatalogueEntry& test,
                         uint64_t block_seed) {
   const AlgoParams params{test.name, test.pattern, block_seed ^ test.seed_xor, test.op};
   test.fn(run, block, params);
@@ -96,7 +96,7 @@ int tier_sequence(const RunConfig& cfg, const CatalogueEntry** out, int cap) {
   return count;
 }
 
-void run_test_sequence(Run& run, const TestBlock& block) {
+void run_test_sequence(EngineContext& run, const TestBlock& block) {
   const CatalogueEntry* sequence[kMaxSequence];
   const int count = tier_sequence(run.cfg, sequence, kMaxSequence);
   // The window number is read once: the seed of every random test of this

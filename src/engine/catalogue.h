@@ -11,7 +11,7 @@
 
 namespace dravik {
 
-struct Run;
+struct EngineContext;
 
 // One test: its name (what begin_test announces and fault records carry), the
 // routine, and the constants that make this row out of a shared routine.
@@ -31,10 +31,10 @@ const CatalogueEntry* find_test(std::string_view name);
 
 // Seed of the block's random tests: base seed, the window number at the
 // moment the block's sequence starts, and the block's pass.
-uint64_t block_test_seed(const Run& run, const TestBlock& block);
+uint64_t block_test_seed(const EngineContext& run, const TestBlock& block);
 
 // Runs one row over the block with the given block seed.
-void run_catalogue_test(Run& run, const TestBlock& block, const CatalogueEntry& test,
+void run_catalogue_test(EngineContext& run, const TestBlock& block, const CatalogueEntry& test,
                         uint64_t block_seed);
 
 // The rows a configuration runs over each block, in order; returns how many
@@ -44,6 +44,6 @@ int tier_sequence(const RunConfig& cfg, const CatalogueEntry** out, int cap);
 // Runs the configured tier's sequence over the block. Returns when the
 // sequence ends or as soon as a stop is requested; faults go to record_fault.
 // Runs on the main thread or on a worker thread.
-void run_test_sequence(Run& run, const TestBlock& block);
+void run_test_sequence(EngineContext& run, const TestBlock& block);
 
 }  // namespace dravik

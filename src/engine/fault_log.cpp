@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/flags.h"
-#include "app/run.h"
+#include "engine/context.h"
 #include "core/text.h"
 #include "memory/phys_map.h"
 
@@ -15,8 +15,6 @@ namespace dravik {
 namespace {
 
 constexpr int kRereads = 8;
-constexpr int kEdacControllers = 8;
-constexpr int kEdacDimms = 32;
 constexpr uint8_t kMarkHard = static_cast<uint8_t>(CellState::fault);
 constexpr uint8_t kMarkTransient = static_cast<uint8_t>(CellState::suspect);
 
@@ -33,55 +31,14 @@ bool healed_on_reread(const uint64_t* word, uint64_t expected) {
   return false;
 }
 
-// Reads one EDAC dimm_label file: one line of at most 39 characters with
-// trailing newlines and blanks removed. Empty when missing or blank.
-void read_dimm_label(const char* path, char out[40]) {
-  out[0] = '\0';
-  FILE* f = fopen(path, "re");
-  if (f == nullptr) return;
-  if (fgets(out, 40, f) == nullptr) out[0] = '\0';
-  fclose(f);
-  size_t n = strlen(out);
-  while (n > 0 &&
-         (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' || out[n - 1] == '\t')) {
-    out[--n] = '\0';
-  }
-}
-
-// The module label for a fault, when EDAC can name it without guessing. The
-// label files say which slot each module sits in but not which addresses it
-// holds, so a label is only given when the box has exactly one labelled module
-// (however many entries repeat that label). With two different labels any
-// choice could send the owner to the wrong module: leave it empty.
-void unambiguous_dimm_label(const std::string& edac_mc, char out[40]) {
-  out[0] = '\0';
-  char path[192];
-  char label[40];
-  for (int mc = 0; mc < kEdacControllers; ++mc) {
-    for (int dimm = 0; dimm < kEdacDimms; ++dimm) {
-      const int n =
-          snprintf(path, sizeof path, "%s/mc%d/dimm%d/dimm_label", edac_mc.c_str(), mc, dimm);
-      if (n < 0 || static_cast<size_t>(n) >= sizeof path) continue;
-      read_dimm_label(path, label);
-      if (label[0] == '\0') continue;
-      if (out[0] == '\0') {
-        memcpy(out, label, sizeof label);
-      } else if (strcmp(out, label) != 0) {
-        out[0] = '\0';
-        return;
-      }
-    }
-  }
-}
-
-void fill_new_record(Run& run, FaultRecord& r, uint64_t addr, uint64_t paddr,
+void fill_new_record(EngineContext& run, FaultRecord& r, uint64_t addr, uint64_t paddr,
                      const TestBlock& block, uint64_t expected, uint64_t actual,
                      const char* test_name) {
   r = FaultRecord{};
   r.vaddr = addr;
   r.paddr = paddr;
   r.region = paddr != 0 ? ram_range_index(run.phys.ram_ranges, paddr) : -1;
-  if (paddr != 0) unambiguous_dimm_label(run.paths.edac_mc, r.dimm);
+  if (paddr != 0) memcpy(r.dimm, run.faults.dimm_label, sizeof r.dimm);
   snprintf(r.test, sizeof r.test, "%s", test_name != nullptr ? test_name : "");
   r.expected = expected;
   r.actual = actual;
@@ -94,7 +51,7 @@ void fill_new_record(Run& run, FaultRecord& r, uint64_t addr, uint64_t paddr,
 
 }  // namespace
 
-void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t expected,
+void record_fault(EngineContext& run, const TestBlock& block, uint64_t index, uint64_t expected,
                   uint64_t actual, const char* test_name) {
   const uint64_t* word = block.base + index;
   const uint64_t addr = reinterpret_cast<uint64_t>(word);
@@ -105,6 +62,7 @@ void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t exp
   FaultLog& log = run.faults;
   FaultRecord event{};
   bool notify = false;
+  uint8_t mark = kMarkTransient;
   {
     std::lock_guard<std::mutex> hold(log.stats_lock);
     log.total.fetch_add(1, std::memory_order_relaxed);
@@ -115,7 +73,6 @@ void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t exp
         break;
       }
     }
-    uint8_t mark = kMarkTransient;
     if (found != nullptr) {
       FaultRecord& r = *found;
       r.count += 1;
@@ -150,14 +107,19 @@ void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t exp
     }
     log.shown_hard.store(log.hard, std::memory_order_relaxed);
     log.shown_transient.store(log.transient, std::memory_order_relaxed);
+  }
+  {
+    // Marks only rise (transient to hard), so marking after the record is
+    // released cannot lower a mark another thread set meanwhile.
+    std::lock_guard<std::mutex> hold(run.map.lock);
     set_cell_state(run.map, cell_of_fault(run, paddr), mark);
   }
   // A worker never reaches the sink; its faults show through the counters,
   // the map and the fault list.
-  if (notify && !in_worker) emit_event(run, EventKind::fault, &event);
+  if (notify && !in_worker) emit_event(run.sink, EventKind::fault, &event);
 }
 
-int32_t cell_of_fault(const Run& run, uint64_t paddr) {
+int32_t cell_of_fault(const EngineContext& run, uint64_t paddr) {
   if (paddr != 0 && !run.map.logical) return cell_of_phys(run.map, paddr);
   return cell_of_progress(run.map, run.st.pass_bytes.load(std::memory_order_relaxed),
                           run.st.budget);

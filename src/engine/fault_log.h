@@ -1,5 +1,5 @@
 // Fault records: one per distinct faulty address, classified hard or
-// transient, with the run's counters. One mutex, stats_lock, guards them.
+// transient, with their counters. One mutex, stats_lock, guards them.
 #pragma once
 #include <array>
 #include <atomic>
@@ -10,7 +10,7 @@
 
 namespace dravik {
 
-struct Run;
+struct EngineContext;
 
 enum class FaultClass : int32_t { transient = 0, hard = 1 };
 
@@ -32,8 +32,7 @@ struct FaultRecord {
 
 struct FaultLog {
   static constexpr int kCapacity = 4096;
-  // Guards every field below, the cell marks made by record_fault and the
-  // OFFLINE byte counters. Never held while another lock is taken.
+  // Guards every field below. Never held while another lock is taken.
   mutable std::mutex stats_lock;
   std::array<FaultRecord, kCapacity> records{};
   int32_t used = 0;
@@ -45,17 +44,20 @@ struct FaultLog {
   // Copies for the live displays, refreshed on every call.
   std::atomic<int64_t> shown_hard{0};
   std::atomic<int64_t> shown_transient{0};
+  // The module label every physically placed fault carries: read once at
+  // start-up, when EDAC names exactly one module (see dimm_label.h).
+  char dimm_label[40] = {};
 };
 
 // Records one mismatch of word index of block (see the fault-recording rules).
 // The caller must not have rewritten the word yet: it is re-read here.
-void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t expected,
+void record_fault(EngineContext& run, const TestBlock& block, uint64_t index, uint64_t expected,
                   uint64_t actual, const char* test_name);
 
 // Map cell of a fault at paddr: by physical address when the map is laid out
 // by physical address and paddr is known, otherwise by how far the pass has
 // come. A physical address never indexes a logical map. -1 when there is none.
-int32_t cell_of_fault(const Run& run, uint64_t paddr);
+int32_t cell_of_fault(const EngineContext& run, uint64_t paddr);
 
 // Copy of up to max records from the first, taken under the lock (for live
 // displays on the main thread while workers may be recording).

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "app/run.h"
+#include "engine/context.h"
 
 namespace dravik {
 
@@ -83,7 +83,7 @@ void flush_lines(const void* begin, const void* end, bool use_clflushopt) {
   }
 }
 
-void flush_span(const Run& run, const TestBlock& block) {
+void flush_span(const EngineContext& run, const TestBlock& block) {
   if (run.cfg.tier != Tier::quick && run.clflush_usable && block.words != 0) {
     const uintptr_t base = reinterpret_cast<uintptr_t>(block.base);
     flush_lines(block.base, reinterpret_cast<const void*>(base + 8 * block.words),

@@ -6,7 +6,7 @@
 
 namespace dravik {
 
-struct Run;
+struct EngineContext;
 struct TestBlock;
 
 // The processor announces CLFLUSHOPT (CPUID leaf 7, sub-leaf 0, EBX bit 23).
@@ -28,6 +28,6 @@ void flush_lines(const void* begin, const void* end, bool use_clflushopt);
 // otherwise, when the flush is usable, the block's lines are flushed, then
 // the fence. Finally the run's after_flush seam, when set, sees the block.
 // Safe on worker threads: it touches only the block.
-void flush_span(const Run& run, const TestBlock& block);
+void flush_span(const EngineContext& run, const TestBlock& block);
 
 }  // namespace dravik

@@ -2,17 +2,17 @@
 
 #include <unistd.h>
 
+#include "core/event_sink.h"
 #include "core/flags.h"
-#include "app/run.h"
-#include "report/tui/ui_loop.h"
+#include "engine/context.h"
 
 namespace dravik {
 
-void idle_between_passes(Run& run) {
-  ui_tick(run);
+void idle_between_passes(EngineContext& run) {
+  sink_tick(run.sink);
   for (int step = 0; step < 20 && !stopping(); ++step) {
     usleep(50000);
-    ui_tick(run);
+    sink_tick(run.sink);
   }
 }
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <new>
 
-#include "app/run.h"
+#include "engine/context.h"
 
 namespace dravik {
 
@@ -47,7 +47,7 @@ void paint_ram(Layout& l, const RamRanges& ranges) {
   }
 }
 
-Layout build_layout(const Run& run, int32_t cols, int32_t rows) {
+Layout build_layout(const EngineContext& run, int32_t cols, int32_t rows) {
   Layout l;
   l.cols = std::max(cols, 10);
   l.rows = std::max(rows, 0);
@@ -79,11 +79,11 @@ Layout build_layout(const Run& run, int32_t cols, int32_t rows) {
 
 }  // namespace
 
-void map_setup(Run& run, int32_t cols, int32_t rows) {
+void map_setup(EngineContext& run, int32_t cols, int32_t rows) {
   Layout l = build_layout(run, cols, rows);
   MapGeometry& m = run.map;
   {
-    std::lock_guard<std::mutex> hold(run.faults.stats_lock);
+    std::lock_guard<std::mutex> hold(m.lock);
     m.cols = l.cols;
     m.rows = l.rows;
     m.cells = l.cells;
@@ -92,8 +92,6 @@ void map_setup(Run& run, int32_t cols, int32_t rows) {
     m.span = l.span;
     m.logical = l.logical;
     m.cell.swap(l.cell);
-    m.active_lo = -1;
-    m.active_hi = -1;
     m.dirty.store(1, std::memory_order_relaxed);
   }
   // The old array dies with l, outside the lock.

@@ -1,6 +1,6 @@
 // The OFFLINE driver: one-thread sweeps of large regions, or a pool of worker
 // threads taking regions from a shared budget (thread contract in
-// scheduler.h).
+// offline.h).
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "core/flags.h"
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/catalogue.h"
 #include "engine/idle_wait.h"
 #include "engine/progress.h"
 #include "engine/region_pool.h"
+#include "engine/map_paint.h"
+#include "engine/offline.h"
 #include "engine/production.h"
 #include "memory/arena.h"
 #include "memory/probes.h"
@@ -31,7 +33,7 @@ constexpr useconds_t kWaitMicros = 100000;
 enum class Claim { region, wait, finish };
 
 // Under pool_lock: rule B for the next region of a worker.
-Claim claim_region(Run& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
+Claim claim_region(EngineContext& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
   std::lock_guard<std::mutex> guard(pool.pool_lock);
   if (pool.failed || stopping() || pool.table.count >= RegionTable::kMax ||
       pool.unclaimed < kMinRegion) {
@@ -67,7 +69,7 @@ ArenaRegion map_claimed(RegionPool& pool, uint64_t claim, int32_t slot) {
 
 }  // namespace
 
-void test_worker(Run& run, RegionPool& pool, int32_t pass, int32_t index) {
+void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t index) {
   (void)index;
   in_worker = 1;
   int waits = 0;
@@ -90,19 +92,15 @@ void test_worker(Run& run, RegionPool& pool, int32_t pass, int32_t index) {
     if (region.base == nullptr) break;
     const TestBlock block{static_cast<uint64_t*>(region.base), region.size / 8, pass};
     run_test_sequence(run, block);
-    {
-      std::lock_guard<std::mutex> guard(run.faults.stats_lock);
-      run.st.pass_bytes.fetch_add(region.size, std::memory_order_relaxed);
-      run.st.total_bytes.fetch_add(region.size, std::memory_order_relaxed);
-      run.st.last_locked.store(region.locked, std::memory_order_relaxed);
-    }
+    run.st.pass_bytes.fetch_add(region.size, std::memory_order_relaxed);
+    run.st.total_bytes.fetch_add(region.size, std::memory_order_relaxed);
+    run.st.last_locked.store(region.locked, std::memory_order_relaxed);
     waits = 0;
   }
-  std::lock_guard<std::mutex> guard(run.faults.stats_lock);
-  pool.finished.fetch_add(1, std::memory_order_relaxed);
+  pool.finished.fetch_add(1, std::memory_order_release);
 }
 
-void threaded_pass(Run& run, RegionPool& pool, int32_t workers) {
+void threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
   {
     std::lock_guard<std::mutex> guard(pool.pool_lock);
     pool.unclaimed = run.st.budget;
@@ -124,7 +122,7 @@ void threaded_pass(Run& run, RegionPool& pool, int32_t workers) {
     }
   }
   const int32_t started = static_cast<int32_t>(threads.size());
-  while (pool.finished.load(std::memory_order_relaxed) < started && !stopping()) {
+  while (pool.finished.load(std::memory_order_acquire) < started && !stopping()) {
     usleep(150000);
     const uint64_t done = run.st.pass_bytes.load(std::memory_order_relaxed);
     test_progress(run, run.st.budget ? static_cast<double>(done) * 100.0 /
@@ -136,7 +134,7 @@ void threaded_pass(Run& run, RegionPool& pool, int32_t workers) {
   if (run.map.logical) paint_progress(run);
 }
 
-void run_offline(Run& run) {
+void run_offline(EngineContext& run) {
   run.st.total_passes = run.cfg.passes > 0 ? run.cfg.passes : INT64_MAX;
   if (!prepare_passes(run)) return;
   int32_t workers = run.cfg.threads > 0 ? run.cfg.threads : 1;

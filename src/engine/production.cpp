@@ -5,33 +5,18 @@
 #include <mutex>
 
 #include "core/flags.h"
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/catalogue.h"
 #include "engine/idle_wait.h"
+#include "engine/map_paint.h"
 #include "memory/arena.h"
 #include "memory/probes.h"
 #include "memory/region_sizing.h"
 #include "core/event_sink.h"
-#include "report/tui/screen.h"
-#include "report/tui/ui_loop.h"
 
 namespace dravik {
 
-void map_dimensions(const Run& run, int32_t* cols, int32_t* rows) {
-  if (run.cfg.output == OutputStyle::json) {
-    *cols = 120;
-    *rows = 18;
-    return;
-  }
-  // An unknown size (0 x 0) gives the map of a 100 x 30 terminal.
-  int32_t term_cols = 0, term_rows = 0;
-  query_terminal_size(STDOUT_FILENO, &term_cols, &term_rows);
-  const MapDims dims = map_dims_for_terminal(term_cols, term_rows);
-  *cols = dims.cols;
-  *rows = dims.rows;
-}
-
-void take_budget(Run& run) {
+void take_budget(EngineContext& run) {
   const uint64_t available = mem_available_bytes(run.paths.meminfo);
   const Budget b =
       compute_budget(available, reserve_bytes(run.cfg), run.cfg.mem_cap, run.st.mem_total);
@@ -40,12 +25,10 @@ void take_budget(Run& run) {
   run.st.budget_taken = 1;
 }
 
-bool prepare_passes(Run& run) {
+bool prepare_passes(EngineContext& run) {
   if (!run.st.budget_taken) take_budget(run);
-  int32_t cols = 0, rows = 0;
-  map_dimensions(run, &cols, &rows);
-  map_setup(run, cols, rows);
-  emit_event(run, EventKind::map);
+  map_setup(run, run.map.want_cols, run.map.want_rows);
+  emit_event(run.sink, EventKind::map);
   if (run.st.budget < kMinRegion) {
     force_end_reason(run.st, EndReason::ALLOC_ABORT);
     return false;
@@ -53,59 +36,7 @@ bool prepare_passes(Run& run) {
   return true;
 }
 
-void mark_cells(Run& run, const void* base, uint64_t size, uint8_t state, int32_t* lo,
-                int32_t* hi) {
-  MapGeometry& map = run.map;
-  uint64_t step = run.phys.page_size;
-  while (step > 0 && size / step > 1024) step *= 2;
-  const uint64_t start = reinterpret_cast<uint64_t>(base);
-  for (uint64_t offset = 0; offset < size; offset += step) {
-    const uint64_t paddr = virt_to_phys(run.phys, start + offset);
-    if (paddr == 0) continue;
-    const int32_t cell = cell_of_phys(map, paddr);
-    if (cell < 0) continue;
-    if (cell < map.cells) {
-      const uint8_t old = map.get(cell);
-      if (old != static_cast<uint8_t>(CellState::fault) &&
-          old != static_cast<uint8_t>(CellState::suspect) && old != state) {
-        map.put(cell, state);
-        map.dirty.store(1, std::memory_order_relaxed);
-      }
-    }
-    if (*lo < 0 || *lo > cell) *lo = cell;
-    if (*hi < cell) *hi = cell;
-  }
-}
-
-void paint_progress(Run& run) {
-  MapGeometry& map = run.map;
-  if (!map.logical || map.cells <= 0 || run.st.budget == 0) return;
-  double fraction = static_cast<double>(run.st.pass_bytes.load(std::memory_order_relaxed)) /
-                    static_cast<double>(run.st.budget);
-  if (fraction > 1.0) fraction = 1.0;
-  int32_t edge = static_cast<int32_t>(map.cells * fraction);
-  if (edge > map.cells - 1) edge = map.cells - 1;
-  const uint8_t done = static_cast<uint8_t>(
-      3 + (run.st.color_counter.load(std::memory_order_relaxed) & 3));
-  // Workers mark faults under the fault-log lock; painting under the same
-  // lock keeps a hard mark from being overwritten between read and write.
-  std::lock_guard<std::mutex> guard(run.faults.stats_lock);
-  bool changed = false;
-  for (int32_t i = 0; i < map.cells; ++i) {
-    const uint8_t old = map.get(i);
-    if (old == static_cast<uint8_t>(CellState::fault)) continue;
-    const uint8_t now = i < edge ? done
-                        : i == edge ? static_cast<uint8_t>(CellState::active)
-                                    : static_cast<uint8_t>(CellState::untested);
-    if (now != old) {
-      map.put(i, now);
-      changed = true;
-    }
-  }
-  if (changed) map.dirty.store(1, std::memory_order_relaxed);
-}
-
-void sweep_pass(Run& run, uint64_t budget, uint64_t chunk) {
+void sweep_pass(EngineContext& run, uint64_t budget, uint64_t chunk) {
   if (budget == 0) return;
   const uint64_t reserve = reserve_bytes(run.cfg);
   RegionTable table;
@@ -136,9 +67,9 @@ void sweep_pass(Run& run, uint64_t budget, uint64_t chunk) {
     int32_t lo = -1, hi = -1;
     if (!run.map.logical) mark_cells(run, region.base, region.size, 2, &lo, &hi);
     run.st.regions_in_pass += 1;
-    run.st.active_lo = run.map.active_lo = lo;
-    run.st.active_hi = run.map.active_hi = hi;
-    emit_event(run, EventKind::cell);
+    run.st.active_lo = lo;
+    run.st.active_hi = hi;
+    emit_event(run.sink, EventKind::cell);
 
     run_test_sequence(run, block);
 
@@ -154,13 +85,13 @@ void sweep_pass(Run& run, uint64_t budget, uint64_t chunk) {
     run.st.pass_bytes.store(taken, std::memory_order_relaxed);
     if (run.map.logical) paint_progress(run);
     run.st.algo_pct.store(100, std::memory_order_relaxed);
-    ui_tick(run);
+    sink_tick(run.sink);
     if (taken >= budget) break;
   }
   table.release_all();
 }
 
-void finish_passes(Run& run) {
+void finish_passes(EngineContext& run) {
   // A stop that arrived between passes (while waiting for memory) ends the
   // run just as one during a pass does.
   if (stopping()) set_end_reason_if_none(run.st, EndReason::USER_STOP);
@@ -171,7 +102,7 @@ void finish_passes(Run& run) {
   set_end_reason_if_none(run.st, EndReason::COMPLETED);
 }
 
-void run_production(Run& run) {
+void run_production(EngineContext& run) {
   run.st.total_passes = run.cfg.passes > 0 ? run.cfg.passes : INT64_MAX;
   if (!prepare_passes(run)) return;
   run.st.current_pass = 1;

@@ -8,7 +8,7 @@
 
 namespace dravik {
 
-struct Run;
+struct EngineContext;
 
 struct RegionPool {
   std::mutex pool_lock;  // guards every field below except finished
@@ -19,14 +19,13 @@ struct RegionPool {
   int32_t alloc_failed = 0;  // a worker could not map even 8 MiB
   int32_t pressure = 0;      // a worker gave up waiting for memory
   RegionTable table;
-  // Written under the fault-log lock by workers, read by the waiting main
-  // thread without it.
+  // Added to by each worker as it leaves, read by the waiting main thread.
   std::atomic<int32_t> finished{0};
 };
 
 // Thread body of one OFFLINE worker.
-void test_worker(Run& run, RegionPool& pool, int32_t pass, int32_t index);
+void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t index);
 // One threaded pass: start the workers, wait ticking, join, release the pool.
-void threaded_pass(Run& run, RegionPool& pool, int32_t workers);
+void threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers);
 
 }  // namespace dravik

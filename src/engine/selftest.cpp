@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "app/run.h"
+#include "engine/context.h"
 #include "engine/fault_log.h"
 #include "engine/flush.h"
 #include "core/text.h"
@@ -30,11 +30,24 @@ uint64_t read_back(const uint64_t* word) {
 
 }  // namespace
 
-int run_selftest(Run& run, FILE* out) {
+int run_selftest(const SysPaths& paths, FILE* out) {
+  // The check builds its own run: physical addresses when root, hard after
+  // two sightings, whatever the command line said.
+  RunConfig cfg;
+  cfg.use_phys = geteuid() == 0 ? 1 : 0;
+  cfg.hard_threshold = 2;
+  RunState st;
+  PhysMap phys;
+  FaultLog faults;
+  MapGeometry map;
+  const EventSink no_sink;
+  const int32_t no_flush = 0;
+  const std::function<void(const TestBlock&)> no_seam;
+  EngineContext run{cfg, st, paths, phys, faults, map, no_sink, no_flush, no_flush, no_seam};
+
   fprintf(out, "dravik --selftest: fault-injection validation\n");
   run.st.run_start_time = now_seconds();
   phys_setup(run.phys, run.paths.pagemap, "");
-  run.cfg.use_phys = geteuid() == 0 ? 1 : 0;
 
   ArenaRegion buffer = arena_alloc(kBufferBytes);
   if (buffer.base == nullptr) {
@@ -44,7 +57,6 @@ int run_selftest(Run& run, FILE* out) {
   }
   const TestBlock block{static_cast<uint64_t*>(buffer.base), kWords, 1};
   for (uint64_t i = 0; i < kWords; ++i) block.base[i] = kPattern;
-  run.cfg.hard_threshold = 2;
 
   block.base[kVictim] = kPlanted;
   const uint64_t first = read_back(&block.base[kVictim]);

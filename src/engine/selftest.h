@@ -5,9 +5,10 @@
 
 namespace dravik {
 
-struct Run;
+struct SysPaths;
 
-// Prints its lines to out and returns the exit status (0 PASS, 1 FAIL).
-int run_selftest(Run& run, FILE* out = stdout);
+// Builds its own small run over the page map of paths, prints its lines to
+// out and returns the exit status (0 PASS, 1 FAIL).
+int run_selftest(const SysPaths& paths, FILE* out = stdout);
 
 }  // namespace dravik

@@ -4,11 +4,20 @@
 #include <string>
 #include <vector>
 
+#include "core/event_sink.h"
+#include "core/sys_paths.h"
 #include "klog/klog_monitor.h"
 
 namespace dravik {
 
-struct Run;
+// What the monitor works with: its record, the paths it reads, the sink its
+// events go to and whether the log is watched at all (--no-klog).
+struct KlogContext {
+  KlogMonitor& klog;
+  const SysPaths& paths;
+  const EventSink& sink;
+  const int32_t& klog_enabled;
+};
 
 // The severity table (23 rows, ended by a row whose needle is nullptr) and
 // the phrases that mark known harmless lines (ended by nullptr).
@@ -20,39 +29,39 @@ const std::vector<std::string>& klog_default_dmesg_programs();
 // The command run for the "dmesg" source.
 inline constexpr const char* kDmesgCommand = "dmesg 2>/dev/null";
 
-// Chooses the source when enabled (run.cfg.klog_enabled): run.paths.kmsg
+// Chooses the source when enabled (run.klog_enabled): run.paths.kmsg
 // opened read-only and non-blocking gives "kmsg"; else an executable dmesg
 // program gives "dmesg"; else a readable run.paths.dmesg_log gives "logfile";
 // else "none". The overload takes the dmesg program candidates.
-void klog_setup(Run& run);
-void klog_setup(Run& run, const std::vector<std::string>& dmesg_programs);
+void klog_setup(KlogContext& run);
+void klog_setup(KlogContext& run, const std::vector<std::string>& dmesg_programs);
 
 // Reads what the log already holds from the chosen source, then records the
 // baseline. Does nothing without a source. The overload takes the command
 // run for the "dmesg" source.
-void klog_initial_read(Run& run);
-void klog_initial_read(Run& run, const char* dmesg_command);
+void klog_initial_read(KlogContext& run);
+void klog_initial_read(KlogContext& run, const char* dmesg_command);
 
 // The two one-shot readers: lines of dmesg's output ("[ts] text"), and the
 // lines of a log file (time stamp -1). A command that cannot start or a
 // missing file reads nothing.
-void klog_read_dmesg(Run& run, const char* command);
-void klog_read_logfile(Run& run, const std::string& path);
+void klog_read_dmesg(KlogContext& run, const char* command);
+void klog_read_logfile(KlogContext& run, const std::string& path);
 
 // Records the current crit and warn counters as the baseline, once.
-void klog_take_baseline(Run& run);
+void klog_take_baseline(KlogContext& run);
 
 // Reads up to 256 pending records from the /dev/kmsg descriptor (run.klog.fd;
 // any descriptor delivering one record per read works).
-void klog_drain(Run& run);
+void klog_drain(KlogContext& run);
 
 // Classifies one line; ts is the kernel time stamp or -1. The overload takes
 // its own severity table (ended by a nullptr needle).
-void klog_classify(Run& run, const char* line, double ts);
-void klog_classify(Run& run, const char* line, double ts, const KlogRule* rules);
+void klog_classify(KlogContext& run, const char* line, double ts);
+void klog_classify(KlogContext& run, const char* line, double ts, const KlogRule* rules);
 
 // Closes the /dev/kmsg descriptor.
-void klog_close(Run& run);
+void klog_close(KlogContext& run);
 
 // crit and warn minus the baseline when it was taken, else the totals.
 int64_t klog_crit_during(const KlogMonitor& m);

@@ -3,7 +3,6 @@
 // announce it.
 #include <cstring>
 
-#include "app/run.h"
 #include "klog/klog.h"
 #include "core/event_sink.h"
 
@@ -80,11 +79,11 @@ const KlogEntry* klog_recent(const KlogMonitor& m, int32_t age) {
   return slot < 0 ? nullptr : &m.ring[slot];
 }
 
-void klog_classify(Run& run, const char* line, double ts) {
+void klog_classify(KlogContext& run, const char* line, double ts) {
   klog_classify(run, line, ts, klog_rules());
 }
 
-void klog_classify(Run& run, const char* line, double ts, const KlogRule* rules) {
+void klog_classify(KlogContext& run, const char* line, double ts, const KlogRule* rules) {
   if (line == nullptr) return;
   char text[kTextMax + 1];
   if (clean_line(line, text) == 0) return;
@@ -121,10 +120,10 @@ void klog_classify(Run& run, const char* line, double ts, const KlogRule* rules)
   } else {
     ++m.info;
   }
-  emit_event(run, EventKind::klog, &e);
+  emit_event(run.sink, EventKind::klog, &e);
 }
 
-void klog_take_baseline(Run& run) {
+void klog_take_baseline(KlogContext& run) {
   KlogMonitor& m = run.klog;
   if (m.baseline_taken) return;
   m.base_crit = m.crit;

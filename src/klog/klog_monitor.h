@@ -9,7 +9,6 @@
 
 namespace dravik {
 
-struct Run;
 
 // One row of the severity table: the first row whose needle occurs in the
 // lower-cased line decides its level and tag.

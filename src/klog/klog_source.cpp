@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/run.h"
 #include "klog/klog.h"
 
 namespace dravik {
@@ -68,7 +67,7 @@ void for_each_line(FILE* f, Fn fn) {
 
 // One read of the record stream; returns the records read (skipped ones
 // included), stopping early when nothing is pending or the read fails.
-int32_t drain_records(Run& run, int32_t max_records) {
+int32_t drain_records(KlogContext& run, int32_t max_records) {
   KlogMonitor& m = run.klog;
   if (m.fd < 0) return 0;
   char buf[kReadBuffer];
@@ -92,13 +91,13 @@ int32_t drain_records(Run& run, int32_t max_records) {
 
 }  // namespace
 
-void klog_setup(Run& run) { klog_setup(run, klog_default_dmesg_programs()); }
+void klog_setup(KlogContext& run) { klog_setup(run, klog_default_dmesg_programs()); }
 
-void klog_setup(Run& run, const std::vector<std::string>& dmesg_programs) {
+void klog_setup(KlogContext& run, const std::vector<std::string>& dmesg_programs) {
   klog_close(run);
   KlogMonitor& m = run.klog;
   m = KlogMonitor{};
-  m.enabled = run.cfg.klog_enabled ? 1 : 0;
+  m.enabled = run.klog_enabled ? 1 : 0;
   if (!m.enabled) return;
 
   m.fd = open(run.paths.kmsg.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -115,9 +114,9 @@ void klog_setup(Run& run, const std::vector<std::string>& dmesg_programs) {
   if (readable_file(run.paths.dmesg_log)) set_source(m, "logfile");
 }
 
-void klog_initial_read(Run& run) { klog_initial_read(run, kDmesgCommand); }
+void klog_initial_read(KlogContext& run) { klog_initial_read(run, kDmesgCommand); }
 
-void klog_initial_read(Run& run, const char* dmesg_command) {
+void klog_initial_read(KlogContext& run, const char* dmesg_command) {
   KlogMonitor& m = run.klog;
   if (!m.enabled || !m.available) return;
   if (strcmp(m.source, "kmsg") == 0) {
@@ -135,7 +134,7 @@ void klog_initial_read(Run& run, const char* dmesg_command) {
   klog_take_baseline(run);
 }
 
-void klog_read_dmesg(Run& run, const char* command) {
+void klog_read_dmesg(KlogContext& run, const char* command) {
   FILE* pipe = popen(command, "re");
   if (pipe == nullptr) return;
   for_each_line(pipe, [&run](char* line) {
@@ -152,16 +151,16 @@ void klog_read_dmesg(Run& run, const char* command) {
   pclose(pipe);
 }
 
-void klog_read_logfile(Run& run, const std::string& path) {
+void klog_read_logfile(KlogContext& run, const std::string& path) {
   FILE* f = fopen(path.c_str(), "re");
   if (f == nullptr) return;
   for_each_line(f, [&run](char* line) { klog_classify(run, line, -1.0); });
   fclose(f);
 }
 
-void klog_drain(Run& run) { drain_records(run, kDrainRecords); }
+void klog_drain(KlogContext& run) { drain_records(run, kDrainRecords); }
 
-void klog_close(Run& run) {
+void klog_close(KlogContext& run) {
   if (run.klog.fd >= 0) close(run.klog.fd);
   run.klog.fd = -1;
 }

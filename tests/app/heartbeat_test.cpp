@@ -18,6 +18,7 @@
 #include "core/text.h"
 #include "core/event_sink.h"
 #include "report/tui/screen.h"
+#include "app/heartbeat.h"
 #include "report/tui/ui_loop.h"
 #include "support/recording_sink.h"
 #include "support/test_support.h"
@@ -125,7 +126,7 @@ TEST_F(UiTickTest, QuitKeepsAnAbortReasonRecordedFirst) {
   with_keys();
   set_end_reason_if_none(run->st, EndReason::PRESSURE_ABORT);
   keys.send("q");
-  ui_tick(*run);
+  heartbeat(*run);
   EXPECT_EQ(stop_requested.load(), 1);
   EXPECT_EQ(end_reason_of(run->st), EndReason::PRESSURE_ABORT);
 }
@@ -134,7 +135,7 @@ TEST_F(UiTickTest, PauseTwiceBetweenTicksKeepsRunning) {
   with_keys();
   keys.send("pp");
   const double start = now_seconds();
-  ui_tick(*run);
+  heartbeat(*run);
   EXPECT_EQ(pause_requested.load(), 0);
   EXPECT_EQ(run->ui.paused_total, 0.0);
   EXPECT_EQ(run->ui.clock_frozen, 0);
@@ -145,7 +146,7 @@ TEST_F(UiTickTest, KeysAreNotReadWithoutRawMode) {
   run->ui.ui_active = 1;
   run->ui.key_fd = keys.rd;
   keys.send("ql");
-  ui_tick(*run);
+  heartbeat(*run);
   EXPECT_EQ(stop_requested.load(), 0);
   EXPECT_EQ(run->ui.legend_on, 0);
   EXPECT_EQ(keys.drain(), "ql");
@@ -153,13 +154,13 @@ TEST_F(UiTickTest, KeysAreNotReadWithoutRawMode) {
 
 TEST_F(UiTickTest, ProgressAtMostEveryTenthOfASecond) {
   testing::RecordingSink sink(*run);
-  ui_tick(*run);
+  heartbeat(*run);
   EXPECT_EQ(sink.count(EventKind::progress), 1);
-  ui_tick(*run);
-  ui_tick(*run);
+  heartbeat(*run);
+  heartbeat(*run);
   EXPECT_EQ(sink.count(EventKind::progress), 1);
   run->ui.last_refresh -= 0.1;
-  ui_tick(*run);
+  heartbeat(*run);
   EXPECT_EQ(sink.count(EventKind::progress), 2);
   EXPECT_EQ(sink.count(EventKind::map), 0);  // the map is re-sent only in JSON mode
 }
@@ -168,7 +169,7 @@ TEST_F(UiTickTest, TicksHalfARefreshApartGiveOneProgressPerRefresh) {
   testing::RecordingSink sink(*run);
   const double start = now_seconds();
   for (int i = 0; i < 20; ++i) {
-    ui_tick(*run);
+    heartbeat(*run);
     usleep(50000);
   }
   const double elapsed = now_seconds() - start;
@@ -179,29 +180,11 @@ TEST_F(UiTickTest, TicksHalfARefreshApartGiveOneProgressPerRefresh) {
   EXPECT_LE(n, static_cast<int>(elapsed / 0.1) + 1);
 }
 
-TEST_F(UiTickTest, JsonMapOncePerSecondBesideProgress) {
-  run->cfg.output = OutputStyle::json;
-  testing::RecordingSink sink(*run);
-  ui_tick(*run);
-  EXPECT_EQ(sink.count(EventKind::map), 1);
-  run->ui.last_refresh -= 0.1;
-  ui_tick(*run);
-  EXPECT_EQ(sink.count(EventKind::progress), 2);
-  EXPECT_EQ(sink.count(EventKind::map), 1);
-  run->ui.last_refresh -= 0.1;
-  run->ui.last_json_map -= 1.0;
-  ui_tick(*run);
-  EXPECT_EQ(sink.count(EventKind::map), 2);
-  ui_tick(*run);  // nothing due
-  EXPECT_EQ(sink.count(EventKind::progress), 3);
-  EXPECT_EQ(sink.count(EventKind::map), 2);
-}
-
 TEST_F(UiTickTest, WorkerThreadTickDoesNothing) {
   testing::RecordingSink sink(*run);
   {
     AsWorker worker;
-    ui_tick(*run);
+    heartbeat(*run);
   }
   EXPECT_EQ(sink.count(EventKind::progress), 0);
 }
@@ -247,7 +230,7 @@ TEST_F(UiTickTest, ResizeRebuildsTheMapForTheNewHeight) {
     const int maps = sink.count(EventKind::map);
     resize_pending = 1;
     run->ui.last_refresh = now_seconds() + 60;  // no redraw due: a pty holds only a few KiB
-    ui_tick(*run);
+    heartbeat(*run);
     EXPECT_EQ(resize_pending.load(), 0);
     EXPECT_EQ(run->map.cols, c.map_cols);
     EXPECT_EQ(run->map.rows, c.map_rows);
@@ -258,7 +241,7 @@ TEST_F(UiTickTest, ResizeRebuildsTheMapForTheNewHeight) {
 TEST_F(UiTickTest, ResizeWithoutTheDashboardIsOnlyCleared) {
   testing::RecordingSink sink(*run);
   resize_pending = 1;
-  ui_tick(*run);
+  heartbeat(*run);
   EXPECT_EQ(resize_pending.load(), 0);
   EXPECT_EQ(run->map.cells, 0);
   EXPECT_EQ(sink.count(EventKind::map), 0);
@@ -267,18 +250,18 @@ TEST_F(UiTickTest, ResizeWithoutTheDashboardIsOnlyCleared) {
 TEST_F(UiTickTest, UiSinkRedrawsOnTheKindsThatCarryNews) {
   Pipe out;
   run->ui.out_fd = out.wr;
-  run->sink = &ui_sink();
+  run->sink = ui_sink(*run);
   const struct {
     EventKind kind;
     bool draws;
   } cases[] = {{EventKind::start, false},   {EventKind::map, true},         {EventKind::phase, true},
                {EventKind::progress, false}, {EventKind::cell, false},     {EventKind::fault, true},
                {EventKind::pressure, true},  {EventKind::bench_point, false}, {EventKind::bench_summary, false},
-               {EventKind::summary, false},  {EventKind::log, true},       {EventKind::klog, true}};
+               {EventKind::log, true},       {EventKind::klog, true}};
   for (int active : {1, 0}) {
     run->ui.ui_active = active;
     for (const auto& c : cases) {
-      emit_event(*run, c.kind);
+      emit_event(run->sink, c.kind);
       const std::string frame = out.drain();
       EXPECT_EQ(!frame.empty(), c.draws && active) << static_cast<int>(c.kind) << " active " << active;
       if (!frame.empty()) {
@@ -319,7 +302,7 @@ TEST_F(UiHoldThreads, QuitDuringAPauseEndsTheHold) {
       keys.send("q");
     });
     const double start = now_seconds();
-    ui_tick(*run);
+    heartbeat(*run);
     presser.join();
     EXPECT_GE(now_seconds() - start, 0.25);
     EXPECT_EQ(stop_requested.load(), 1);
@@ -339,7 +322,7 @@ TEST_F(UiHoldThreads, PauseKeyAgainResumesAndThePauseIsNotRunTime) {
     usleep(300000);
     keys.send("p");
   });
-  ui_tick(*run);
+  heartbeat(*run);
   presser.join();
   EXPECT_EQ(stop_requested.load(), 0);
   EXPECT_EQ(pause_requested.load(), 0);
@@ -354,7 +337,7 @@ TEST_F(UiHoldThreads, HoldWithoutTheDashboardClearsResizes) {
     usleep(200000);
     pause_requested = 0;
   });
-  ui_tick(*run);
+  heartbeat(*run);
   releaser.join();
   EXPECT_EQ(resize_pending.load(), 0);
   EXPECT_EQ(run->map.cells, 0);

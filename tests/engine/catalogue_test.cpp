@@ -24,15 +24,19 @@ constexpr uint64_t kChunk = uint64_t{1} << 18;
 
 // Counts the events that reach the sink and keeps the name of every test
 // announced (the phase events).
-struct PhaseSink : EventSink {
-  mutable Names names;
-  mutable std::atomic<int> events{0};
-  PhaseSink() {
-    emit = [](dravik::Run& run, const EventSink& sink, EventKind kind, const void*) {
-      const auto& self = static_cast<const PhaseSink&>(sink);
-      self.events.fetch_add(1);
-      if (kind == EventKind::phase) self.names.emplace_back(run.st.algo_name.load());
-    };
+struct PhaseSink {
+  explicit PhaseSink(const dravik::Run& run) : run(run) {}
+  const dravik::Run& run;
+  Names names;
+  std::atomic<int> events{0};
+  EventSink sink() {
+    return EventSink{this, [](void* owner, EventKind kind, const void*) {
+                       auto& self = *static_cast<PhaseSink*>(owner);
+                       self.events.fetch_add(1);
+                       if (kind == EventKind::phase) {
+                         self.names.emplace_back(self.run.st.algo_name.load());
+                       }
+                     }};
   }
 };
 
@@ -69,10 +73,10 @@ class Sequence : public ::testing::Test {
 
   // Runs the configured sequence over the block; returns the announcements.
   Names run_sequence(dravik::Run& run, const TestBlock& b) {
-    PhaseSink sink;
-    run.sink = &sink;
+    PhaseSink sink(run);
+    run.sink = sink.sink();
     run_test_sequence(run, b);
-    run.sink = nullptr;
+    run.sink = heartbeat_sink(run);
     return sink.names;
   }
 };
@@ -237,8 +241,8 @@ TEST(RetentionThreads, StopDuringTheWaitEndsItAndTheBlockIsStillVerified) {
       stop_requested.store(1);
     });
   };
-  PhaseSink sink;
-  run->sink = &sink;
+  PhaseSink sink(*run);
+  run->sink = sink.sink();
   run_catalogue_test(*run, b, *find_test("retention"), 0);
   const double ended = now_seconds();
   stopper.join();
@@ -255,8 +259,8 @@ TEST(RetentionThreads, StopDuringTheWaitEndsItAndTheBlockIsStillVerified) {
 // time; a stuck bit in one block is recorded, and no event reaches the sink.
 TEST(CatalogueThreads, TwoWorkersRunTheSequenceConcurrently) {
   auto run = flushing_run();
-  PhaseSink sink;
-  run->sink = &sink;
+  PhaseSink sink(*run);
+  run->sink = sink.sink();
   std::vector<uint64_t> good(kChunk + 11), bad(kChunk + 11);
   uint64_t* const stuck = &bad[kChunk + 4];
   run->after_flush = [stuck](const TestBlock& b) {

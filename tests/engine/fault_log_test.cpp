@@ -1,4 +1,5 @@
 #include "engine/fault_log.h"
+#include "memory/dimm_label.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -24,12 +25,12 @@ struct SinkSpy {
 };
 SinkSpy g_spy;
 
-void spy_emit(Run&, const EventSink&, EventKind kind, const void* payload) {
+void spy_emit(void*, EventKind kind, const void* payload) {
   if (kind != EventKind::fault || payload == nullptr) return;
   g_spy.faults += 1;
   g_spy.last = *static_cast<const FaultRecord*>(payload);
 }
-const EventSink kSpySink{spy_emit};
+const EventSink kSpySink{nullptr, spy_emit};
 
 // A run with a logical map of 30 cells over a 30 MiB budget and a block of
 // words under test.
@@ -40,7 +41,7 @@ struct Bench {
 
   explicit Bench(size_t n = 64, int32_t pass = 1) : words(n, 0) {
     g_spy = SinkSpy{};
-    run->sink = &kSpySink;
+    run->sink = kSpySink;
     run->cfg.use_phys = 0;
     run->st.budget = 30ull << 20;
     map_setup(*run, 10, 3);
@@ -251,7 +252,8 @@ TEST(FaultLog, DimmLabelOnlyWhenUnambiguous) {
     Bench b;
     TempDir dir;
     for (const auto& [rel, text] : c.files) dir.write("mc/" + rel, text);
-    b.run->paths.edac_mc = dir.sub("mc");
+    // What start-up reads once, every physically placed record carries.
+    unambiguous_dimm_label(dir.sub("mc"), b.run->faults.dimm_label);
     translate_word0(b, dir);
     b.sight(0, 0, 1, true);
     const FaultRecord& r = b.log().records[0];
@@ -265,7 +267,7 @@ TEST(FaultLog, PhysicalAddressRangeAndCell) {
   Bench b;
   TempDir dir;
   dir.write("mc/mc0/dimm0/dimm_label", "DIMM_A1\n");
-  b.run->paths.edac_mc = dir.sub("mc");
+  unambiguous_dimm_label(dir.sub("mc"), b.run->faults.dimm_label);
   translate_word0(b, dir);
   const uint64_t offset = reinterpret_cast<uint64_t>(b.words.data()) % b.run->phys.page_size;
 

@@ -63,14 +63,10 @@ TEST(MemoryMap, GeometryAndResetOnEverySetup) {
   EXPECT_EQ(run->map.dirty.load(), 1);
 
   set_cell_state(run->map, 5, 7);
-  run->map.active_lo = 3;
-  run->map.active_hi = 9;
   run->map.dirty.store(0);
   map_setup(*run, 120, 18);  // a resize builds a fresh map
   EXPECT_EQ(run->map.cells, 2160);
   EXPECT_EQ(run->map.get(5), 1);
-  EXPECT_EQ(run->map.active_lo, -1);
-  EXPECT_EQ(run->map.active_hi, -1);
   EXPECT_EQ(run->map.dirty.load(), 1);
 
   map_setup(*run, 40, 0);  // no rows: an empty map that every call tolerates

@@ -6,6 +6,7 @@
 
 #include "core/flags.h"
 #include "engine/region_pool.h"
+#include "engine/offline.h"
 #include "engine/production.h"
 #include "core/text.h"
 #include "support/meminfo_fixture.h"

@@ -185,14 +185,13 @@ TEST(JsonEscape, RandomBytesAlwaysGiveBoundedValidUtf8) {
 }
 
 int phase_events = 0;
-void count_phases(Run&, const EventSink&, EventKind kind, const void*) {
+void count_phases(void*, EventKind kind, const void*) {
   if (kind == EventKind::phase) ++phase_events;
 }
 
 TEST(BeginTest, ColourAdvancesOnlyWhenTheNameChanges) {
   auto run = testing::make_run();
-  const EventSink counting{count_phases};
-  run->sink = &counting;
+  run->sink = EventSink{nullptr, count_phases};
   phase_events = 0;
   auto colour = [&] { return run->st.color_counter.load() & 3; };
 
@@ -209,7 +208,7 @@ TEST(BeginTest, ColourAdvancesOnlyWhenTheNameChanges) {
     EXPECT_EQ(colour(), expected[i]) << names[i];
   }
   char name[24];
-  current_test_name(*run, name);
+  current_test_name(run->st, name);
   EXPECT_STREQ(name, "solid0");
   EXPECT_EQ(phase_events, 7);  // one phase per start, repeated names included
 
@@ -225,7 +224,7 @@ TEST(BeginTest, LongNamesAreCutTo23Characters) {
   auto run = testing::make_run();
   begin_test(*run, "an-algorithm-name-longer-than-the-field");
   char name[24];
-  current_test_name(*run, name);
+  current_test_name(run->st, name);
   EXPECT_STREQ(name, "an-algorithm-name-longe");
 }
 

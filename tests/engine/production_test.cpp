@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/flags.h"
+#include "engine/map_paint.h"
 #include "engine/production.h"
 #include "core/text.h"
 #include "support/meminfo_fixture.h"

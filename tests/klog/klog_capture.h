@@ -11,7 +11,7 @@ class KlogCapture {
  public:
   explicit KlogCapture(Run& run) {
     events().clear();
-    run.sink = &sink_;
+    run.sink = EventSink{nullptr, &KlogCapture::emit, nullptr};
   }
   const std::vector<KlogEntry>& seen() const { return events(); }
 
@@ -20,10 +20,9 @@ class KlogCapture {
     static std::vector<KlogEntry> list;
     return list;
   }
-  static void emit(Run&, const EventSink&, EventKind kind, const void* payload) {
+  static void emit(void*, EventKind kind, const void* payload) {
     if (kind == EventKind::klog && payload) events().push_back(*static_cast<const KlogEntry*>(payload));
   }
-  EventSink sink_{&KlogCapture::emit};
 };
 
 }  // namespace dravik::testing

@@ -1,31 +1,15 @@
 #include "support/recording_sink.h"
 
-#include <mutex>
+#include "app/heartbeat.h"
 
 namespace dravik::testing {
 
-namespace {
-std::mutex g_registry_lock;
-std::vector<std::pair<const EventSink*, RecordingSink*>> g_registry;
-}  // namespace
-
 RecordingSink::RecordingSink(Run& run) : run_(run) {
-  sink_.emit = &RecordingSink::emit;
-  std::lock_guard<std::mutex> guard(g_registry_lock);
-  g_registry.emplace_back(&sink_, this);
-  run.sink = &sink_;
+  // Events come here; the heartbeat stays the run's own.
+  run.sink = EventSink{this, &RecordingSink::emit, &RecordingSink::tick};
 }
 
-RecordingSink::~RecordingSink() {
-  run_.sink = nullptr;
-  std::lock_guard<std::mutex> guard(g_registry_lock);
-  for (auto it = g_registry.begin(); it != g_registry.end(); ++it) {
-    if (it->second == this) {
-      g_registry.erase(it);
-      break;
-    }
-  }
-}
+RecordingSink::~RecordingSink() { run_.sink = heartbeat_sink(run_); }
 
 int RecordingSink::count(EventKind kind) const {
   int n = 0;
@@ -33,15 +17,11 @@ int RecordingSink::count(EventKind kind) const {
   return n;
 }
 
-void RecordingSink::emit(Run& run, const EventSink& sink, EventKind kind, const void*) {
-  RecordingSink* self = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(g_registry_lock);
-    for (auto& entry : g_registry) {
-      if (entry.first == &sink) self = entry.second;
-    }
-  }
-  if (self == nullptr) return;
+void RecordingSink::tick(void* owner) { heartbeat(static_cast<RecordingSink*>(owner)->run_); }
+
+void RecordingSink::emit(void* owner, EventKind kind, const void*) {
+  auto* self = static_cast<RecordingSink*>(owner);
+  const Run& run = self->run_;
   RecordedEvent e{kind};
   if (kind == EventKind::cell) {
     e.win = run.st.regions_in_pass;

@@ -27,8 +27,8 @@ class RecordingSink {
   std::function<void(EventKind)> on_event;
 
  private:
-  static void emit(Run& run, const EventSink& sink, EventKind kind, const void* payload);
-  EventSink sink_;
+  static void emit(void* owner, EventKind kind, const void* payload);
+  static void tick(void* owner);
   Run& run_;
   std::vector<RecordedEvent> events_;
 };

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/run.h"
+#include "report/run_view.h"
 #include "core/text.h"
 #include "core/project_info.h"
 
 namespace dravik {
 
-const char* summary_verdict(const Run& run) {
+const char* summary_verdict(const RunView& run) {
   if (end_reason_of(run.st) == EndReason::USER_STOP) return "SO FAR ... TEST CANCELED";
   if (run.faults.hard > 0) return "FAIL";
   if (run.st.address_fault_seen.load(std::memory_order_relaxed)) return "SUSPECT";
@@ -17,7 +17,7 @@ const char* summary_verdict(const Run& run) {
   return "PASS";
 }
 
-int run_exit_code(const Run& run) {
+int run_exit_code(const RunView& run) {
   if (run.faults.hard > 0) return 1;
   switch (end_reason_of(run.st)) {
     case EndReason::PRESSURE_ABORT:
@@ -46,7 +46,7 @@ void print_credit_box(FILE* out) {
 
 }  // namespace
 
-void print_summary(const Run& run, FILE* out) {
+void print_summary(const RunView& run, FILE* out) {
   const RunState& st = run.st;
   const FaultLog& log = run.faults;
   char tested[32], target[32], elapsed[32];

@@ -3,7 +3,7 @@
 // from slightly different moments.
 #include <cstdint>
 
-#include "app/run.h"
+#include "report/run_view.h"
 #include "engine/fault_log.h"
 #include "engine/memory_map.h"
 #include "engine/progress.h"
@@ -37,7 +37,7 @@ int64_t edac_delta(int64_t before, int64_t after) {
 
 }  // namespace
 
-void json_start_line(FILE* out, const Run& run) {
+void json_start_line(FILE* out, const RunView& run) {
   const RunState& st = run.st;
   fprintf(out,
           "{\"event\":\"start\",\"ts\":%.3f,\"version\":\"%s\",\"name\":\"%s\",\"contact\":\"%s\","
@@ -56,7 +56,7 @@ void json_start_line(FILE* out, const Run& run) {
           sl(st.edac_ue_start));
 }
 
-void json_progress_line(FILE* out, const Run& run) {
+void json_progress_line(FILE* out, const RunView& run) {
   const RunState& st = run.st;
   const double now = now_seconds();
   const uint64_t covered = st.pass_bytes.load(std::memory_order_relaxed);
@@ -64,7 +64,7 @@ void json_progress_line(FILE* out, const Run& run) {
                                     : static_cast<double>(covered) * 100.0 /
                                           static_cast<double>(st.budget);
   char algo[24];
-  current_test_name(run, algo);
+  current_test_name(run.st, algo);
   const KlogMonitor& k = run.klog;
   fprintf(out,
           "{\"event\":\"progress\",\"covered\":%lu,\"total\":%lu,\"win\":%d,\"hard\":%ld,"
@@ -80,19 +80,19 @@ void json_progress_line(FILE* out, const Run& run) {
           spin_phase(now), sl(klog_crit_during(k)), sl(klog_warn_during(k)), sl(k.info));
 }
 
-void json_fault_line(FILE* out, const Run& run, const FaultRecord& r) {
+void json_fault_line(FILE* out, const RunView& run, const FaultRecord& r) {
   char dimm[kEscapedCap];
   json_escape(r.dimm, dimm, sizeof dimm);
   fprintf(out,
           "{\"event\":\"fault\",\"vaddr\":\"0x%lx\",\"paddr\":\"0x%lx\",\"region\":%d,\"cell\":%d,"
           "\"dimm\":\"%s\",\"expected\":\"0x%0*lx\",\"actual\":\"0x%0*lx\",\"xor\":\"0x%0*lx\","
           "\"bits\":%d,\"test\":\"%.23s\",\"pass\":%d,\"class\":\"%s\",\"count\":%d,\"ts\":%.1f}\n",
-          ul(r.vaddr), ul(r.paddr), r.region, cell_of_fault(run, r.paddr), dimm, 16, ul(r.expected), 16,
+          ul(r.vaddr), ul(r.paddr), r.region, cell_of_fault(run.engine, r.paddr), dimm, 16, ul(r.expected), 16,
           ul(r.actual), 16, ul(r.xor_value), r.bits, r.test, r.pass,
           r.cls == FaultClass::hard ? "hard" : "transient", r.count, r.ts);
 }
 
-void json_summary_line(FILE* out, const Run& run) {
+void json_summary_line(FILE* out, const RunView& run) {
   const RunState& st = run.st;
   const int64_t hard = run.faults.shown_hard.load(std::memory_order_relaxed);
   const int64_t transient = run.faults.shown_transient.load(std::memory_order_relaxed);

@@ -5,10 +5,11 @@
 #include <cmath>
 #include <cstdint>
 
-#include "app/run.h"
+#include "report/run_view.h"
 #include "engine/progress.h"
 #include "core/text.h"
 #include "core/event_sink.h"
+#include "report/run_view.h"
 #include "report/json/json_lines.h"
 
 namespace dravik {
@@ -18,13 +19,44 @@ namespace {
 // Only the main thread emits, so the stream pointer needs no guard.
 FILE* redirected_output = nullptr;
 
-void emit_json(Run& run, const EventSink&, EventKind kind, const void* payload) {
+constexpr double kMapSeconds = 1.0;
+
+// Seconds since the run started (pauses included).
+double run_elapsed(const RunView& run) { return now_seconds() - run.st.run_start_time; }
+
+// A map line, remembered as the latest.
+void json_map_event(FILE* out, RunView& run) {
+  json_map_line(out, run);
+  json_end_line(out);
+  run.json.last_map_line = now_seconds();
+}
+
+}  // namespace
+
+FILE* json_output() { return redirected_output ? redirected_output : stdout; }
+void set_json_output(FILE* out) { redirected_output = out; }
+
+void json_end_line(FILE* out) {
+  fflush(out);
+  clearerr(out);
+}
+
+void json_emit(RunView& run, EventKind kind, const void* payload) {
   FILE* out = json_output();
   switch (kind) {
     case EventKind::start: json_start_line(out, run); break;
-    case EventKind::map: json_map_line(out, run); break;
+    case EventKind::map: json_map_event(out, run); return;
     case EventKind::phase: json_phase_line(out, run); break;
-    case EventKind::progress: json_progress_line(out, run); break;
+    case EventKind::progress:
+      json_progress_line(out, run);
+      json_end_line(out);
+      // The map follows progress once a second, counted from any map line.
+      // A run without a map (the benchmark) writes none.
+      if (run.map.cell != nullptr &&
+          (run.json.last_map_line < 0.0 || now_seconds() - run.json.last_map_line >= kMapSeconds)) {
+        json_map_event(out, run);
+      }
+      return;
     case EventKind::cell: json_cell_line(out, run); break;
     case EventKind::fault:
       if (payload == nullptr) return;
@@ -34,7 +66,10 @@ void emit_json(Run& run, const EventSink&, EventKind kind, const void* payload) 
       if (payload == nullptr) return;
       json_pressure_line(out, *static_cast<const PressureRecord*>(payload));
       break;
-    case EventKind::bench_point: json_bench_point_line(out, run); break;
+    case EventKind::bench_point:
+      if (payload == nullptr) return;
+      json_bench_point_line(out, *static_cast<const BenchPoint*>(payload));
+      break;
     case EventKind::bench_summary: json_bench_summary_line(out); break;
     case EventKind::summary: json_summary_line(out, run); break;
     case EventKind::log: json_log_line(out, run); break;
@@ -47,25 +82,7 @@ void emit_json(Run& run, const EventSink&, EventKind kind, const void* payload) 
   json_end_line(out);
 }
 
-// Seconds since the run started (pauses included).
-double run_elapsed(const Run& run) { return now_seconds() - run.st.run_start_time; }
-
-}  // namespace
-
-FILE* json_output() { return redirected_output ? redirected_output : stdout; }
-void set_json_output(FILE* out) { redirected_output = out; }
-
-void json_end_line(FILE* out) {
-  fflush(out);
-  clearerr(out);
-}
-
-const EventSink& json_sink() {
-  static const EventSink sink{emit_json};
-  return sink;
-}
-
-void json_map_line(FILE* out, const Run& run) {
+void json_map_line(FILE* out, const RunView& run) {
   const MapGeometry& map = run.map;
   const int32_t cells = map.cell ? map.cells : 0;
   fprintf(out,
@@ -84,15 +101,15 @@ void json_map_line(FILE* out, const Run& run) {
   fputs("\"}\n", out);
 }
 
-void json_phase_line(FILE* out, const Run& run) {
+void json_phase_line(FILE* out, const RunView& run) {
   char name[24];
-  current_test_name(run, name);
+  current_test_name(run.st, name);
   fprintf(out, "{\"event\":\"phase\",\"test\":\"%s\",\"pass\":%ld,\"total_passes\":%ld,\"pct\":%d}\n",
           name, static_cast<long>(run.st.current_pass), static_cast<long>(run.st.total_passes),
           run.st.algo_pct.load(std::memory_order_relaxed));
 }
 
-void json_cell_line(FILE* out, const Run& run) {
+void json_cell_line(FILE* out, const RunView& run) {
   fprintf(out, "{\"event\":\"cell\",\"active_lo\":%d,\"active_hi\":%d,\"win\":%d}\n",
           run.st.active_lo, run.st.active_hi, run.st.regions_in_pass);
 }
@@ -105,8 +122,7 @@ void json_pressure_line(FILE* out, const PressureRecord& r) {
           static_cast<unsigned long>(r.threshold), r.pause_no, r.max_pauses, r.wait_s);
 }
 
-void json_bench_point_line(FILE* out, const Run& run) {
-  const BenchPoint& p = run.bench_last;
+void json_bench_point_line(FILE* out, const BenchPoint& p) {
   fprintf(out, "{\"event\":\"bench_point\",\"size\":%lu,\"op\":\"%.11s\",\"value\":%.3f}\n",
           static_cast<unsigned long>(p.size), p.op, p.value);
 }
@@ -116,9 +132,9 @@ void json_bench_summary_line(FILE* out) {
         out);
 }
 
-void json_log_line(FILE* out, const Run& run) {
+void json_log_line(FILE* out, const RunView& run) {
   char msg[kEscapedCap];
-  json_escape(run.status_line, msg, sizeof msg);
+  json_escape(run.st.status_line, msg, sizeof msg);
   fprintf(out, "{\"event\":\"log\",\"msg\":\"%s\",\"ts\":%.1f}\n", msg, run_elapsed(run));
 }
 

@@ -4,7 +4,14 @@
 #pragma once
 #include <cstdio>
 
+#include "core/event_sink.h"
+
 namespace dravik {
+
+struct RunView;
+
+// The JSON sink: each event as its line on the stream.
+void json_emit(RunView& run, EventKind kind, const void* payload);
 
 // The stream the JSON lines go to: standard output unless redirected.
 FILE* json_output();

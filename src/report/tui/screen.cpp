@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "core/flags.h"
-#include "app/run.h"
+#include "report/run_view.h"
 #include "engine/memory_map.h"
 #include "core/text.h"
 #include "report/tui/screen_parts.h"
@@ -108,14 +108,14 @@ void draw_progress_bar(FrameView& v, int32_t row) {
   frame_row(v.f, row, bar.text);
 }
 
-double run_time(const Run& run, double now) {
+double run_time(const RunView& run, double now) {
   double t = now - run.st.run_start_time - run.ui.paused_total;
   if (run.ui.clock_frozen) t -= now - run.ui.pause_start;
   return t < 0.0 ? 0.0 : t;
 }
 
 void draw_counters(FrameView& v, int32_t row) {
-  const Run& run = v.run;
+  const RunView& run = v.run;
   char covered[32], budget[32], hms[32];
   format_size(run.st.pass_bytes.load(std::memory_order_relaxed), covered, sizeof covered);
   format_size(run.st.budget, budget, sizeof budget);
@@ -131,7 +131,7 @@ void draw_counters(FrameView& v, int32_t row) {
 }
 
 void draw_status(FrameView& v, int32_t row) {
-  const Run& run = v.run;
+  const RunView& run = v.run;
   char name[24];
   copy_printable(name, sizeof name, run.st.algo_name.load(std::memory_order_relaxed), 23);
   const char* state = v.user_paused ? "\033[1;33mPAUSED" : "\033[1;32mRunning";
@@ -167,9 +167,9 @@ int32_t draw_hold_row(FrameView& v, int32_t row) {
 }
 
 int32_t draw_status_line(FrameView& v, int32_t row) {
-  if (v.run.status_line[0] == '\0') return row;
-  char text[sizeof v.run.status_line];
-  copy_printable(text, sizeof text, v.run.status_line, 191);
+  if (v.run.st.status_line[0] == '\0') return row;
+  char text[sizeof v.run.st.status_line];
+  copy_printable(text, sizeof text, v.run.st.status_line, 191);
   frame_row_printf(v.f, row, " \033[37m%s\033[0m", text);
   return row + 1;
 }
@@ -199,7 +199,7 @@ PaneSplit pane_split(int32_t available) {
   return {a / 2, a - a / 2};
 }
 
-void compose_frame(Run& run, ScreenFrame& frame, int32_t term_cols, int32_t term_rows) {
+void compose_frame(RunView& run, ScreenFrame& frame, int32_t term_cols, int32_t term_rows) {
   const ScreenSize size = screen_size(term_cols, term_rows);
   const OutputStyle style = run.cfg.output;
   frame_reset(frame, size.cols - 2, size.rows, ui_theme(style));
@@ -215,7 +215,7 @@ void compose_frame(Run& run, ScreenFrame& frame, int32_t term_cols, int32_t term
 
   UiState& ui = run.ui;
   if (size.cols != ui.last_width || size.rows != ui.last_height) {
-    map_setup(run, size.cols - 4, run.map.rows > 0 ? run.map.rows : kDefaultMapRows);
+    map_setup(run.engine, size.cols - 4, run.map.rows > 0 ? run.map.rows : kDefaultMapRows);
     ui.last_width = size.cols;
     ui.last_height = size.rows;
   }
@@ -243,7 +243,7 @@ void compose_frame(Run& run, ScreenFrame& frame, int32_t term_cols, int32_t term
   frame_puts(frame, kSyncEnd);
 }
 
-void draw_frame(Run& run) {
+void draw_frame(RunView& run) {
   if (in_worker) return;
   // A frame is never composed inside another (a sink event raised while
   // composing would otherwise draw into the half-built buffer).

@@ -6,7 +6,7 @@
 
 namespace dravik {
 
-struct Run;
+struct RunView;
 struct ScreenFrame;
 
 // The project link shown in the footer once the UI has run for two minutes.
@@ -15,7 +15,7 @@ inline constexpr double kLinkAfterSeconds = 120.0;
 
 // Composes one complete screen and writes it with one write to the UI's
 // output (standard output). Does nothing on a worker thread.
-void draw_frame(Run& run);
+void draw_frame(RunView& run);
 
 // Columns and rows of the terminal behind fd (TIOCGWINSZ); false when the
 // query fails. Both are 0 then.
@@ -40,6 +40,6 @@ PaneSplit pane_split(int32_t available);
 // Composes the frame for a terminal of term_cols x term_rows (0 x 0 when
 // unknown) without writing it. Rebuilds the map when the drawn size differs
 // from the previous frame's, and refreshes the map snapshot.
-void compose_frame(Run& run, ScreenFrame& frame, int32_t term_cols, int32_t term_rows);
+void compose_frame(RunView& run, ScreenFrame& frame, int32_t term_cols, int32_t term_rows);
 
 }  // namespace dravik

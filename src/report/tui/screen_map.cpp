@@ -3,7 +3,7 @@
 // whose cells moved.
 #include <vector>
 
-#include "app/run.h"
+#include "report/run_view.h"
 #include "report/tui/screen_parts.h"
 
 namespace dravik {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "core/flags.h"
-#include "app/run.h"
+#include "report/run_view.h"
 #include "engine/fault_log.h"
 #include "core/text.h"
 #include "klog/klog.h"
@@ -124,7 +124,7 @@ int32_t draw_legend_row(FrameView& v, int32_t row) {
 }
 
 int32_t draw_info_row(FrameView& v, int32_t row) {
-  const Run& run = v.run;
+  const RunView& run = v.run;
   char l1[16], l2[16], l3[16];
   format_size(run.st.cache_sizes[0], l1, sizeof l1);
   format_size(run.st.cache_sizes[1], l2, sizeof l2);

@@ -8,11 +8,11 @@
 
 namespace dravik {
 
-struct Run;
+struct RunView;
 
 // What every area of one frame reads besides the run.
 struct FrameView {
-  Run& run;
+  RunView& run;
   ScreenFrame& f;
   int32_t width;   // W
   int32_t height;  // H

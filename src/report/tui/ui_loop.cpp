@@ -10,21 +10,14 @@
 #include <cstring>
 
 #include "core/flags.h"
-#include "app/run.h"
-#include "engine/memory_map.h"
+#include "report/run_view.h"
 #include "core/text.h"
-#include "klog/klog.h"
-#include "core/event_sink.h"
 #include "report/tui/screen.h"
 #include "report/tui/screen_frame.h"
 
 namespace dravik {
 
 namespace {
-
-constexpr double kRefreshSeconds = 0.1;
-constexpr double kJsonMapSeconds = 1.0;
-constexpr useconds_t kHoldSleepMicros = 80000;
 
 // The terminal is a process-wide resource, and the exit handler may run
 // after the run that prepared it is gone. So the mode to restore is kept
@@ -54,55 +47,6 @@ void write_text(int fd, const char* text) {
   }
 }
 
-void handle_resize(Run& run) {
-  int32_t cols = 0, rows = 0;
-  query_terminal_size(run.ui.out_fd, &cols, &rows);
-  const MapDims dims = map_dims_for_terminal(cols, rows);
-  map_setup(run, dims.cols, dims.rows);
-  emit_event(run, EventKind::map);
-}
-
-// The user pause: the main thread stays here (and workers in their progress
-// checkpoints) until p is pressed again or the run is stopped. The screen
-// keeps answering keys and resizes; no progress is emitted.
-void hold_for_user(Run& run) {
-  UiState& ui = run.ui;
-  if (!ui.clock_frozen) {
-    ui.clock_frozen = 1;
-    ui.pause_start = now_seconds();
-  }
-  while (pausing() && !stopping()) {
-    ui.hold_shown = 1;
-    if (ui.ui_active) {
-      if (ui.keys_enabled) ui_poll_keys(run);
-      if (resize_pending.exchange(0, std::memory_order_relaxed)) handle_resize(run);
-      draw_frame(run);
-    } else {
-      resize_pending.store(0, std::memory_order_relaxed);
-    }
-    if (pausing() && !stopping()) usleep(kHoldSleepMicros);
-  }
-  ui.hold_shown = 0;
-  ui.clock_frozen = 0;
-  const double held = now_seconds() - ui.pause_start;
-  if (held > 0.0) ui.paused_total += held;
-}
-
-void ui_sink_emit(Run& run, const EventSink&, EventKind kind, const void*) {
-  switch (kind) {
-    case EventKind::map:
-    case EventKind::phase:
-    case EventKind::fault:
-    case EventKind::pressure:
-    case EventKind::log:
-    case EventKind::klog:
-      if (run.ui.ui_active) draw_frame(run);
-      break;
-    default:
-      break;
-  }
-}
-
 }  // namespace
 
 UiState::~UiState() {
@@ -115,7 +59,7 @@ MapDims map_dims_for_terminal(int32_t term_cols, int32_t term_rows) {
   return {term_cols - 4, rows < 3 ? 3 : (rows > 24 ? 24 : rows)};
 }
 
-void ui_start(Run& run) {
+void ui_start(RunView& run) {
   UiState& ui = run.ui;
   const bool dashboard = (run.cfg.output == OutputStyle::ui || run.cfg.output == OutputStyle::ui2) &&
                          (run.cfg.mode == RunMode::PRODUCTION || run.cfg.mode == RunMode::OFFLINE);
@@ -156,7 +100,7 @@ void restore_terminal() {
   write_text(g_terminal.out_fd, "\033[?25h\033[0m\n");
 }
 
-void ui_poll_keys(Run& run) {
+void ui_poll_keys(RunView& run) {
   UiState& ui = run.ui;
   unsigned char key = 0;
   while (read(ui.key_fd, &key, 1) == 1) {
@@ -182,31 +126,6 @@ void ui_poll_keys(Run& run) {
         break;
     }
   }
-}
-
-void ui_tick(Run& run) {
-  if (in_worker) return;
-  UiState& ui = run.ui;
-  if (ui.ui_active && ui.keys_enabled) ui_poll_keys(run);
-  if (pausing() && !stopping()) hold_for_user(run);
-  if (resize_pending.exchange(0, std::memory_order_relaxed) && ui.ui_active) handle_resize(run);
-
-  const double now = now_seconds();
-  if (ui.last_refresh >= 0.0 && now - ui.last_refresh < kRefreshSeconds) return;
-  ui.last_refresh = now;
-  if (run.klog.fd >= 0) klog_drain(run);
-  if (ui.ui_active) draw_frame(run);
-  emit_event(run, EventKind::progress);
-  if (run.cfg.output == OutputStyle::json &&
-      (ui.last_json_map < 0.0 || now - ui.last_json_map >= kJsonMapSeconds)) {
-    ui.last_json_map = now;
-    emit_event(run, EventKind::map);
-  }
-}
-
-const EventSink& ui_sink() {
-  static const EventSink sink{ui_sink_emit};
-  return sink;
 }
 
 }  // namespace dravik

@@ -1,4 +1,4 @@
-// The main thread's housekeeping tick and the terminal mode.
+// The dashboard's terminal: its mode, the keys and the map area it offers.
 //
 // Thread contract: only the main thread calls these (a worker thread's
 // test_progress only waits out a pause). The flags stop_requested,
@@ -9,21 +9,16 @@
 
 namespace dravik {
 
-struct Run;
-struct EventSink;
+struct RunView;
 
 // Starts the terminal UI (ui and ui2 styles in PRODUCTION and OFFLINE; any
 // other run leaves the terminal alone): raw, non-blocking keys when standard
 // input is a terminal, hidden cursor, restore_terminal registered at exit,
 // cleared screen.
-void ui_start(Run& run);
-
-// Keys, the pause hold, resize, the 0.1 s refresh with progress events and
-// the kernel-log drain, and the JSON map once a second.
-void ui_tick(Run& run);
+void ui_start(RunView& run);
 
 // Reads pending keys: q quits, p pauses, l and i toggle rows.
-void ui_poll_keys(Run& run);
+void ui_poll_keys(RunView& run);
 
 // Restores the terminal mode saved by ui_start (when keys were enabled),
 // shows the cursor and resets attributes. Registered with atexit; safe to

@@ -26,7 +26,6 @@ struct UiState {
   int32_t legend_on = 0;
   int32_t info_on = 0;
   double last_refresh = -1.0;
-  double last_json_map = -1.0;
   double ui_start_time = 0.0;
   termios saved_termios{};
   // Where keys are read and frames are written; tests point them at pipes.

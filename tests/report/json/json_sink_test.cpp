@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/flags.h"
+#include "core/text.h"
 #include "klog/klog.h"
 #include "core/event_sink.h"
 #include "report/json/json_capture.h"
@@ -38,7 +39,7 @@ void make_map(Run& run, int32_t cols, int32_t rows) {
 // A run with every field the lines read set to something recognisable.
 std::unique_ptr<Run> sample_run() {
   auto run = make_run();
-  run->sink = &json_sink();
+  run->sink = json_sink(*run);
   run->st.mem_total = 8ull << 30;
   run->st.untested = 1ull << 30;
   run->st.budget = 1000;
@@ -54,11 +55,9 @@ std::unique_ptr<Run> sample_run() {
   run->st.cache_sizes[0] = 32768;
   run->st.cache_sizes[1] = 1 << 20;
   run->st.cache_sizes[2] = 32 << 20;
-  snprintf(run->status_line, sizeof run->status_line, "status text");
-  run->bench_last.size = 4096;
-  snprintf(run->bench_last.op, sizeof run->bench_last.op, "read");
-  run->bench_last.value = 12.3456;
+  snprintf(run->st.status_line, sizeof run->st.status_line, "status text");
   make_map(*run, 4, 3);
+  run->json.last_map_line = now_seconds();  // the set-up map was just sent
   return run;
 }
 
@@ -89,6 +88,14 @@ KlogEntry sample_klog() {
   return e;
 }
 
+BenchPoint sample_bench_point() {
+  BenchPoint p;
+  p.size = 4096;
+  snprintf(p.op, sizeof p.op, "read");
+  p.value = 12.3456;
+  return p;
+}
+
 const char* event_name(EventKind kind) {
   static const char* const names[] = {"start",    "map",         "phase",         "progress",
                                       "cell",     "fault",       "pressure",      "bench_point",
@@ -112,11 +119,13 @@ void emit_sample(Run& run, EventKind kind) {
   pressure.pause_no = 1;
   pressure.max_pauses = 3;
   pressure.wait_s = 2.0;
+  const BenchPoint point = sample_bench_point();
   const void* payload = nullptr;
+  if (kind == EventKind::bench_point) payload = &point;
   if (kind == EventKind::fault) payload = &fault;
   if (kind == EventKind::klog) payload = &entry;
   if (kind == EventKind::pressure) payload = &pressure;
-  emit_event(run, kind, payload);
+  emit_event(run.sink, kind, payload);
 }
 
 TEST(JsonLines, EveryKindWritesOneCompactLineWithItsKeysInOrder) {
@@ -139,7 +148,7 @@ TEST(JsonLines, KindsWithoutTheirPayloadWriteNothing) {
   auto run = sample_run();
   JsonCapture capture;
   for (EventKind kind : {EventKind::fault, EventKind::pressure, EventKind::klog}) {
-    emit_event(*run, kind, nullptr);
+    emit_event(run->sink, kind, nullptr);
   }
   EXPECT_EQ(capture.text(), "");
 }
@@ -150,7 +159,7 @@ TEST(JsonLines, WorkerThreadsEmitNothing) {
   {
     testing::AsWorker worker;
     emit_sample(*run, EventKind::progress);
-    post_status(*run, "from a worker");
+    post_status(run->sink, run->st, "from a worker");
   }
   EXPECT_EQ(capture.text(), "");
 }
@@ -177,7 +186,7 @@ TEST(JsonStart, ReportsIdentityModeAndProbes) {
     snprintf(run->klog.source, sizeof run->klog.source, "dmesg");
     run->klog.available = 1;
     JsonCapture capture;
-    emit_event(*run, EventKind::start);
+    emit_event(run->sink, EventKind::start);
     const std::string line = capture.lines().at(0);
     const ojson j = ojson::parse(line);
     EXPECT_EQ(j["version"], "0.6.0");
@@ -204,11 +213,11 @@ TEST(JsonStart, ReportsIdentityModeAndProbes) {
 TEST(JsonLog, StatusTextIsEscapedAndBounded) {
   auto run = sample_run();
   JsonCapture capture;
-  post_status(*run, "say \"hi\"\\ there\nnext\tTAB\rCR");
-  post_status(*run, "%s", std::string(300, 'a').c_str());
-  memset(run->status_line, '"', 191);
-  run->status_line[191] = '\0';
-  emit_event(*run, EventKind::log);
+  post_status(run->sink, run->st, "say \"hi\"\\ there\nnext\tTAB\rCR");
+  post_status(run->sink, run->st, "%s", std::string(300, 'a').c_str());
+  memset(run->st.status_line, '"', 191);
+  run->st.status_line[191] = '\0';
+  emit_event(run->sink, EventKind::log);
   const auto lines = capture.lines();
   ASSERT_EQ(lines.size(), 3u);
 
@@ -229,14 +238,14 @@ TEST(JsonMap, CellStatesAreOneDigitPerCell) {
   auto run = sample_run();
   JsonCapture capture;
   make_map(*run, 0, 0);
-  emit_event(*run, EventKind::map);
+  emit_event(run->sink, EventKind::map);
   make_map(*run, 12, 1);
   for (int32_t i = 0; i < 10; ++i) run->map.put(i, static_cast<uint8_t>(i));
   run->map.put(10, 44);   // '0' + 44 would be a backslash
   run->map.put(11, 200);  // and this no digit at all
   run->map.logical = 0;
   run->map.base = 0x100000;
-  emit_event(*run, EventKind::map);
+  emit_event(run->sink, EventKind::map);
   const auto lines = capture.lines();
   ASSERT_EQ(lines.size(), 2u);
   const ojson empty = ojson::parse(lines[0]);
@@ -278,7 +287,7 @@ TEST(JsonFault, CellFollowsPhysicalAddressOrPassProgress) {
     FaultRecord r = sample_fault();
     r.paddr = c.paddr;
     JsonCapture capture;
-    emit_event(*run, EventKind::fault, &r);
+    emit_event(run->sink, EventKind::fault, &r);
     const ojson j = ojson::parse(capture.lines().at(0));
     EXPECT_EQ(j["cell"], c.want) << c.paddr << " " << c.pass_bytes << "/" << c.budget;
   }
@@ -291,10 +300,10 @@ TEST(JsonFault, AddressesAndValuesAreHex) {
   r.region = 2;
   snprintf(r.dimm, sizeof r.dimm, "CPU0 \"DIMM\" A1");
   JsonCapture capture;
-  emit_event(*run, EventKind::fault, &r);
+  emit_event(run->sink, EventKind::fault, &r);
   r.cls = FaultClass::transient;
   r.expected = 0xffffffffffffffffull;
-  emit_event(*run, EventKind::fault, &r);
+  emit_event(run->sink, EventKind::fault, &r);
   const auto lines = capture.lines();
   ASSERT_EQ(lines.size(), 2u);
   const ojson hard = ojson::parse(lines[0]);
@@ -332,7 +341,7 @@ TEST(JsonSummary, VerdictFollowsFaultsAndAddressing) {
     run->faults.shown_transient = c.transient;
     run->st.address_fault_seen = c.suspect;
     JsonCapture capture;
-    emit_event(*run, EventKind::summary);
+    emit_event(run->sink, EventKind::summary);
     const ojson j = ojson::parse(capture.lines().at(0));
     EXPECT_EQ(j["verdict"], c.verdict);
     EXPECT_EQ(j["hard"], c.hard);
@@ -352,7 +361,7 @@ TEST(JsonSummary, EdacDeltaIsUnknownWhenEitherReadingIs) {
     run->st.edac_ue_start = c.after;  // the other counter, crossed over
     run->st.edac_ue_end = c.before;
     JsonCapture capture;
-    emit_event(*run, EventKind::summary);
+    emit_event(run->sink, EventKind::summary);
     const ojson j = ojson::parse(capture.lines().at(0));
     EXPECT_EQ(j["edac_after"]["ce"], c.after);
     EXPECT_EQ(j["edac_delta"]["ce"], c.delta);
@@ -379,8 +388,8 @@ TEST(JsonSummary, EndReasonTextsAndKernelLogCounts) {
     run->klog.base_warn = 2;
     run->klog.baseline_taken = 1;
     JsonCapture capture;
-    emit_event(*run, EventKind::summary);
-    emit_event(*run, EventKind::progress);
+    emit_event(run->sink, EventKind::summary);
+    emit_event(run->sink, EventKind::progress);
     const auto lines = capture.lines();
     const ojson j = ojson::parse(lines.at(0));
     EXPECT_EQ(j["end_reason"], texts[reason]);
@@ -389,6 +398,36 @@ TEST(JsonSummary, EndReasonTextsAndKernelLogCounts) {
     EXPECT_EQ(ojson::parse(lines.at(1))["klog"], ojson::parse(R"({"crit":1,"warn":7,"info":1})"));
     EXPECT_NE(j["caveat"].get<std::string>().find("not provably a single DRAM chip"), std::string::npos);
   }
+}
+
+// The map follows progress once a second, counted from the last map line of
+// any kind; a run without a map (the benchmark) never sends one.
+TEST(JsonProgress, MapFollowsOncePerSecondAfterAnyMapLine) {
+  auto run = sample_run();
+  JsonCapture capture;
+  auto kinds = [&] {
+    std::string seen;
+    for (const std::string& line : capture.lines()) seen += ojson::parse(line)["event"].get<std::string>()[0];
+    return seen;
+  };
+  emit_event(run->sink, EventKind::progress);  // the set-up map is fresh
+  EXPECT_EQ(kinds(), "p");
+  run->json.last_map_line -= 1.0;
+  emit_event(run->sink, EventKind::progress);
+  EXPECT_EQ(kinds(), "ppm");
+  emit_event(run->sink, EventKind::progress);  // the refresh just went out
+  emit_event(run->sink, EventKind::map);       // a resize map also counts
+  run->json.last_map_line -= 0.9;
+  emit_event(run->sink, EventKind::progress);
+  EXPECT_EQ(kinds(), "ppmpmp");
+
+  auto bench = testing::make_run();
+  bench->sink = json_sink(*bench);
+  JsonCapture bench_capture;
+  emit_event(bench->sink, EventKind::progress);
+  const auto lines = bench_capture.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(ojson::parse(lines[0])["event"], "progress");
 }
 
 TEST(JsonProgress, ReportsCoverageAndRunState) {
@@ -400,9 +439,9 @@ TEST(JsonProgress, ReportsCoverageAndRunState) {
   run->faults.shown_hard = 1;
   run->faults.shown_transient = 2;
   JsonCapture capture;
-  emit_event(*run, EventKind::progress);
+  emit_event(run->sink, EventKind::progress);
   run->st.budget = 0;
-  emit_event(*run, EventKind::progress);
+  emit_event(run->sink, EventKind::progress);
   const auto lines = capture.lines();
   const ojson j = ojson::parse(lines.at(0));
   EXPECT_EQ(j["covered"], 250);
@@ -429,8 +468,8 @@ TEST(JsonPhaseAndCell, ReportTheAlgorithmAndTheWindow) {
   run->st.algo_name = "an-algorithm-name-longer-than-23";
   run->st.algo_pct = 0;
   JsonCapture capture;
-  emit_event(*run, EventKind::phase);
-  emit_event(*run, EventKind::cell);
+  emit_event(run->sink, EventKind::phase);
+  emit_event(run->sink, EventKind::cell);
   const auto lines = capture.lines();
   EXPECT_EQ(lines.at(0),
             R"({"event":"phase","test":"an-algorithm-name-longe","pass":2,"total_passes":3,"pct":0})");
@@ -440,8 +479,9 @@ TEST(JsonPhaseAndCell, ReportTheAlgorithmAndTheWindow) {
 TEST(JsonBench, PointAndSummaryLines) {
   auto run = sample_run();
   JsonCapture capture;
-  emit_event(*run, EventKind::bench_point);
-  emit_event(*run, EventKind::bench_summary);
+  const BenchPoint point = sample_bench_point();
+  emit_event(run->sink, EventKind::bench_point, &point);
+  emit_event(run->sink, EventKind::bench_summary);
   const auto lines = capture.lines();
   EXPECT_EQ(lines.at(0), R"({"event":"bench_point","size":4096,"op":"read","value":12.346})");
   EXPECT_EQ(lines.at(1),
@@ -458,16 +498,16 @@ TEST(JsonKlog, LevelWordsAndInvalidTextStillGiveValidJson) {
   for (const auto& l : levels) {
     KlogEntry e = sample_klog();
     e.level = l.level;
-    emit_event(*run, EventKind::klog, &e);
+    emit_event(run->sink, EventKind::klog, &e);
   }
   KlogEntry odd = sample_klog();
   snprintf(odd.text, sizeof odd.text, "bad \xff\xfe utf8 \"q\" \\x09 \xc3");
   odd.kts = std::numeric_limits<double>::quiet_NaN();
   odd.count = 3;
-  emit_event(*run, EventKind::klog, &odd);
+  emit_event(run->sink, EventKind::klog, &odd);
   KlogEntry wide = sample_klog();
   memset(wide.text, '\\', 175);  // escapes to 350 bytes: cut below 256
-  emit_event(*run, EventKind::klog, &wide);
+  emit_event(run->sink, EventKind::klog, &wide);
   const auto lines = capture.lines();
   ASSERT_EQ(lines.size(), 7u);
   for (size_t i = 0; i < 5; ++i) EXPECT_EQ(ojson::parse(lines[i])["level"], levels[i].word);

@@ -85,7 +85,7 @@ TEST_F(ScreenTest, EveryRowSpansTheDrawnWidthAndNothingSpillsOver) {
     run->cfg.output = c.style;
     run->ui.legend_on = 1;
     run->ui.info_on = 1;
-    snprintf(run->status_line, sizeof run->status_line, "%s", std::string(150, 's').c_str());
+    snprintf(run->st.status_line, sizeof run->st.status_line, "%s", std::string(150, 's').c_str());
     const Shot shot = compose(*run, c.cols, c.rows);
     SCOPED_TRACE(std::to_string(c.cols) + "x" + std::to_string(c.rows));
     EXPECT_EQ(shot.vt.overflow(), 0);
@@ -277,7 +277,7 @@ TEST_F(ScreenTest, StatusRowFollowsThePause) {
 
 TEST_F(ScreenTest, StatusMessageIsShownBelowStatusWithoutItsControlBytes) {
   auto run = run_with_map(3, 30);
-  snprintf(run->status_line, sizeof run->status_line, "bench alloc\033[2J failed\n");
+  snprintf(run->st.status_line, sizeof run->st.status_line, "bench alloc\033[2J failed\n");
   const Shot shot = compose(*run, 100, 30);
   EXPECT_EQ(shot.text.find("\033[2J"), std::string::npos);
   EXPECT_NE(shot.vt.row(13).find("bench alloc [2J failed"), std::string::npos) << shot.vt.row(13);

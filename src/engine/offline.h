@@ -1,0 +1,25 @@
+// The OFFLINE driver: one-thread sweeps of large regions, or a pool of worker
+// threads taking regions from a shared budget.
+//
+// Threads. One-thread OFFLINE runs everything on the main thread. Threaded
+// OFFLINE starts up to 256 workers per pass and joins them before the pass
+// ends:
+//   - pool_lock guards every value of the RegionPool (unclaimed budget,
+//     claims, flags, the pool's region table); regions are mapped and tested
+//     outside it.
+//   - the run's byte counters and the finished-worker count are atomics that
+//     workers add to; the fault log's lock guards only the fault records and
+//     their map marks. The two locks are never held together.
+//   - workers poll stop_requested before every region and wait out a user
+//     pause inside test_progress; they never emit events or draw.
+//   - the main thread waits in 150 ms steps, ticking the heartbeat, and reads
+//     the byte counters and the finished count (they only grow).
+#pragma once
+
+namespace dravik {
+
+struct EngineContext;
+
+void run_offline(EngineContext& run);
+
+}  // namespace dravik
