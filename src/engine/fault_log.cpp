@@ -74,6 +74,19 @@ void unambiguous_dimm_label(const std::string& edac_mc, char out[40]) {
   }
 }
 
+// The record of the cell a sighting fell on. With a physical address the
+// frame names the cell: a later pass may place the same virtual address on
+// another frame, or the same frame under another virtual address. Without
+// one only the virtual address is known, and it matches only records that
+// have no physical address either.
+FaultRecord* find_record(FaultLog& log, uint64_t addr, uint64_t paddr) {
+  for (int32_t i = 0; i < log.used; ++i) {
+    FaultRecord& r = log.records[i];
+    if (paddr != 0 ? r.paddr == paddr : (r.paddr == 0 && r.vaddr == addr)) return &r;
+  }
+  return nullptr;
+}
+
 void fill_new_record(Run& run, FaultRecord& r, uint64_t addr, uint64_t paddr,
                      const TestBlock& block, uint64_t expected, uint64_t actual,
                      const char* test_name) {
@@ -108,13 +121,7 @@ void record_fault(Run& run, const TestBlock& block, uint64_t index, uint64_t exp
   {
     std::lock_guard<std::mutex> hold(log.stats_lock);
     log.total.fetch_add(1, std::memory_order_relaxed);
-    FaultRecord* found = nullptr;
-    for (int32_t i = 0; i < log.used; ++i) {
-      if (log.records[i].vaddr == addr) {
-        found = &log.records[i];
-        break;
-      }
-    }
+    FaultRecord* found = find_record(log, addr, paddr);
     uint8_t mark = kMarkTransient;
     if (found != nullptr) {
       FaultRecord& r = *found;
