@@ -243,11 +243,20 @@ inline __m128i line_diff(const Line& a, const Line& e) {
                                               uint64_t expected, uint64_t actual,
                                               const char* name);
 
-// The line at word i read as got where expected was due: every differing
-// word, in the order of the pass (the top word first when descending).
+// The line at word i read as got (g0..g3) where expected (e0..e3) was due:
+// every differing word, in the order of the pass (the top word first when
+// descending). The eight vectors travel in registers: a line passed through
+// memory would make the hot loop store every line it checks.
 [[gnu::cold, gnu::noinline]] void report_line(Run& run, const TestBlock& b, uint64_t i,
-                                              const Line& got, const Line& expected,
+                                              __m128i g0, __m128i g1, __m128i g2, __m128i g3,
+                                              __m128i e0, __m128i e1, __m128i e2, __m128i e3,
                                               bool descending, const char* name);
+
+inline void report_line(Run& run, const TestBlock& b, uint64_t i, const Line& got,
+                        const Line& expected, bool descending, const char* name) {
+  report_line(run, b, i, got.v0, got.v1, got.v2, got.v3, expected.v0, expected.v1, expected.v2,
+              expected.v3, descending, name);
+}
 
 // Stores the complement of e as the line at w (through the cache: the line
 // was just read).

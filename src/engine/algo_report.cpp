@@ -7,12 +7,12 @@ namespace dravik::kernel {
 
 namespace {
 
-void store_line(uint64_t* to, const Line& l) {
+void store_line(uint64_t* to, __m128i v0, __m128i v1, __m128i v2, __m128i v3) {
   __m128i* p = reinterpret_cast<__m128i*>(to);
-  _mm_store_si128(p, l.v0);
-  _mm_store_si128(p + 1, l.v1);
-  _mm_store_si128(p + 2, l.v2);
-  _mm_store_si128(p + 3, l.v3);
+  _mm_store_si128(p, v0);
+  _mm_store_si128(p + 1, v1);
+  _mm_store_si128(p + 2, v2);
+  _mm_store_si128(p + 3, v3);
 }
 
 }  // namespace
@@ -23,12 +23,13 @@ void report_word(Run& run, const TestBlock& b, uint64_t i, uint64_t expected, ui
   record_fault(run, b, i, expected, actual, name);
 }
 
-void report_line(Run& run, const TestBlock& b, uint64_t i, const Line& got, const Line& expected,
-                 bool descending, const char* name) {
+void report_line(Run& run, const TestBlock& b, uint64_t i, __m128i g0, __m128i g1, __m128i g2,
+                 __m128i g3, __m128i e0, __m128i e1, __m128i e2, __m128i e3, bool descending,
+                 const char* name) {
   alignas(16) uint64_t a[8];
   alignas(16) uint64_t e[8];
-  store_line(a, got);
-  store_line(e, expected);
+  store_line(a, g0, g1, g2, g3);
+  store_line(e, e0, e1, e2, e3);
   for (uint64_t k = 0; k < 8; ++k) {
     const uint64_t j = descending ? 7 - k : k;
     if (a[j] != e[j]) report_word(run, b, i + j, e[j], a[j], name);
