@@ -48,9 +48,14 @@ struct Run {
   // Test seam at the write/verify boundary: called by flush_span after the
   // flush and fence, before the verify pass reads. Null in production.
   std::function<void(const TestBlock&)> after_flush;
+  // Test seam on the mismatch path: called with the word's index after a
+  // verifying read found it different and before record_fault sees it, so a
+  // test can make the re-read find good data. Null in production; nothing
+  // looks at it while the memory reads right.
+  std::function<void(const TestBlock&, uint64_t index)> on_mismatch;
 
   EngineContext engine{cfg, st, paths, phys, faults, map, sink,
-                       clflush_usable, clflushopt, after_flush};
+                       clflush_usable, clflushopt, after_flush, on_mismatch};
   KlogContext klog_ctx{klog, paths, sink, cfg.klog_enabled};
   RunView view{cfg, st, faults, map, klog, ui, clflush_usable, engine, json};
 

@@ -6,10 +6,13 @@
 // hand every mismatching word to record_fault before the same pass rewrites
 // it. The kernels keep the hot loops to one load or store per word: fills use
 // non-temporal stores (the flush and fence that follow order them), verifies
-// OR the differences of a whole chunk together and rescan it word by word only
-// when that OR is non-zero. Read-modify-write passes check one 64-byte line,
-// record its mismatches, then rewrite it, so the line is still in L1 when it
-// is written and no record comes after its word was overwritten.
+// load one 64-byte line into registers, OR its differences together without a
+// branch per word, and take one predicted branch per line. When the line
+// differs, the values that read loaded go to an out-of-line report, which
+// records them: a glitch only that read saw is not lost to a second read, and
+// record_fault's own re-read then tells a persisting defect from a transient
+// one. Read-modify-write passes rewrite the line after its check, so no
+// record comes after its word was overwritten.
 #pragma once
 #include <emmintrin.h>
 
@@ -84,17 +87,10 @@ inline bool walk_checkpoints_down(EngineContext& run, uint64_t n, Pct pct, Body 
   }
 }
 
-// Chunks without checkpoints: they only bound how much a rescan re-reads.
-template <class Body>
-inline void for_each_chunk(uint64_t lo, uint64_t hi, Body body) {
-  for (uint64_t c = lo; c < hi; c += kChunkWords) body(c, std::min(hi, c + kChunkWords));
-}
-
 // ---- Expected-value streams ------------------------------------------------
 // A stream is positioned at a word index and yields the value of that word
 // (next1) or of the eight words of a line as four vectors, low word first
-// (next8). Copies are independent, so a rescan replays a copy taken before
-// the verify.
+// (next8). Copies are independent: a copy replays the stream.
 
 struct Line {
   __m128i v0, v1, v2, v3;
@@ -219,39 +215,47 @@ inline bool any_set(__m128i v) {
   return _mm_movemask_epi8(_mm_cmpeq_epi32(v, _mm_setzero_si128())) != 0xFFFF;
 }
 
-// Word-by-word pass over a span whose OR of differences was non-zero.
-template <class Cur>
-[[gnu::cold, gnu::noinline]] void rescan(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
-                                         Cur c, const char* name) {
-  for (uint64_t i = lo; i < hi; ++i) {
-    const uint64_t e = c.next1();
-    const uint64_t a = b.base[i];
-    if (a != e) record_fault(run, b, i, e, a, name);
-  }
+// The line at w as the verifying read loads it (w 16-byte aligned).
+inline Line load_line(const uint64_t* w) {
+  return {load2(w), load2(w + 2), load2(w + 4), load2(w + 6)};
 }
 
-// Records the mismatches of the line at word i whose check failed, in the
-// order of the pass; the line has not been rewritten yet.
-[[gnu::cold, gnu::noinline]] inline void rescan_line(EngineContext& run, const TestBlock& b, uint64_t i,
-                                                     const Line& expected, bool descending,
-                                                     const char* name) {
-  alignas(16) uint64_t e[8];
-  _mm_store_si128(reinterpret_cast<__m128i*>(e), expected.v0);
-  _mm_store_si128(reinterpret_cast<__m128i*>(e + 2), expected.v1);
-  _mm_store_si128(reinterpret_cast<__m128i*>(e + 4), expected.v2);
-  _mm_store_si128(reinterpret_cast<__m128i*>(e + 6), expected.v3);
-  for (uint64_t k = 0; k < 8; ++k) {
-    const uint64_t j = descending ? 7 - k : k;
-    const uint64_t a = b.base[i + j];
-    if (a != e[j]) record_fault(run, b, i + j, e[j], a, name);
-  }
+// The same for a line that may be only 8-byte aligned.
+inline Line load_line_unaligned(const uint64_t* w) {
+  const __m128i* p = reinterpret_cast<const __m128i*>(w);
+  return {_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
+          _mm_loadu_si128(p + 3)};
 }
 
-// The differences of the line at w from e, ORed into one vector.
-inline __m128i line_diff(const uint64_t* w, const Line& e) {
-  return _mm_or_si128(
-      _mm_or_si128(_mm_xor_si128(load2(w), e.v0), _mm_xor_si128(load2(w + 2), e.v1)),
-      _mm_or_si128(_mm_xor_si128(load2(w + 4), e.v2), _mm_xor_si128(load2(w + 6), e.v3)));
+// The differences of two lines, ORed into one vector.
+inline __m128i line_diff(const Line& a, const Line& e) {
+  return _mm_or_si128(_mm_or_si128(_mm_xor_si128(a.v0, e.v0), _mm_xor_si128(a.v1, e.v1)),
+                      _mm_or_si128(_mm_xor_si128(a.v2, e.v2), _mm_xor_si128(a.v3, e.v3)));
+}
+
+// ---- Mismatch path (algo_report.cpp) ----
+// The verifying loops only notice a difference; recording it happens here,
+// out of line, from the values the verifying read loaded. The run's
+// on_mismatch seam, when set, sees each word just before it is recorded.
+
+// Word i read as actual where expected was due.
+[[gnu::cold, gnu::noinline]] void report_word(EngineContext& run, const TestBlock& b, uint64_t i,
+                                              uint64_t expected, uint64_t actual,
+                                              const char* name);
+
+// The line at word i read as got (g0..g3) where expected (e0..e3) was due:
+// every differing word, in the order of the pass (the top word first when
+// descending). The eight vectors travel in registers: a line passed through
+// memory would make the hot loop store every line it checks.
+[[gnu::cold, gnu::noinline]] void report_line(EngineContext& run, const TestBlock& b, uint64_t i,
+                                              __m128i g0, __m128i g1, __m128i g2, __m128i g3,
+                                              __m128i e0, __m128i e1, __m128i e2, __m128i e3,
+                                              bool descending, const char* name);
+
+inline void report_line(EngineContext& run, const TestBlock& b, uint64_t i, const Line& got,
+                        const Line& expected, bool descending, const char* name) {
+  report_line(run, b, i, got.v0, got.v1, got.v2, got.v3, expected.v0, expected.v1, expected.v2,
+              expected.v3, descending, name);
 }
 
 // Stores the complement of e as the line at w (through the cache: the line
@@ -292,7 +296,9 @@ inline void stream_fill(uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream) {
   stream = c;
 }
 
-// OR over word[lo, hi) of (word XOR expected); branch-free.
+// OR over word[lo, hi) of (word XOR expected), with no branch at all: the
+// bare verifying read the engine benchmark holds the tests against. It
+// cannot tell which word differed, so no test verifies with it.
 template <class Cur>
 inline uint64_t diff_or(const uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream) {
   Cur c = stream;
@@ -312,20 +318,36 @@ inline uint64_t diff_or(const uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream
   return acc | kernel::fold(_mm_or_si128(_mm_or_si128(a0, a1), _mm_or_si128(a2, a3)));
 }
 
-// Verifies word[lo, hi) against the stream and records every mismatch; the
-// stream ends positioned at hi.
+// Verifies word[lo, hi) against the stream and records every mismatch from
+// the value this read loaded; the stream ends positioned at hi.
 template <class Cur>
-inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur& c,
+inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur& stream,
                        const char* name) {
-  const Cur replay = c;
-  if (diff_or(b.base, lo, hi, c) != 0) kernel::rescan(run, b, lo, hi, replay, name);
+  Cur c = stream;
+  const uint64_t* w = b.base;
+  auto one = [&](uint64_t i) {
+    const uint64_t e = c.next1();
+    const uint64_t a = w[i];
+    if (a != e) [[unlikely]] kernel::report_word(run, b, i, e, a, name);
+  };
+  uint64_t i = lo;
+  for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
+  for (; i + 8 <= hi; i += 8) {
+    const Line e = c.next8();
+    const Line got = kernel::load_line(w + i);
+    if (kernel::any_set(kernel::line_diff(got, e))) [[unlikely]] {
+      kernel::report_line(run, b, i, got, e, false, name);
+    }
+  }
+  for (; i < hi; ++i) one(i);
+  stream = c;
 }
 
-// check_span over [lo, hi) in chunks, without checkpoints.
+// check_span over [lo, hi), without checkpoints.
 template <class Cur>
 inline void check_all(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur c,
                       const char* name) {
-  for_each_chunk(lo, hi, [&](uint64_t clo, uint64_t chi) { check_span(run, b, clo, chi, c, name); });
+  check_span(run, b, lo, hi, c, name);
 }
 
 // Read-modify-write, ascending: each word is checked against the stream,
@@ -339,15 +361,16 @@ inline void check_invert_span(EngineContext& run, const TestBlock& b, uint64_t l
   auto one = [&](uint64_t i) {
     const uint64_t e = c.next1();
     const uint64_t a = w[i];
-    if (a != e) [[unlikely]] record_fault(run, b, i, e, a, name);
+    if (a != e) [[unlikely]] kernel::report_word(run, b, i, e, a, name);
     w[i] = ~e;
   };
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
   for (; i + 8 <= hi; i += 8) {
     const Line e = c.next8();
-    if (kernel::any_set(kernel::line_diff(w + i, e))) [[unlikely]] {
-      kernel::rescan_line(run, b, i, e, false, name);
+    const Line got = kernel::load_line(w + i);
+    if (kernel::any_set(kernel::line_diff(got, e))) [[unlikely]] {
+      kernel::report_line(run, b, i, got, e, false, name);
     }
     kernel::store_line_inverted(w + i, e);
   }
@@ -368,9 +391,9 @@ inline void stream_fill_halves(uint64_t* w, uint64_t h, uint64_t lo, uint64_t hi
   stream = c;
 }
 
-// Compares word i with word h + i for i in [lo, hi). A differing pair is read
-// again and reported at h + i with the lower word as expected and the upper
-// word as actual.
+// Compares word i with word h + i for i in [lo, hi). A differing pair is
+// reported at h + i with the lower word as expected and the upper word as
+// actual, both as this read loaded them.
 // Defined with rand-dual, shared by the extended group.
 void check_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t lo, uint64_t hi,
                   const char* name);

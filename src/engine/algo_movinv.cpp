@@ -17,7 +17,7 @@ void check_invert_down(EngineContext& run, const TestBlock& b, uint64_t lo, uint
   uint64_t* w = b.base;
   auto one = [&](uint64_t i) {
     const uint64_t a = w[i];
-    if (a != e) [[unlikely]] record_fault(run, b, i, e, a, name);
+    if (a != e) [[unlikely]] kernel::report_word(run, b, i, e, a, name);
     w[i] = ~e;
   };
   // Words above the highest line start in [lo, hi) go first, one by one.
@@ -28,8 +28,9 @@ void check_invert_down(EngineContext& run, const TestBlock& b, uint64_t lo, uint
   const Line expected = ConstWords{e}.next8();
   for (; i - lo >= 8; i -= 8) {
     uint64_t* line = w + i - 8;
-    if (kernel::any_set(kernel::line_diff(line, expected))) [[unlikely]] {
-      kernel::rescan_line(run, b, i - 8, expected, true, name);
+    const Line got = kernel::load_line(line);
+    if (kernel::any_set(kernel::line_diff(got, expected))) [[unlikely]] {
+      kernel::report_line(run, b, i - 8, got, expected, true, name);
     }
     kernel::store_line_inverted(line, expected);
   }

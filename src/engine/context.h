@@ -30,6 +30,8 @@ struct EngineContext {
   // Test seam at the write/verify boundary: called by flush_span after the
   // flush and fence, before the verify pass reads. Empty in production.
   const std::function<void(const TestBlock&)>& after_flush;
+  // Test seam on the mismatch path (see Run::on_mismatch). Empty in production.
+  const std::function<void(const TestBlock&, uint64_t index)>& on_mismatch;
 };
 
 }  // namespace dravik

@@ -31,6 +31,19 @@ bool healed_on_reread(const uint64_t* word, uint64_t expected) {
   return false;
 }
 
+// The record of the cell a sighting fell on. With a physical address the
+// frame names the cell: a later pass may place the same virtual address on
+// another frame, or the same frame under another virtual address. Without
+// one only the virtual address is known, and it matches only records that
+// have no physical address either.
+FaultRecord* find_record(FaultLog& log, uint64_t addr, uint64_t paddr) {
+  for (int32_t i = 0; i < log.used; ++i) {
+    FaultRecord& r = log.records[i];
+    if (paddr != 0 ? r.paddr == paddr : (r.paddr == 0 && r.vaddr == addr)) return &r;
+  }
+  return nullptr;
+}
+
 void fill_new_record(EngineContext& run, FaultRecord& r, uint64_t addr, uint64_t paddr,
                      const TestBlock& block, uint64_t expected, uint64_t actual,
                      const char* test_name) {
@@ -66,13 +79,7 @@ void record_fault(EngineContext& run, const TestBlock& block, uint64_t index, ui
   {
     std::lock_guard<std::mutex> hold(log.stats_lock);
     log.total.fetch_add(1, std::memory_order_relaxed);
-    FaultRecord* found = nullptr;
-    for (int32_t i = 0; i < log.used; ++i) {
-      if (log.records[i].vaddr == addr) {
-        found = &log.records[i];
-        break;
-      }
-    }
+    FaultRecord* found = find_record(log, addr, paddr);
     if (found != nullptr) {
       FaultRecord& r = *found;
       r.count += 1;

@@ -1,5 +1,6 @@
-// Fault records: one per distinct faulty address, classified hard or
-// transient, with their counters. One mutex, stats_lock, guards them.
+// Fault records: one per faulty cell, classified hard or transient, with
+// their counters. A cell is its physical address when translation gives one,
+// else its virtual address. One mutex, stats_lock, guards them.
 #pragma once
 #include <array>
 #include <atomic>
@@ -17,8 +18,8 @@ enum class FaultClass : int32_t { transient = 0, hard = 1 };
 struct FaultRecord {
   char test[24] = {};
   int32_t pass = 0;
-  uint64_t vaddr = 0;
-  uint64_t paddr = 0;
+  uint64_t vaddr = 0;  // at the first sighting; later ones may differ
+  uint64_t paddr = 0;  // 0: not translated, the record is keyed by vaddr
   int32_t region = -1;
   char dimm[40] = {};
   uint64_t expected = 0;

@@ -42,8 +42,11 @@ int run_selftest(const SysPaths& paths, FILE* out) {
   MapGeometry map;
   const EventSink no_sink;
   const int32_t no_flush = 0;
-  const std::function<void(const TestBlock&)> no_seam;
-  EngineContext run{cfg, st, paths, phys, faults, map, no_sink, no_flush, no_flush, no_seam};
+  const std::function<void(const TestBlock&)> no_flush_seam;
+  const std::function<void(const TestBlock&, uint64_t)> no_mismatch_seam;
+  EngineContext run{cfg,      st,       paths,         phys,         faults,
+                    map,      no_sink,  no_flush,      no_flush,     no_flush_seam,
+                    no_mismatch_seam};
 
   fprintf(out, "dravik --selftest: fault-injection validation\n");
   run.st.run_start_time = now_seconds();

@@ -301,6 +301,72 @@ TEST(FaultLog, PhysicalAddressRangeAndCell) {
   phys_close(b.run->phys);
 }
 
+// Points the virtual page of vaddr at frame in a page map written by
+// fake_pagemap (the run's descriptor sees the change at its next read).
+void map_page(const std::string& pagemap, uint64_t vaddr, uint64_t frame) {
+  const int fd = open(pagemap.c_str(), O_WRONLY);
+  const uint64_t entry = (1ull << 63) | frame;
+  EXPECT_EQ(pwrite(fd, &entry, 8, static_cast<off_t>(vaddr / system_page_size() * 8)), 8);
+  close(fd);
+}
+
+// A later pass may put a virtual address on another frame: two cells, two
+// records, neither hard after one sighting each.
+TEST(FaultLog, TheSameVirtualAddressOnTwoFramesIsTwoCells) {
+  Bench b;
+  TempDir dir;
+  const uint64_t addr = reinterpret_cast<uint64_t>(&b.words[5]);
+  const std::string pagemap = fake_pagemap(dir, addr, 0x100000);
+  phys_setup(b.run->phys, pagemap, testing::fixture("iomem/three_ram_ranges.iomem"));
+  b.run->cfg.use_phys = 1;
+
+  b.sight(5, 0, 1, true);
+  map_page(pagemap, addr, 0x100001);
+  b.sight(5, 0, 1, true);
+
+  const FaultLog& log = b.log();
+  ASSERT_EQ(log.used, 2);
+  EXPECT_EQ(log.records[0].vaddr, addr);
+  EXPECT_EQ(log.records[1].vaddr, addr);
+  EXPECT_EQ(log.records[1].paddr - log.records[0].paddr, system_page_size());
+  EXPECT_EQ(log.hard, 0);
+  EXPECT_EQ(log.transient, 2);
+  EXPECT_EQ(log.records[0].count, 1);
+  EXPECT_EQ(log.records[1].count, 1);
+  phys_close(b.run->phys);
+}
+
+// One bad cell met under two virtual addresses (the same frame mapped at two
+// pages) is one record: it turns hard at the threshold and keeps the first
+// virtual address.
+TEST(FaultLog, OneFrameAtTwoVirtualAddressesIsOneCell) {
+  for (const int32_t threshold : {2, 3}) {
+    Bench b(2 * system_page_size() / 8);
+    TempDir dir;
+    const uint64_t words_per_page = system_page_size() / 8;
+    const uint64_t first = reinterpret_cast<uint64_t>(&b.words[3]);
+    const uint64_t second = reinterpret_cast<uint64_t>(&b.words[3 + words_per_page]);
+    const std::string pagemap = fake_pagemap(dir, first, 0x100000);
+    map_page(pagemap, second, 0x100000);
+    phys_setup(b.run->phys, pagemap, testing::fixture("iomem/three_ram_ranges.iomem"));
+    b.run->cfg.use_phys = 1;
+    b.run->cfg.hard_threshold = threshold;
+
+    for (int32_t seen = 1; seen <= threshold; ++seen) {
+      b.sight(seen % 2 == 1 ? 3 : 3 + words_per_page, 0, 1, true);
+      const FaultLog& log = b.log();
+      ASSERT_EQ(log.used, 1) << "threshold " << threshold << " sighting " << seen;
+      EXPECT_EQ(log.records[0].count, seen);
+      EXPECT_EQ(log.records[0].cls, seen < threshold ? FaultClass::transient : FaultClass::hard)
+          << "threshold " << threshold << " sighting " << seen;
+      EXPECT_EQ(log.hard, seen < threshold ? 0 : 1);
+    }
+    EXPECT_EQ(b.log().records[0].vaddr, first);
+    EXPECT_EQ(b.log().records[0].paddr, 0x100000 * system_page_size() + first % system_page_size());
+    phys_close(b.run->phys);
+  }
+}
+
 TEST(FaultLog, OnlyTheMainThreadEmitsFaultEvents) {
   Bench b;
   std::thread worker([&] {
