@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "memory/line_reader.h"
+
 namespace dravik {
 
 namespace {
@@ -25,22 +27,6 @@ class File {
  private:
   FILE* f_;
 };
-
-// Reads the file in pieces of at most Cap-1 bytes and hands fn only the
-// pieces that begin a line: the tail of an over-long line, cut off by the
-// fixed buffer, must never be taken for a line of its own. Stops when fn
-// returns true.
-template <size_t Cap, typename Fn>
-void for_each_line(FILE* f, Fn fn) {
-  char buf[Cap];
-  bool at_line_start = true;
-  while (fgets(buf, sizeof buf, f) != nullptr) {
-    const size_t len = strlen(buf);
-    const bool line_ends = len > 0 && buf[len - 1] == '\n';
-    if (at_line_start && fn(buf)) return;
-    at_line_start = line_ends;
-  }
-}
 
 // A signed decimal number after optional white space ("%ld"); false when no
 // digit follows or the value does not fit in 64 bits.

@@ -172,6 +172,18 @@ TEST(EdacCounts, ThirtyTwoControllersAtMostAndTotalsSaturate) {
   EXPECT_EQ(edac_counts(big.sub("mc")).ce, INT64_MAX);
 }
 
+TEST(ProbeLines, NulByteInsideALineKeepsTheNextLine) {
+  // fgets and strlen stop at the NUL, so the newline after it went unseen
+  // and the next line was read as the tail of this one.
+  using namespace std::string_literals;
+  TempDir dir;
+  const std::string meminfo = dir.write("meminfo", "X:\0 1 kB\nMemTotal: 5 kB\n"s);
+  EXPECT_EQ(meminfo_kb("MemTotal", meminfo), 5);
+  EXPECT_EQ(meminfo_kb("X", meminfo), -1);  // the text ends at the NUL: no number
+  EXPECT_EQ(mem_available_bytes(dir.write("m2", "MemAvailable:\0\nMemFree: 3 kB\n"s)), 3072u);
+  EXPECT_DOUBLE_EQ(psi_some_avg10(dir.write("psi", "full\0 avg10=9.0\nsome avg10=2.50\n"s)), 2.5);
+}
+
 using SizeCase = FileCase<uint64_t>;
 class ReadSizeFile : public ::testing::TestWithParam<SizeCase> {};
 
