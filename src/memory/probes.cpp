@@ -1,5 +1,6 @@
 #include "memory/probes.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -76,12 +77,13 @@ int64_t meminfo_kb(const char* key, const std::string& path) {
   return result;
 }
 
-uint64_t mem_available_bytes(const std::string& path) {
+uint64_t mem_available_bytes(const std::string& path, const CgroupPaths& cgroup) {
   int64_t kb = meminfo_kb("MemAvailable", path);
   if (kb < 0) kb = meminfo_kb("MemFree", path);
   if (kb < 0) return 0;
   const uint64_t ukb = static_cast<uint64_t>(kb);
-  return ukb > UINT64_MAX / 1024 ? UINT64_MAX : ukb * 1024;
+  const uint64_t available = ukb > UINT64_MAX / 1024 ? UINT64_MAX : ukb * 1024;
+  return std::min(available, cgroup_memory_headroom(cgroup));
 }
 
 double psi_some_avg10(const std::string& path) {

@@ -78,7 +78,8 @@ class MemAvailable : public ::testing::TestWithParam<AvailableCase> {};
 
 TEST_P(MemAvailable, FallsBackFromMemAvailableToMemFreeToZero) {
   TempDir dir;
-  EXPECT_EQ(mem_available_bytes(case_file(dir, GetParam())), GetParam().expected);
+  const CgroupPaths no_cgroup{dir.sub("no-cgroup"), dir.sub("no-mountinfo")};
+  EXPECT_EQ(mem_available_bytes(case_file(dir, GetParam()), no_cgroup), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
