@@ -49,19 +49,25 @@ bool readable_file(const std::string& path) {
 
 // Calls fn for every line of f without its newline. A line longer than the
 // buffer is cut; its tail is skipped rather than read as a line of its own.
+// The line's length is counted here, not by strlen, so that a NUL byte inside
+// a line cannot hide its newline and swallow the next line; the NUL becomes a
+// blank, as every control byte does in the classifier.
 template <typename Fn>
 void for_each_line(FILE* f, Fn fn) {
   char line[kLineBuffer];
-  while (fgets(line, sizeof line, f)) {
-    const size_t len = strlen(line);
-    if (len > 0 && line[len - 1] == '\n') {
-      line[len - 1] = '\0';
-    } else {
-      int c = 0;
-      while ((c = getc(f)) != EOF && c != '\n') {
-      }
+  for (;;) {
+    size_t len = 0;
+    bool any = false;
+    int c = 0;
+    while ((c = getc_unlocked(f)) != EOF) {
+      any = true;
+      if (c == '\n') break;
+      if (len + 1 < sizeof line) line[len++] = c == '\0' ? ' ' : static_cast<char>(c);
     }
+    if (!any) return;
+    line[len] = '\0';
     fn(line);
+    if (c == EOF) return;
   }
 }
 

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "memory/line_reader.h"
+
 namespace dravik {
 
 namespace {
@@ -71,10 +73,9 @@ RamRanges read_ram_ranges(const std::string& iomem_path) {
   RamRanges ranges;
   FILE* f = fopen(iomem_path.c_str(), "re");
   if (f == nullptr) return ranges;
-  char line[512];
-  while (ranges.count < RamRanges::kMax && fgets(line, sizeof line, f) != nullptr) {
+  for_each_line<512>(f, [&ranges](const char* line) {
     RamRange r;
-    if (!parse_ram_line(line, r)) continue;
+    if (!parse_ram_line(line, r)) return false;
     if (ranges.count == 0) {
       ranges.lowest = r.first;
       ranges.highest = r.last;
@@ -83,8 +84,13 @@ RamRanges read_ram_ranges(const std::string& iomem_path) {
       if (r.last > ranges.highest) ranges.highest = r.last;
     }
     ranges.entries[ranges.count++] = r;
-  }
+    return ranges.count == RamRanges::kMax;
+  });
   fclose(f);
+  // The map spans lowest to highest inclusive, highest - lowest + 1 bytes; a
+  // range reaching the last byte of the 64-bit space would wrap that count.
+  // No RAM sits there, so the bound stops one byte short.
+  if (ranges.count > 0 && ranges.highest == UINT64_MAX) ranges.highest = UINT64_MAX - 1;
   return ranges;
 }
 

@@ -1,11 +1,14 @@
 #include "memory/probes.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "memory/line_reader.h"
 
 namespace dravik {
 
@@ -25,22 +28,6 @@ class File {
  private:
   FILE* f_;
 };
-
-// Reads the file in pieces of at most Cap-1 bytes and hands fn only the
-// pieces that begin a line: the tail of an over-long line, cut off by the
-// fixed buffer, must never be taken for a line of its own. Stops when fn
-// returns true.
-template <size_t Cap, typename Fn>
-void for_each_line(FILE* f, Fn fn) {
-  char buf[Cap];
-  bool at_line_start = true;
-  while (fgets(buf, sizeof buf, f) != nullptr) {
-    const size_t len = strlen(buf);
-    const bool line_ends = len > 0 && buf[len - 1] == '\n';
-    if (at_line_start && fn(buf)) return;
-    at_line_start = line_ends;
-  }
-}
 
 // A signed decimal number after optional white space ("%ld"); false when no
 // digit follows or the value does not fit in 64 bits.
@@ -90,12 +77,13 @@ int64_t meminfo_kb(const char* key, const std::string& path) {
   return result;
 }
 
-uint64_t mem_available_bytes(const std::string& path) {
+uint64_t mem_available_bytes(const std::string& path, const CgroupPaths& cgroup) {
   int64_t kb = meminfo_kb("MemAvailable", path);
   if (kb < 0) kb = meminfo_kb("MemFree", path);
   if (kb < 0) return 0;
   const uint64_t ukb = static_cast<uint64_t>(kb);
-  return ukb > UINT64_MAX / 1024 ? UINT64_MAX : ukb * 1024;
+  const uint64_t available = ukb > UINT64_MAX / 1024 ? UINT64_MAX : ukb * 1024;
+  return std::min(available, cgroup_memory_headroom(cgroup));
 }
 
 double psi_some_avg10(const std::string& path) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "memory/cgroup.h"
+
 namespace dravik {
 
 // A /proc/meminfo field in kB; -1 when the file, the field or its number is
@@ -15,8 +17,11 @@ namespace dravik {
 int64_t meminfo_kb(const char* key, const std::string& path = "/proc/meminfo");
 
 // MemAvailable in bytes, MemFree when the kernel has no MemAvailable, 0 when
-// neither is readable. Saturates rather than overflowing.
-uint64_t mem_available_bytes(const std::string& path = "/proc/meminfo");
+// neither is readable; saturates rather than overflowing. Capped by the
+// headroom of the process's memory cgroups, so that every region sized from
+// it fits under a container's or a service's memory limit.
+uint64_t mem_available_bytes(const std::string& path = "/proc/meminfo",
+                             const CgroupPaths& cgroup = {});
 
 // The "some avg10" memory-pressure share in percent; -1.0 when the kernel
 // has no pressure stall information or the line does not parse.

@@ -191,6 +191,27 @@ TEST(KlogLogfile, LinesCarryNoTimestamp) {
   EXPECT_DOUBLE_EQ(klog_recent(run->klog, 0)->kts, -1.0);
 }
 
+TEST(KlogOneShotSources, NulByteInsideALineKeepsTheNextLine) {
+  // Both one-shot readers: the line after the NUL must still be classified,
+  // and the NUL itself reads as a blank.
+  using namespace std::string_literals;
+  const std::string text =
+      "abc\0def\nEDAC MC0: 1 CE memory read error\n[ 5.0] Out of\0memory\n[ 6.0] hung task\n"s;
+  TempDir dir;
+  auto from_dmesg = make_run();
+  klog_read_dmesg(*from_dmesg, fake_dmesg(dir, text).c_str());
+  auto from_file = make_run();
+  klog_read_logfile(*from_file, dir.write("dmesg.log", text));
+  for (dravik::Run* run : {from_dmesg.get(), from_file.get()}) {
+    ASSERT_EQ(run->klog.entries, 3) << run->klog.entries;
+    EXPECT_STREQ(klog_recent(run->klog, 2)->text, "EDAC MC0: 1 CE memory read error");
+    EXPECT_STREQ(klog_recent(run->klog, 2)->tag, "edac");
+    EXPECT_STREQ(klog_recent(run->klog, 0)->tag, "hung");
+  }
+  EXPECT_STREQ(klog_recent(from_dmesg->klog, 1)->text, "Out of memory");
+  EXPECT_DOUBLE_EQ(klog_recent(from_dmesg->klog, 0)->kts, 6.0);
+}
+
 struct SourceCase {
   const char* name;
   bool kmsg;          // the kmsg path opens

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/memory_map.h"
 #include "memory/arena.h"
 #include "support/test_support.h"
 
@@ -85,6 +86,44 @@ TEST(RamRanges, LineRules) {
       EXPECT_EQ(r.highest, 0u) << c.name;
     }
   }
+}
+
+TEST(RamRanges, MalformedListsStillGiveTheTrueRanges) {
+  using namespace std::string_literals;
+  // A line of 511 bytes and more whose tail, cut off at the 512-byte buffer,
+  // reads like a line of its own.
+  const std::string head = "00001000-00001fff : Reserved ";
+  const std::string tail = "00005000-00005fff : System RAM\n";
+  const std::string long_line = head + std::string(511 - head.size(), 'x') + tail;
+  const IomemCase cases[] = {
+      {"tail of a long line is no range", long_line + "00009000-00009fff : System RAM\n",
+       {{0x9000, 0x9fff}}},
+      {"NUL inside a line keeps the next line",
+       "00001000-00001fff : Reserved\0\n00003000-00003fff : System RAM\n"s, {{0x3000, 0x3fff}}},
+      {"NUL ends the text of its line", "00001000-00001fff :\0 System RAM\n"s, {}},
+  };
+  TempDir dir;
+  for (const IomemCase& c : cases) {
+    EXPECT_EQ(ranges_of(read_ram_ranges(dir.write("iomem", c.text))), c.ranges) << c.name;
+  }
+}
+
+TEST(RamRanges, RangeToTheTopOfTheAddressSpaceStillPlacesFaultsOnTheMap) {
+  // Lowest 0 to highest 2^64-1 would make the map span 2^64 bytes, which
+  // wraps to 0 (and was then taken as a span of one byte: no cell but the
+  // first could ever hold a fault).
+  TempDir dir;
+  auto run = testing::make_run();
+  run->phys.ram_ranges = read_ram_ranges(dir.write(
+      "iomem", "00000000-0009ffff : System RAM\n00100000-ffffffffffffffff : System RAM\n"));
+  ASSERT_EQ(run->phys.ram_ranges.count, 2);
+  EXPECT_EQ(run->phys.ram_ranges.entries[1].last, UINT64_MAX);  // the entry stays as listed
+  run->st.phys_ok = 1;
+  map_setup(*run, 10, 1);
+  EXPECT_EQ(run->map.logical, 0);
+  EXPECT_GT(run->map.span, 1ull << 63);
+  EXPECT_EQ(cell_of_phys(run->map, 0x100000000ull), 0);
+  EXPECT_EQ(cell_of_phys(run->map, 0xf000000000000000ull), 9);
 }
 
 TEST(RamRanges, LowestAndHighestOverEntriesInAnyOrder) {

@@ -78,7 +78,8 @@ class MemAvailable : public ::testing::TestWithParam<AvailableCase> {};
 
 TEST_P(MemAvailable, FallsBackFromMemAvailableToMemFreeToZero) {
   TempDir dir;
-  EXPECT_EQ(mem_available_bytes(case_file(dir, GetParam())), GetParam().expected);
+  const CgroupPaths no_cgroup{dir.sub("no-cgroup"), dir.sub("no-mountinfo")};
+  EXPECT_EQ(mem_available_bytes(case_file(dir, GetParam()), no_cgroup), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -170,6 +171,18 @@ TEST(EdacCounts, ThirtyTwoControllersAtMostAndTotalsSaturate) {
   big.write("mc/mc0/ce_count", "9223372036854775807\n");
   big.write("mc/mc1/ce_count", "9223372036854775807\n");
   EXPECT_EQ(edac_counts(big.sub("mc")).ce, INT64_MAX);
+}
+
+TEST(ProbeLines, NulByteInsideALineKeepsTheNextLine) {
+  // fgets and strlen stop at the NUL, so the newline after it went unseen
+  // and the next line was read as the tail of this one.
+  using namespace std::string_literals;
+  TempDir dir;
+  const std::string meminfo = dir.write("meminfo", "X:\0 1 kB\nMemTotal: 5 kB\n"s);
+  EXPECT_EQ(meminfo_kb("MemTotal", meminfo), 5);
+  EXPECT_EQ(meminfo_kb("X", meminfo), -1);  // the text ends at the NUL: no number
+  EXPECT_EQ(mem_available_bytes(dir.write("m2", "MemAvailable:\0\nMemFree: 3 kB\n"s)), 3072u);
+  EXPECT_DOUBLE_EQ(psi_some_avg10(dir.write("psi", "full\0 avg10=9.0\nsome avg10=2.50\n"s)), 2.5);
 }
 
 using SizeCase = FileCase<uint64_t>;

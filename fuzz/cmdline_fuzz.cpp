@@ -1,0 +1,24 @@
+// The command line: the input cut at NUL bytes is the argument list.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/cmdline.h"
+#include "core/config.h"
+#include "fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static FILE* const sink = fopen("/dev/null", "w");
+  const std::vector<std::string> args = dravik::fuzz::split_input(data, size, '\0');
+  if (args.size() > 256) return 0;
+  std::vector<const char*> argv{"dravik"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  dravik::RunConfig cfg;
+  dravik::parse_command_line(static_cast<int>(argv.size() - 1), argv.data(), cfg, sink, sink);
+  // The size parser on its own, over the whole input as one text.
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  dravik::parse_size(text.c_str());
+  return 0;
+}
