@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/cmdline.h"
+#include "app/cmdline.h"
 #include "core/config.h"
 #include "fuzz_input.h"
 

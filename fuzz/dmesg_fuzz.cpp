@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/run.h"
+#include "app/run.h"
 #include "fuzz_input.h"
 #include "klog/klog.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/run.h"
+#include "app/run.h"
 #include "fuzz_input.h"
 #include "klog/klog.h"
 

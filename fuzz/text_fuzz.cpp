@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/text.h"
+#include "core/text.h"
 
 namespace {
 
