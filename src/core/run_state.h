@@ -13,6 +13,7 @@ enum class EndReason : int32_t {
   USER_STOP = 3,
   STRICT_MLOCK_ABORT = 4,
   ALLOC_ABORT = 5,
+  THREAD_START_ABORT = 6,  // threaded OFFLINE could start no worker at all
 };
 
 // Report text of an end reason; any unknown value reads "unknown".

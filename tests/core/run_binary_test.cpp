@@ -146,6 +146,51 @@ TEST(OfflineBinaryThreads, TwoWorkersCompleteTwoPasses) {
   EXPECT_TRUE(has(r.out, " End reason     : completed\n"));
 }
 
+// OFFLINE under a per-user process limit, so that the kernel refuses some or
+// all of the worker threads. The run as nobody is the one a user meets; the
+// partial case runs under a user id of its own, since every process of
+// nobody on the box counts against the same limit.
+TEST(OfflineBinaryWorkerLimit, NoWorkerStartedAbortsAndSomeStartedGoOn) {
+  if (!testing::is_root()) GTEST_SKIP() << "changes user";
+  if (testing::sanitized_build()) GTEST_SKIP() << "sanitizer runtimes need threads of their own";
+  struct Case {
+    std::vector<std::string> as_user;  // runs the binary as another user
+    const char* nproc;
+    const char* passes;
+    int exit_code;
+    const char* end_reason;
+    uint64_t covered;
+  };
+  const std::vector<std::string> nobody = {"/usr/sbin/runuser", "-u", "nobody", "--"};
+  const std::vector<std::string> own_uid = {"/usr/bin/setpriv", "--reuid=48213", "--regid=48213",
+                                            "--clear-groups"};
+  const Case cases[] = {
+      {nobody, "1:1", "3", 3, "aborted: could not start worker threads", 0},
+      {nobody, "1:1", "0", 3, "aborted: could not start worker threads", 0},  // no endless loop
+      {own_uid, "2:2", "2", 0, "completed", 128ull << 20},  // one of three workers starts
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = c.as_user;
+    for (const std::string& a :
+         {std::string("/usr/bin/prlimit"), std::string("--nproc=") + c.nproc, testing::dravik_binary(),
+          std::string("--json"), std::string("--full"), std::string("--threads"), std::string("3"),
+          std::string("--quick"), std::string("--mem"), std::string("64M"), std::string("--no-klog"),
+          std::string("--passes"), std::string(c.passes)}) {
+      argv.push_back(a);
+    }
+    ProcOptions opts;
+    opts.timeout_s = 30;
+    const auto r = testing::run_process(argv, opts);
+    const std::string what = std::string(c.nproc) + " passes " + c.passes;
+    ASSERT_FALSE(r.timed_out) << what;
+    EXPECT_EQ(r.exit_code, c.exit_code) << what << r.err;
+    const auto summary = json_summary(r.out);
+    EXPECT_EQ(summary.value("end_reason", ""), c.end_reason) << what;
+    EXPECT_EQ(summary.value("verdict", ""), "PASS") << what;
+    EXPECT_EQ(summary.value("covered_total", uint64_t{1}), c.covered) << what;
+  }
+}
+
 // A process on the box that takes memory the way a service would: it maps
 // and locks `mib` and holds it until it is killed or `hold_s` passes.
 pid_t start_memory_hog(size_t mib, int hold_s) {

@@ -72,6 +72,7 @@ TEST(EndReasons, FirstCauseWinsButAllocationAbortsOverwrite) {
   EXPECT_EQ(end_reason_of(st), EndReason::ALLOC_ABORT);
   EXPECT_STREQ(end_reason_text(2), "aborted: system memory pressure limits exceeded");
   EXPECT_STREQ(end_reason_text(4), "aborted: mlock failed in --strict mode");
+  EXPECT_STREQ(end_reason_text(6), "aborted: could not start worker threads");
   EXPECT_STREQ(end_reason_text(0), "unknown");
   EXPECT_STREQ(end_reason_text(99), "unknown");
 }
