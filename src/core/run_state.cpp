@@ -1,6 +1,10 @@
 #include "core/run_state.h"
 
+#include "core/flags.h"
+
 namespace dravik {
+
+RunState::~RunState() { withdraw_signal_end_reason(&end_reason); }
 
 const char* end_reason_text(int32_t reason) {
   switch (static_cast<EndReason>(reason)) {

@@ -23,6 +23,13 @@ const char* end_reason_text(int32_t reason);
 // main thread without a lock are relaxed atomics: the readers only need an
 // eventually visible value, never an ordering.
 struct RunState {
+  RunState() = default;
+  RunState(const RunState&) = delete;
+  RunState& operator=(const RunState&) = delete;
+  // Withdraws end_reason from the signal handler, which may still run (at
+  // exit, say) after the run is gone.
+  ~RunState();
+
   uint64_t mem_total = 0;
   uint64_t mem_available_start = 0;
   uint64_t untested = 0;

@@ -2,9 +2,14 @@
 // USER_STOP unless another reason came first, SIGWINCH asks for a resize.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <memory>
 
 #include "core/flags.h"
+#include "core/run.h"
 #include "core/run_state.h"
 
 namespace dravik {
@@ -61,6 +66,25 @@ TEST_F(Signals, BrokenPipeIsIgnored) {
   install_signal_handlers(&st.end_reason);
   raise(SIGPIPE);  // would kill the test binary if not ignored
   EXPECT_FALSE(stopping());
+}
+
+// The exit-time terminal restore can still be writing when the run is gone;
+// a signal then must not reach into the freed run.
+TEST_F(Signals, InterruptAfterTheRunIsFreedTouchesNothingOfIt) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto run = std::make_unique<dravik::Run>();  // large enough to be unmapped when freed
+    install_signal_handlers(&run->st.end_reason);
+    run.reset();
+    raise(SIGINT);
+    raise(SIGTERM);
+    _exit(stopping() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "still stops the run";
 }
 
 TEST(EndReasons, FirstCauseWinsButAllocationAbortsOverwrite) {
