@@ -8,6 +8,7 @@
 #include "core/run.h"
 #include "engine/memory_map.h"
 #include "engine/text.h"
+#include "report/map_relayout.h"
 #include "report/screen_parts.h"
 
 namespace dravik {
@@ -215,7 +216,7 @@ void compose_frame(Run& run, ScreenFrame& frame, int32_t term_cols, int32_t term
 
   UiState& ui = run.ui;
   if (size.cols != ui.last_width || size.rows != ui.last_height) {
-    map_setup(run, size.cols - 4, run.map.rows > 0 ? run.map.rows : kDefaultMapRows);
+    relayout_map(run, size.cols - 4, run.map.rows > 0 ? run.map.rows : kDefaultMapRows);
     ui.last_width = size.cols;
     ui.last_height = size.rows;
   }

@@ -15,6 +15,7 @@
 #include "engine/text.h"
 #include "klog/klog.h"
 #include "report/event_sink.h"
+#include "report/map_relayout.h"
 #include "report/screen.h"
 #include "report/screen_frame.h"
 
@@ -58,7 +59,7 @@ void handle_resize(Run& run) {
   int32_t cols = 0, rows = 0;
   query_terminal_size(run.ui.out_fd, &cols, &rows);
   const MapDims dims = map_dims_for_terminal(cols, rows);
-  map_setup(run, dims.cols, dims.rows);
+  relayout_map(run, dims.cols, dims.rows);
   emit_event(run, EventKind::map);
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/flags.h"
+#include "engine/memory_map.h"
 #include "engine/text.h"
 #include "report/event_sink.h"
 #include "report/screen.h"
@@ -252,6 +253,30 @@ TEST_F(UiTickTest, ResizeRebuildsTheMapForTheNewHeight) {
     EXPECT_EQ(run->map.cols, c.map_cols);
     EXPECT_EQ(run->map.rows, c.map_rows);
     EXPECT_EQ(sink.count(EventKind::map), maps + 1);
+  }
+}
+
+TEST_F(UiTickTest, ResizeKeepsTheFaultMarks) {
+  Pty pty(120, 40);
+  ASSERT_GE(pty.slave, 0);
+  run->ui.ui_active = 1;
+  run->ui.out_fd = pty.slave;
+  run->st.budget = 1ull << 30;
+  map_setup(*run, 116, 23);
+  set_cell_state(run->map, 1000, static_cast<uint8_t>(CellState::fault));
+  set_cell_state(run->map, 2000, static_cast<uint8_t>(CellState::suspect));
+  for (int rows : {30, 50}) {
+    pty.resize(100, rows);
+    resize_pending = 1;
+    run->ui.last_refresh = now_seconds() + 60;
+    ui_tick(*run);
+    int hard = 0, suspect = 0;
+    for (int32_t i = 0; i < run->map.cells; ++i) {
+      hard += run->map.get(i) == static_cast<uint8_t>(CellState::fault);
+      suspect += run->map.get(i) == static_cast<uint8_t>(CellState::suspect);
+    }
+    EXPECT_EQ(hard, 1) << rows;
+    EXPECT_EQ(suspect, 1) << rows;
   }
 }
 
