@@ -22,7 +22,9 @@ void ui_start(Run& run);
 // the kernel-log drain, and the JSON map once a second.
 void ui_tick(Run& run);
 
-// Reads pending keys: q quits, p pauses, l and i toggle rows.
+// Reads pending keys: q quits, p pauses, l and i toggle rows. Escape
+// sequences (function and cursor keys) are read whole and ignored, also when
+// they arrive split over two calls.
 void ui_poll_keys(Run& run);
 
 // Restores the terminal mode saved by ui_start (when keys were enabled),

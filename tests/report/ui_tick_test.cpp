@@ -107,6 +107,12 @@ TEST_F(UiTickTest, KeysActOnTheRun) {
       {"", 0, 0, 0, 0},     {"l", 0, 0, 1, 0},  {"lL", 0, 0, 0, 0}, {"iIi", 0, 0, 0, 1},
       {"P", 0, 1, 0, 0},    {"pp", 0, 0, 0, 0}, {"Q", 1, 0, 0, 0},  {"q", 1, 0, 0, 0},
       {"x\n\033[A7", 0, 0, 0, 0},
+      // Function and cursor keys: F1 and F2 end in P and Q, Ctrl+F1 too.
+      {"\033OP", 0, 0, 0, 0},    {"\033OQ", 0, 0, 0, 0},    {"\033[1;5P", 0, 0, 0, 0},
+      {"\033[15~\033[24~", 0, 0, 0, 0}, {"\033OA\033[B\033Oq", 0, 0, 0, 0},
+      // Keys after a sequence count again.
+      {"\033[Al", 0, 0, 1, 0},    {"\033OPi", 0, 0, 0, 1},  {"\033[2;3Hq", 1, 0, 0, 0},
+      {"\033\033[Pp", 0, 1, 0, 0},  // ESC ESC: the second one starts the sequence
   };
   for (const Case& c : cases) {
     SetUp();
@@ -120,6 +126,32 @@ TEST_F(UiTickTest, KeysActOnTheRun) {
     EXPECT_EQ(end_reason_of(run->st), c.stop ? EndReason::USER_STOP : EndReason::NONE) << c.bytes;
     EXPECT_EQ(keys.drain(), "") << "every pending byte is read";
   }
+}
+
+TEST_F(UiTickTest, SequenceSplitOverTwoReadsIsStillIgnored) {
+  with_keys();
+  keys.send("\033O");
+  ui_poll_keys(*run);
+  keys.send("P");
+  ui_poll_keys(*run);
+  keys.send("\033[1");
+  ui_poll_keys(*run);
+  keys.send("5~");
+  ui_poll_keys(*run);
+  EXPECT_EQ(pause_requested.load(), 0);
+  keys.send("p");
+  ui_poll_keys(*run);
+  EXPECT_EQ(pause_requested.load(), 1);
+}
+
+TEST_F(UiTickTest, LoneEscapeKeyDoesNotSwallowTheNextKey) {
+  with_keys();
+  keys.send("\033");
+  ui_poll_keys(*run);
+  usleep(150000);
+  keys.send("q");
+  ui_poll_keys(*run);
+  EXPECT_EQ(stop_requested.load(), 1);
 }
 
 TEST_F(UiTickTest, QuitKeepsAnAbortReasonRecordedFirst) {
