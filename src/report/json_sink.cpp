@@ -22,7 +22,12 @@ void emit_json(Run& run, const EventSink&, EventKind kind, const void* payload) 
   FILE* out = json_output();
   switch (kind) {
     case EventKind::start: json_start_line(out, run); break;
-    case EventKind::map: json_map_line(out, run); break;
+    case EventKind::map:
+      // The once-a-second map of the tick counts from any map line (set-up,
+      // resize, its own), so a set-up map is not followed by another at once.
+      run.ui.last_json_map = now_seconds();
+      json_map_line(out, run);
+      break;
     case EventKind::phase: json_phase_line(out, run); break;
     case EventKind::progress: json_progress_line(out, run); break;
     case EventKind::cell: json_cell_line(out, run); break;

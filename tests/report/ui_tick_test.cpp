@@ -18,6 +18,8 @@
 #include "engine/memory_map.h"
 #include "engine/text.h"
 #include "report/event_sink.h"
+#include "report/json_capture.h"
+#include "report/json_sink.h"
 #include "report/screen.h"
 #include "report/ui_loop.h"
 #include "support/recording_sink.h"
@@ -228,6 +230,35 @@ TEST_F(UiTickTest, JsonMapOncePerSecondBesideProgress) {
   ui_tick(*run);  // nothing due
   EXPECT_EQ(sink.count(EventKind::progress), 3);
   EXPECT_EQ(sink.count(EventKind::map), 2);
+}
+
+// Map lines of the real JSON sink around a set-up map: none for a run without
+// a map (BENCH), and the periodic one only a second after the set-up map.
+TEST_F(UiTickTest, JsonMapLinesOnlyForAMapAndASecondAfterAnyMapLine) {
+  const struct {
+    RunMode mode;
+    int maps_after_a_second;
+  } cases[] = {{RunMode::PRODUCTION, 1}, {RunMode::OFFLINE, 1}, {RunMode::BENCH, 0}};
+  for (const auto& c : cases) {
+    SetUp();
+    run->cfg.output = OutputStyle::json;
+    run->cfg.mode = c.mode;
+    run->sink = &json_sink();
+    testing::JsonCapture capture;
+    auto maps = [&capture] {
+      int n = 0;
+      for (const std::string& line : capture.lines()) n += line.rfind("{\"event\":\"map\"", 0) == 0;
+      return n;
+    };
+    if (c.mode != RunMode::BENCH) emit_event(*run, EventKind::map);  // the map set-up
+    const int set_up = maps();
+    ui_tick(*run);  // 0.1 s later in the stream: no second map
+    EXPECT_EQ(maps(), set_up) << static_cast<int>(c.mode);
+    run->ui.last_refresh -= 1.0;
+    run->ui.last_json_map -= 1.0;
+    ui_tick(*run);
+    EXPECT_EQ(maps(), set_up + c.maps_after_a_second) << static_cast<int>(c.mode);
+  }
 }
 
 TEST_F(UiTickTest, WorkerThreadTickDoesNothing) {
