@@ -19,10 +19,11 @@ constexpr uint64_t kVictim = 0x100000;          // the middle of the buffer
 constexpr uint64_t kPattern = 0xA5A5A5A5A5A5A5A5ULL;
 constexpr uint64_t kPlanted = 0xA5A5A5A5A5A5A5ADULL;  // bit 3 flipped
 
-// Reads the word from memory: the line is flushed and the compiler barrier
-// keeps it from reusing the value it just stored.
-uint64_t read_back(const uint64_t* word) {
-  flush_lines(word, word + 1, false);
+// Reads the word from memory: the line is flushed when the flush is usable
+// (probed first, as for a run) and the compiler barrier keeps it from reusing
+// the value it just stored.
+uint64_t read_back(const Run& run, const uint64_t* word) {
+  if (run.clflush_usable) flush_lines(word, word + 1, run.clflushopt != 0);
   full_fence();
   asm volatile("" ::: "memory");
   return *word;
@@ -33,6 +34,8 @@ uint64_t read_back(const uint64_t* word) {
 int run_selftest(Run& run, FILE* out) {
   fprintf(out, "dravik --selftest: fault-injection validation\n");
   run.st.run_start_time = now_seconds();
+  run.clflush_usable = probe_clflush();
+  run.clflushopt = run.clflush_usable && cpu_has_clflushopt() ? 1 : 0;
   phys_setup(run.phys, run.paths.pagemap, "");
   run.cfg.use_phys = geteuid() == 0 ? 1 : 0;
 
@@ -47,13 +50,13 @@ int run_selftest(Run& run, FILE* out) {
   run.cfg.hard_threshold = 2;
 
   block.base[kVictim] = kPlanted;
-  const uint64_t first = read_back(&block.base[kVictim]);
+  const uint64_t first = read_back(run, &block.base[kVictim]);
   if (first != kPattern) {
     record_fault(run, block, kVictim, kPattern, first, "selftest");
-    const uint64_t second = read_back(&block.base[kVictim]);
+    const uint64_t second = read_back(run, &block.base[kVictim]);
     if (second != kPattern) record_fault(run, block, kVictim, kPattern, second, "selftest");
   } else {
-    const uint64_t again = read_back(&block.base[kVictim]);
+    const uint64_t again = read_back(run, &block.base[kVictim]);
     if (again != kPattern) record_fault(run, block, kVictim, kPattern, again, "selftest");
   }
 
