@@ -1,5 +1,7 @@
 #include "core/flags.h"
 
+#include <sched.h>
+
 #include <csignal>
 
 #include "core/run_state.h"
@@ -14,8 +16,13 @@ thread_local int32_t in_worker = 0;
 namespace {
 
 // The end reason of the run whose handler is installed. The handler touches
-// only lock-free atomics: this pointer and the word it points at.
+// only lock-free atomics: this pointer, the word it points at while the run
+// lives, and the count of handlers between loading the pointer and being done
+// with it. The run withdraws the pointer before its memory goes away (see
+// withdraw_signal_end_reason), so a signal during the exit-time terminal
+// restore finds nothing to write.
 std::atomic<std::atomic<int32_t>*> g_end_reason{nullptr};
+std::atomic<int32_t> g_handlers_inside{0};
 static_assert(std::atomic<std::atomic<int32_t>*>::is_always_lock_free);
 
 void on_signal(int sig) {
@@ -24,12 +31,16 @@ void on_signal(int sig) {
     return;
   }
   stop_requested.store(1, std::memory_order_relaxed);
-  std::atomic<int32_t>* reason = g_end_reason.load(std::memory_order_relaxed);
+  // Sequentially consistent with the withdrawal: either this handler sees the
+  // cleared pointer, or the withdrawal sees this handler inside and waits.
+  g_handlers_inside.fetch_add(1, std::memory_order_seq_cst);
+  std::atomic<int32_t>* reason = g_end_reason.load(std::memory_order_seq_cst);
   if (reason != nullptr) {
     int32_t none = static_cast<int32_t>(EndReason::NONE);
     reason->compare_exchange_strong(none, static_cast<int32_t>(EndReason::USER_STOP),
                                     std::memory_order_relaxed);
   }
+  g_handlers_inside.fetch_sub(1, std::memory_order_seq_cst);
 }
 
 }  // namespace
@@ -44,6 +55,15 @@ void install_signal_handlers(std::atomic<int32_t>* end_reason) {
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGWINCH, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
+}
+
+void withdraw_signal_end_reason(std::atomic<int32_t>* end_reason) {
+  std::atomic<int32_t>* expected = end_reason;
+  if (!g_end_reason.compare_exchange_strong(expected, nullptr, std::memory_order_seq_cst)) return;
+  // A handler running on another thread may still hold the old pointer; it
+  // finishes in a few instructions. A handler on this thread has already
+  // finished by the time this loop runs again.
+  while (g_handlers_inside.load(std::memory_order_seq_cst) != 0) sched_yield();
 }
 
 void reset_process_flags() {

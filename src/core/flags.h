@@ -23,7 +23,13 @@ inline bool pausing() { return pause_requested.load(std::memory_order_relaxed) !
 // Installs the one handler for SIGINT, SIGTERM and SIGWINCH (empty mask, no
 // flags) and ignores SIGPIPE. On SIGINT/SIGTERM the handler sets
 // stop_requested and, when *end_reason is still NONE, USER_STOP.
+// The handler keeps end_reason until it is withdrawn.
 void install_signal_handlers(std::atomic<int32_t>* end_reason);
+
+// Called before the word behind end_reason goes away: from then on the handler
+// no longer writes it, and a handler that was writing it has finished. Does
+// nothing when another word is installed. Never call it from a handler.
+void withdraw_signal_end_reason(std::atomic<int32_t>* end_reason);
 
 // Resets the flags; used by tests that run several runs in one process.
 void reset_process_flags();

@@ -1,6 +1,10 @@
 #include "core/run_state.h"
 
+#include "core/flags.h"
+
 namespace dravik {
+
+RunState::~RunState() { withdraw_signal_end_reason(&end_reason); }
 
 const char* end_reason_text(int32_t reason) {
   switch (static_cast<EndReason>(reason)) {
@@ -9,6 +13,7 @@ const char* end_reason_text(int32_t reason) {
     case EndReason::USER_STOP: return "stopped by user";
     case EndReason::STRICT_MLOCK_ABORT: return "aborted: mlock failed in --strict mode";
     case EndReason::ALLOC_ABORT: return "aborted: could not allocate test memory";
+    case EndReason::THREAD_START_ABORT: return "aborted: could not start worker threads";
     default: return "unknown";
   }
 }

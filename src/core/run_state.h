@@ -13,6 +13,7 @@ enum class EndReason : int32_t {
   USER_STOP = 3,
   STRICT_MLOCK_ABORT = 4,
   ALLOC_ABORT = 5,
+  THREAD_START_ABORT = 6,  // threaded OFFLINE could start no worker at all
 };
 
 // Report text of an end reason; any unknown value reads "unknown".
@@ -22,6 +23,13 @@ const char* end_reason_text(int32_t reason);
 // main thread without a lock are relaxed atomics: the readers only need an
 // eventually visible value, never an ordering.
 struct RunState {
+  RunState() = default;
+  RunState(const RunState&) = delete;
+  RunState& operator=(const RunState&) = delete;
+  // Withdraws end_reason from the signal handler, which may still run (at
+  // exit, say) after the run is gone.
+  ~RunState();
+
   uint64_t mem_total = 0;
   uint64_t mem_available_start = 0;
   uint64_t untested = 0;

@@ -100,7 +100,7 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
   pool.finished.fetch_add(1, std::memory_order_release);
 }
 
-void threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
+int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
   {
     std::lock_guard<std::mutex> guard(pool.pool_lock);
     pool.unclaimed = run.st.budget;
@@ -122,16 +122,23 @@ void threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
     }
   }
   const int32_t started = static_cast<int32_t>(threads.size());
-  while (pool.finished.load(std::memory_order_acquire) < started && !stopping()) {
-    usleep(150000);
+  auto tick = [&run] {
     const uint64_t done = run.st.pass_bytes.load(std::memory_order_relaxed);
     test_progress(run, run.st.budget ? static_cast<double>(done) * 100.0 /
                                            static_cast<double>(run.st.budget)
                                      : 0.0);
+  };
+  while (pool.finished.load(std::memory_order_acquire) < started && !stopping()) {
+    usleep(150000);
+    tick();
   }
   for (std::thread& t : threads) t.join();
   pool.table.release_all();
   if (run.map.logical) paint_progress(run);
+  // Every pass reaches the keys and the screen at least once, however quickly
+  // its workers finished, so an unlimited run can always be quit.
+  tick();
+  return started;
 }
 
 void run_offline(EngineContext& run) {
@@ -149,7 +156,12 @@ void run_offline(EngineContext& run) {
       sweep_pass(run, run.st.budget, std::min<uint64_t>(run.st.budget, 1ull << 30));
       empty_pass = run.st.regions_in_pass == 0;
     } else {
-      threaded_pass(run, *pool, workers);
+      if (threaded_pass(run, *pool, workers) == 0) {
+        // Not one worker could be started (a process limit, say): nothing
+        // was tested, and no later pass would fare better.
+        set_end_reason_if_none(run.st, EndReason::THREAD_START_ABORT);
+        break;
+      }
       if (pool->alloc_failed) {
         set_end_reason_if_none(run.st, EndReason::ALLOC_ABORT);
         break;

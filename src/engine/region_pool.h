@@ -26,6 +26,7 @@ struct RegionPool {
 // Thread body of one OFFLINE worker.
 void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t index);
 // One threaded pass: start the workers, wait ticking, join, release the pool.
-void threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers);
+// Returns how many workers started (those that could not are skipped).
+int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers);
 
 }  // namespace dravik

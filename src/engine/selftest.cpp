@@ -19,10 +19,11 @@ constexpr uint64_t kVictim = 0x100000;          // the middle of the buffer
 constexpr uint64_t kPattern = 0xA5A5A5A5A5A5A5A5ULL;
 constexpr uint64_t kPlanted = 0xA5A5A5A5A5A5A5ADULL;  // bit 3 flipped
 
-// Reads the word from memory: the line is flushed and the compiler barrier
-// keeps it from reusing the value it just stored.
-uint64_t read_back(const uint64_t* word) {
-  flush_lines(word, word + 1, false);
+// Reads the word from memory: the line is flushed when the flush is usable
+// (probed first, as for a run) and the compiler barrier keeps it from reusing
+// the value it just stored.
+uint64_t read_back(const EngineContext& run, const uint64_t* word) {
+  if (run.clflush_usable) flush_lines(word, word + 1, run.clflushopt != 0);
   full_fence();
   asm volatile("" ::: "memory");
   return *word;
@@ -30,7 +31,7 @@ uint64_t read_back(const uint64_t* word) {
 
 }  // namespace
 
-int run_selftest(const SysPaths& paths, FILE* out) {
+int run_selftest(const SysPaths& paths, FILE* out, int32_t* flushed) {
   // The check builds its own run: physical addresses when root, hard after
   // two sightings, whatever the command line said.
   RunConfig cfg;
@@ -41,11 +42,14 @@ int run_selftest(const SysPaths& paths, FILE* out) {
   FaultLog faults;
   MapGeometry map;
   const EventSink no_sink;
-  const int32_t no_flush = 0;
+  // The flush is probed first, as for a run.
+  const int32_t clflush_usable = probe_clflush();
+  const int32_t clflushopt = clflush_usable && cpu_has_clflushopt() ? 1 : 0;
+  if (flushed != nullptr) *flushed = clflush_usable;
   const std::function<void(const TestBlock&)> no_flush_seam;
   const std::function<void(const TestBlock&, uint64_t)> no_mismatch_seam;
-  EngineContext run{cfg,      st,       paths,         phys,         faults,
-                    map,      no_sink,  no_flush,      no_flush,     no_flush_seam,
+  EngineContext run{cfg,     st,           paths,          phys,          faults,
+                    map,     no_sink,      clflush_usable, clflushopt,    no_flush_seam,
                     no_mismatch_seam};
 
   fprintf(out, "dravik --selftest: fault-injection validation\n");
@@ -62,13 +66,13 @@ int run_selftest(const SysPaths& paths, FILE* out) {
   for (uint64_t i = 0; i < kWords; ++i) block.base[i] = kPattern;
 
   block.base[kVictim] = kPlanted;
-  const uint64_t first = read_back(&block.base[kVictim]);
+  const uint64_t first = read_back(run, &block.base[kVictim]);
   if (first != kPattern) {
     record_fault(run, block, kVictim, kPattern, first, "selftest");
-    const uint64_t second = read_back(&block.base[kVictim]);
+    const uint64_t second = read_back(run, &block.base[kVictim]);
     if (second != kPattern) record_fault(run, block, kVictim, kPattern, second, "selftest");
   } else {
-    const uint64_t again = read_back(&block.base[kVictim]);
+    const uint64_t again = read_back(run, &block.base[kVictim]);
     if (again != kPattern) record_fault(run, block, kVictim, kPattern, again, "selftest");
   }
 

@@ -38,6 +38,9 @@ struct KlogMonitor {
   int64_t crit = 0, warn = 0, info = 0;
   int64_t base_crit = 0, base_warn = 0;
   int32_t baseline_taken = 0;
+  // Ring entries recorded by the initial read (all from before the run); the
+  // screen marks them as such.
+  int64_t entries_before_start = 0;
   int32_t enabled = 1;
 };
 

@@ -3,6 +3,7 @@
 // a saved log file before the test.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -95,6 +96,10 @@ int32_t drain_records(KlogContext& run, int32_t max_records) {
   return records;
 }
 
+// Classifies every line of the command's output; false when the command
+// could not start or ended with a failure status (dmesg refused, say).
+bool read_dmesg_output(KlogContext& run, const char* command);
+
 }  // namespace
 
 void klog_setup(KlogContext& run) { klog_setup(run, klog_default_dmesg_programs()); }
@@ -133,16 +138,23 @@ void klog_initial_read(KlogContext& run, const char* dmesg_command) {
       if (got < kDrainRecords) break;
     }
   } else if (strcmp(m.source, "dmesg") == 0) {
-    klog_read_dmesg(run, dmesg_command);
+    // A refused dmesg prints nothing: the log is not watched, rather than
+    // watched and silent.
+    if (!read_dmesg_output(run, dmesg_command)) m.available = 0;
   } else if (strcmp(m.source, "logfile") == 0) {
     klog_read_logfile(run, run.paths.dmesg_log);
   }
   klog_take_baseline(run);
+  m.entries_before_start = m.crit + m.warn + m.info;
 }
 
-void klog_read_dmesg(KlogContext& run, const char* command) {
+void klog_read_dmesg(KlogContext& run, const char* command) { read_dmesg_output(run, command); }
+
+namespace {
+
+bool read_dmesg_output(KlogContext& run, const char* command) {
   FILE* pipe = popen(command, "re");
-  if (pipe == nullptr) return;
+  if (pipe == nullptr) return false;
   for_each_line(pipe, [&run](char* line) {
     const char* close = line[0] == '[' ? strchr(line, ']') : nullptr;
     if (close == nullptr) {
@@ -154,8 +166,11 @@ void klog_read_dmesg(KlogContext& run, const char* command) {
     if (end == line + 1 || end > close || !std::isfinite(ts)) ts = -1.0;
     klog_classify(run, close + 1, ts);
   });
-  pclose(pipe);
+  const int status = pclose(pipe);
+  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+}  // namespace
 
 void klog_read_logfile(KlogContext& run, const std::string& path) {
   FILE* f = fopen(path.c_str(), "re");

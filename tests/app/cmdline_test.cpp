@@ -182,6 +182,60 @@ TEST(CommandLine, UsageTextHasItsFortySixLines) {
   EXPECT_EQ(lines[45], "  --version, --help");
 }
 
+TEST(CommandLine, UsageTextIsWhole) {
+  const std::string usage = R"(Dravik v0.6.0  --  trustworthy userspace RAM diagnostic
+Usage: dravik [options]
+
+Modes:
+  (default)         Live/PRODUCTION mode: safe nibble-and-release on a busy box
+  --full            Offline mode: test (almost) all free RAM
+  --bench           Bandwidth + latency benchmark (no fault test)
+  --hcl             HCL qualification: pinned-thread saturation sweep with
+                    inline SIMD verification, P99 latency jitter, OLTP atomic
+                    contention, EDAC/klog correlation and a strict verdict
+                    (JEDEC >=80% pass / <60% fail, p99<=2.5x avg, 0 errors)
+  --selftest        Fault-injection self check, then exit
+
+Output (mutually exclusive):
+  --ui              Boxed terminal UI (ASCII fallback, 16 colors)
+  --ui2             Boxed terminal UI (nerd-font glyphs, 256 colors, animated)
+  --json            Stream NDJSON events to stdout (mirrors --ui2 for web UI)
+
+Test profiles (all now cover ALL free RAM -- pages are held, not recycled):
+  --quick           Fast: random moving-inversion + checkerboard (ramdisk-
+                    equivalent, reproduces a disk-filltest-on-tmpfs result)
+  --standard        Curated default suite (low false-positive)
+  --thorough        Add slow exhaustive patterns
+  --extended-tests  Add memtester-style XOR/SUB/MUL/DIV/OR/AND/seqinc compares
+  --retention[=SEC] Add opt-in bit-fade/retention test (default 600s)
+
+Safety / tuning:
+  --strict          Abort if memory cannot be mlock'd
+  --reserve MB      Safety buffer to keep free (default 256; held live per-block)
+  --chunk MB        Live block size (default 128)
+  --max-pauses N    Live pause budget (default 3)
+  --pause-timeout S Max seconds for one pause (default 120)
+  --threads N       Parallel workers (--full; --hcl defaults to all cores)
+  --duration S      --hcl saturation phase length (default 60)
+  --jedec-gbs X     --hcl theoretical bandwidth override in GB/s (no-DMI boxes)
+  --tier T          --hcl depth: quick (provisional, skips fade), standard, soak
+  --pass-pct P      --hcl efficiency floor for PASS (platform table; default 80)
+  --fail-pct P      --hcl efficiency floor below which FAIL (default 60)
+  --setup-override V  test-only: force the eligibility gate (mixed|uniform)
+  --passes N        Number of full sweeps (default 1, 0 = infinite)
+  --mem SIZE        Cap test size (e.g. 2G, 512M)
+  --seed HEX        PRNG seed for reproducible runs
+  --hard-threshold N Repeats at one address to classify HARD (default 2)
+  --no-phys         Disable physical-address mapping
+  --no-klog         Disable kernel-log (dmesg) scanning
+  --version, --help
+)";
+  EXPECT_EQ(parse({"--help"}).out, usage);
+  EXPECT_EQ(testing::run_dravik({"--help"}).out,
+            "Dravik v0.6.0  --  trustworthy userspace RAM diagnostic\nUsage: " + testing::dravik_binary() +
+                usage.substr(usage.find(" [options]\n")));
+}
+
 TEST(CommandLine, RealBinaryExitStatuses) {
   using testing::run_dravik;
   const auto help = run_dravik({"--help"});

@@ -20,6 +20,9 @@
 #include "report/tui/screen.h"
 #include "app/heartbeat.h"
 #include "report/tui/ui_loop.h"
+#include "engine/memory_map.h"
+#include "report/json/json_capture.h"
+#include "report/json/json_sink.h"
 #include "support/recording_sink.h"
 #include "support/test_support.h"
 
@@ -67,7 +70,7 @@ struct DevNull {
   ~DevNull() { close(fd); }
 };
 
-class UiTickTest : public ::testing::Test {
+class Heartbeat : public ::testing::Test {
  protected:
   void SetUp() override {
     reset_process_flags();
@@ -87,7 +90,7 @@ class UiTickTest : public ::testing::Test {
   std::unique_ptr<dravik::Run> run;
 };
 
-TEST_F(UiTickTest, MapGeometryForATerminal) {
+TEST_F(Heartbeat, MapGeometryForATerminal) {
   struct Case {
     int cols, rows, map_cols, map_rows;
   } cases[] = {{120, 40, 116, 23}, {120, 50, 116, 24}, {120, 10, 116, 3}, {100, 30, 96, 13},
@@ -99,7 +102,7 @@ TEST_F(UiTickTest, MapGeometryForATerminal) {
   }
 }
 
-TEST_F(UiTickTest, KeysActOnTheRun) {
+TEST_F(Heartbeat, KeysActOnTheRun) {
   struct Case {
     const char* bytes;
     int stop, pause, legend, info;
@@ -107,6 +110,12 @@ TEST_F(UiTickTest, KeysActOnTheRun) {
       {"", 0, 0, 0, 0},     {"l", 0, 0, 1, 0},  {"lL", 0, 0, 0, 0}, {"iIi", 0, 0, 0, 1},
       {"P", 0, 1, 0, 0},    {"pp", 0, 0, 0, 0}, {"Q", 1, 0, 0, 0},  {"q", 1, 0, 0, 0},
       {"x\n\033[A7", 0, 0, 0, 0},
+      // Function and cursor keys: F1 and F2 end in P and Q, Ctrl+F1 too.
+      {"\033OP", 0, 0, 0, 0},    {"\033OQ", 0, 0, 0, 0},    {"\033[1;5P", 0, 0, 0, 0},
+      {"\033[15~\033[24~", 0, 0, 0, 0}, {"\033OA\033[B\033Oq", 0, 0, 0, 0},
+      // Keys after a sequence count again.
+      {"\033[Al", 0, 0, 1, 0},    {"\033OPi", 0, 0, 0, 1},  {"\033[2;3Hq", 1, 0, 0, 0},
+      {"\033\033[Pp", 0, 1, 0, 0},  // ESC ESC: the second one starts the sequence
   };
   for (const Case& c : cases) {
     SetUp();
@@ -122,7 +131,33 @@ TEST_F(UiTickTest, KeysActOnTheRun) {
   }
 }
 
-TEST_F(UiTickTest, QuitKeepsAnAbortReasonRecordedFirst) {
+TEST_F(Heartbeat, SequenceSplitOverTwoReadsIsStillIgnored) {
+  with_keys();
+  keys.send("\033O");
+  ui_poll_keys(*run);
+  keys.send("P");
+  ui_poll_keys(*run);
+  keys.send("\033[1");
+  ui_poll_keys(*run);
+  keys.send("5~");
+  ui_poll_keys(*run);
+  EXPECT_EQ(pause_requested.load(), 0);
+  keys.send("p");
+  ui_poll_keys(*run);
+  EXPECT_EQ(pause_requested.load(), 1);
+}
+
+TEST_F(Heartbeat, LoneEscapeKeyDoesNotSwallowTheNextKey) {
+  with_keys();
+  keys.send("\033");
+  ui_poll_keys(*run);
+  usleep(150000);
+  keys.send("q");
+  ui_poll_keys(*run);
+  EXPECT_EQ(stop_requested.load(), 1);
+}
+
+TEST_F(Heartbeat, QuitKeepsAnAbortReasonRecordedFirst) {
   with_keys();
   set_end_reason_if_none(run->st, EndReason::PRESSURE_ABORT);
   keys.send("q");
@@ -131,7 +166,7 @@ TEST_F(UiTickTest, QuitKeepsAnAbortReasonRecordedFirst) {
   EXPECT_EQ(end_reason_of(run->st), EndReason::PRESSURE_ABORT);
 }
 
-TEST_F(UiTickTest, PauseTwiceBetweenTicksKeepsRunning) {
+TEST_F(Heartbeat, PauseTwiceBetweenTicksKeepsRunning) {
   with_keys();
   keys.send("pp");
   const double start = now_seconds();
@@ -142,7 +177,7 @@ TEST_F(UiTickTest, PauseTwiceBetweenTicksKeepsRunning) {
   EXPECT_LT(now_seconds() - start, 5.0);  // it did not hold
 }
 
-TEST_F(UiTickTest, KeysAreNotReadWithoutRawMode) {
+TEST_F(Heartbeat, KeysAreNotReadWithoutRawMode) {
   run->ui.ui_active = 1;
   run->ui.key_fd = keys.rd;
   keys.send("ql");
@@ -152,7 +187,7 @@ TEST_F(UiTickTest, KeysAreNotReadWithoutRawMode) {
   EXPECT_EQ(keys.drain(), "ql");
 }
 
-TEST_F(UiTickTest, ProgressAtMostEveryTenthOfASecond) {
+TEST_F(Heartbeat, ProgressAtMostEveryTenthOfASecond) {
   testing::RecordingSink sink(*run);
   heartbeat(*run);
   EXPECT_EQ(sink.count(EventKind::progress), 1);
@@ -165,7 +200,7 @@ TEST_F(UiTickTest, ProgressAtMostEveryTenthOfASecond) {
   EXPECT_EQ(sink.count(EventKind::map), 0);  // the map is re-sent only in JSON mode
 }
 
-TEST_F(UiTickTest, TicksHalfARefreshApartGiveOneProgressPerRefresh) {
+TEST_F(Heartbeat, TicksHalfARefreshApartGiveOneProgressPerRefresh) {
   testing::RecordingSink sink(*run);
   const double start = now_seconds();
   for (int i = 0; i < 20; ++i) {
@@ -180,7 +215,39 @@ TEST_F(UiTickTest, TicksHalfARefreshApartGiveOneProgressPerRefresh) {
   EXPECT_LE(n, static_cast<int>(elapsed / 0.1) + 1);
 }
 
-TEST_F(UiTickTest, WorkerThreadTickDoesNothing) {
+// Map lines of the real JSON sink around a set-up map: none for a run without
+// a map (BENCH), and the periodic one only a second after the set-up map.
+TEST_F(Heartbeat, JsonMapLinesOnlyForAMapAndASecondAfterAnyMapLine) {
+  const struct {
+    RunMode mode;
+    int maps_after_a_second;
+  } cases[] = {{RunMode::PRODUCTION, 1}, {RunMode::OFFLINE, 1}, {RunMode::BENCH, 0}};
+  for (const auto& c : cases) {
+    SetUp();
+    run->cfg.output = OutputStyle::json;
+    run->cfg.mode = c.mode;
+    run->sink = json_sink(*run);
+    testing::JsonCapture capture;
+    auto maps = [&capture] {
+      int n = 0;
+      for (const std::string& line : capture.lines()) n += line.rfind("{\"event\":\"map\"", 0) == 0;
+      return n;
+    };
+    if (c.mode != RunMode::BENCH) {  // the map set-up
+      map_setup(*run, 10, 4);
+      emit_event(run->sink, EventKind::map);
+    }
+    const int set_up = maps();
+    heartbeat(*run);  // 0.1 s later in the stream: no second map
+    EXPECT_EQ(maps(), set_up) << static_cast<int>(c.mode);
+    run->ui.last_refresh -= 1.0;
+    run->json.last_map_line -= 1.0;
+    heartbeat(*run);
+    EXPECT_EQ(maps(), set_up + c.maps_after_a_second) << static_cast<int>(c.mode);
+  }
+}
+
+TEST_F(Heartbeat, WorkerThreadTickDoesNothing) {
   testing::RecordingSink sink(*run);
   {
     AsWorker worker;
@@ -216,7 +283,7 @@ struct Pty {
   }
 };
 
-TEST_F(UiTickTest, ResizeRebuildsTheMapForTheNewHeight) {
+TEST_F(Heartbeat, ResizeRebuildsTheMapForTheNewHeight) {
   Pty pty(120, 40);
   ASSERT_GE(pty.slave, 0);
   run->ui.ui_active = 1;
@@ -238,7 +305,31 @@ TEST_F(UiTickTest, ResizeRebuildsTheMapForTheNewHeight) {
   }
 }
 
-TEST_F(UiTickTest, ResizeWithoutTheDashboardIsOnlyCleared) {
+TEST_F(Heartbeat, ResizeKeepsTheFaultMarks) {
+  Pty pty(120, 40);
+  ASSERT_GE(pty.slave, 0);
+  run->ui.ui_active = 1;
+  run->ui.out_fd = pty.slave;
+  run->st.budget = 1ull << 30;
+  map_setup(*run, 116, 23);
+  set_cell_state(run->map, 1000, static_cast<uint8_t>(CellState::fault));
+  set_cell_state(run->map, 2000, static_cast<uint8_t>(CellState::suspect));
+  for (int rows : {30, 50}) {
+    pty.resize(100, rows);
+    resize_pending = 1;
+    run->ui.last_refresh = now_seconds() + 60;
+    heartbeat(*run);
+    int hard = 0, suspect = 0;
+    for (int32_t i = 0; i < run->map.cells; ++i) {
+      hard += run->map.get(i) == static_cast<uint8_t>(CellState::fault);
+      suspect += run->map.get(i) == static_cast<uint8_t>(CellState::suspect);
+    }
+    EXPECT_EQ(hard, 1) << rows;
+    EXPECT_EQ(suspect, 1) << rows;
+  }
+}
+
+TEST_F(Heartbeat, ResizeWithoutTheDashboardIsOnlyCleared) {
   testing::RecordingSink sink(*run);
   resize_pending = 1;
   heartbeat(*run);
@@ -247,7 +338,7 @@ TEST_F(UiTickTest, ResizeWithoutTheDashboardIsOnlyCleared) {
   EXPECT_EQ(sink.count(EventKind::map), 0);
 }
 
-TEST_F(UiTickTest, UiSinkRedrawsOnTheKindsThatCarryNews) {
+TEST_F(Heartbeat, UiSinkRedrawsOnTheKindsThatCarryNews) {
   Pipe out;
   run->ui.out_fd = out.wr;
   run->sink = ui_sink(*run);
@@ -271,7 +362,7 @@ TEST_F(UiTickTest, UiSinkRedrawsOnTheKindsThatCarryNews) {
   }
 }
 
-TEST_F(UiTickTest, DrawFrameWritesOneWholeFrame) {
+TEST_F(Heartbeat, DrawFrameWritesOneWholeFrame) {
   Pipe out;
   run->ui.out_fd = out.wr;  // not a terminal: drawn at 100 x 30
   draw_frame(*run);
@@ -288,7 +379,7 @@ TEST_F(UiTickTest, DrawFrameWritesOneWholeFrame) {
 
 // --- the pause hold (a second thread presses the keys) ---------------------
 
-class UiHoldThreads : public UiTickTest {};
+class UiHoldThreads : public Heartbeat {};
 
 TEST_F(UiHoldThreads, QuitDuringAPauseEndsTheHold) {
   for (bool abort_first : {false, true}) {

@@ -2,9 +2,14 @@
 // USER_STOP unless another reason came first, SIGWINCH asks for a resize.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <memory>
 
 #include "core/flags.h"
+#include "app/run.h"
 #include "core/run_state.h"
 
 namespace dravik {
@@ -63,6 +68,25 @@ TEST_F(Signals, BrokenPipeIsIgnored) {
   EXPECT_FALSE(stopping());
 }
 
+// The exit-time terminal restore can still be writing when the run is gone;
+// a signal then must not reach into the freed run.
+TEST_F(Signals, InterruptAfterTheRunIsFreedTouchesNothingOfIt) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto run = std::make_unique<dravik::Run>();  // large enough to be unmapped when freed
+    install_signal_handlers(&run->st.end_reason);
+    run.reset();
+    raise(SIGINT);
+    raise(SIGTERM);
+    _exit(stopping() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "still stops the run";
+}
+
 TEST(EndReasons, FirstCauseWinsButAllocationAbortsOverwrite) {
   RunState st;
   set_end_reason_if_none(st, EndReason::USER_STOP);
@@ -72,6 +96,7 @@ TEST(EndReasons, FirstCauseWinsButAllocationAbortsOverwrite) {
   EXPECT_EQ(end_reason_of(st), EndReason::ALLOC_ABORT);
   EXPECT_STREQ(end_reason_text(2), "aborted: system memory pressure limits exceeded");
   EXPECT_STREQ(end_reason_text(4), "aborted: mlock failed in --strict mode");
+  EXPECT_STREQ(end_reason_text(6), "aborted: could not start worker threads");
   EXPECT_STREQ(end_reason_text(0), "unknown");
   EXPECT_STREQ(end_reason_text(99), "unknown");
 }

@@ -280,6 +280,32 @@ TEST(KlogInitialRead, DmesgSourceRunsTheCommandOnce) {
   klog_initial_read(*run, fake_dmesg(dir, "[ 1.0] EDAC MC0: 1 CE\n[ 2.0] segfault\n").c_str());
   EXPECT_EQ(run->klog.warn, 2);
   EXPECT_EQ(klog_warn_during(run->klog), 0);
+  EXPECT_EQ(run->klog.available, 1);
+  EXPECT_EQ(run->klog.entries_before_start, 2) << "both lines predate the run";
+}
+
+TEST(KlogInitialRead, RefusedDmesgLeavesTheLogUnwatched) {
+  TempDir dir;
+  const std::string program = dir.write("dmesg", "");
+  chmod(program.c_str(), 0755);
+  const struct {
+    const char* command;
+    int available;
+  } cases[] = {
+      {"echo 'dmesg: read kernel buffer failed: Operation not permitted' >&2; exit 1", 0},
+      {"echo '[ 1.0] segfault'; exit 1", 0},  // whatever it printed, it failed
+      {"/nonexistent/dravik-dmesg 2>/dev/null", 0},
+      {"echo '[ 1.0] segfault'", 1},
+  };
+  for (const auto& c : cases) {
+    auto run = make_run();
+    run->paths.kmsg = dir.sub("no-kmsg");
+    klog_setup(*run, {program});
+    ASSERT_EQ(run->klog.available, 1);
+    klog_initial_read(*run, c.command);
+    EXPECT_EQ(run->klog.available, c.available) << c.command;
+    EXPECT_STREQ(run->klog.source, "dmesg") << "names the source that was tried";
+  }
 }
 
 TEST(KlogInitialRead, NothingHappensWithoutSource) {
@@ -312,8 +338,10 @@ TEST(KlogSourceUnprivileged, OrdinaryUserFallsBackWithoutKmsgAccess) {
     if (restricted) {
       if (run->klog.fd >= 0) return 10;
       if (any_dmesg && strcmp(run->klog.source, "dmesg") != 0) return 11;
-      // dmesg is refused too: nothing is read and nothing is counted.
+      // dmesg is refused too: nothing is read and nothing is counted, and
+      // the log is reported as not watched.
       if (run->klog.crit + run->klog.warn + run->klog.info != 0) return 12;
+      if (any_dmesg && run->klog.available) return 15;
     } else if (strcmp(run->klog.source, "kmsg") != 0) {
       return 13;
     }

@@ -23,6 +23,7 @@ int run_exit_code(const RunView& run) {
     case EndReason::PRESSURE_ABORT:
     case EndReason::STRICT_MLOCK_ABORT:
     case EndReason::ALLOC_ABORT:
+    case EndReason::THREAD_START_ABORT:
       return 3;
     default:
       break;

@@ -8,6 +8,7 @@
 #include "report/run_view.h"
 #include "engine/memory_map.h"
 #include "core/text.h"
+#include "engine/map_relayout.h"
 #include "report/tui/screen_parts.h"
 
 namespace dravik {
@@ -215,7 +216,7 @@ void compose_frame(RunView& run, ScreenFrame& frame, int32_t term_cols, int32_t 
 
   UiState& ui = run.ui;
   if (size.cols != ui.last_width || size.rows != ui.last_height) {
-    map_setup(run.engine, size.cols - 4, run.map.rows > 0 ? run.map.rows : kDefaultMapRows);
+    relayout_map(run.engine, size.cols - 4, run.map.rows > 0 ? run.map.rows : kDefaultMapRows);
     ui.last_width = size.cols;
     ui.last_height = size.rows;
   }

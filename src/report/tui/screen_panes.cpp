@@ -18,19 +18,28 @@ namespace {
 constexpr const char* kCritColour = "\033[1;91m";
 constexpr const char* kWarnColour = "\033[1;93m";
 constexpr const char* kInfoColour = "\033[37m";
+constexpr const char* kBeforeStartColour = "\033[90m";
 
 const char* header_colour(int64_t crit, int64_t warn) {
   return crit > 0 ? kCritColour : (warn > 0 ? kWarnColour : kBoldWhite);
 }
 
-void draw_klog_line(FrameView& v, int32_t row, const KlogEntry& e) {
+void draw_klog_line(FrameView& v, int32_t row, const KlogEntry& e, bool before_start) {
   const UiTheme& t = *v.f.theme;
   const char* colour = e.level == 2 ? kCritColour : (e.level == 1 ? kWarnColour : kInfoColour);
   const char* icon = e.level == 2 ? t.crit_icon : (e.level == 1 ? t.warn_icon : t.info_icon);
   char tag[sizeof e.tag], text[sizeof e.text], repeat[32] = "";
   copy_printable(tag, sizeof tag, e.tag, 15);
-  copy_printable(text, sizeof text, e.text, std::clamp(v.width - 14, 8, 900));
   if (e.count >= 2) snprintf(repeat, sizeof repeat, " \033[37m(x%d)", e.count);
+  if (before_start) {
+    // Read from the log at start: dimmed and labelled, so an old OOM kill
+    // does not read as news of this run.
+    copy_printable(text, sizeof text, e.text, std::clamp(v.width - 14 - 14, 8, 900));
+    frame_row_printf(v.f, row, " %s%s %-9.9s before start: %s%s\033[0m", kBeforeStartColour, icon, tag,
+                     text, repeat);
+    return;
+  }
+  copy_printable(text, sizeof text, e.text, std::clamp(v.width - 14, 8, 900));
   frame_row_printf(v.f, row, " %s%s \033[37m%-9.9s\033[0m %s%s\033[0m%s", colour, icon, tag, colour,
                    text, repeat);
 }
@@ -55,13 +64,17 @@ int32_t draw_klog_pane(FrameView& v, int32_t row, int32_t lines) {
   }
   frame_section(v.f, row++, header_colour(crit, warn), header);
 
-  const int32_t room = lines - 1;  // the header takes the pane's first row
-  int32_t drawn = 0;
   const int32_t ring = KlogMonitor::kRing;
+  const int32_t room = lines - 1;  // the header takes the pane's first row
+  // The newest entries are those of the run; older ones came from the initial
+  // read (each new entry raises exactly one of the three counters).
+  const int64_t during_run = m.baseline_taken ? m.crit + m.warn + m.info - m.entries_before_start
+                                              : static_cast<int64_t>(ring);
+  int32_t drawn = 0;
   for (int32_t k = 0; k < ring && drawn < room; ++k) {
     const KlogEntry& e = m.ring[((m.next - 1 - k) % ring + ring) % ring];
     if (e.text[0] == '\0') continue;
-    draw_klog_line(v, row++, e);
+    draw_klog_line(v, row++, e, k >= during_run);
     ++drawn;
   }
   if (drawn == 0 && room > 0) {

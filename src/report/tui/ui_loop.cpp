@@ -47,6 +47,42 @@ void write_text(int fd, const char* text) {
   }
 }
 
+// Escape sequences of function and cursor keys are read whole and ignored:
+// ESC [ parameters final (CSI, e.g. ESC [ A, ESC [ 15 ~), ESC O x (SS3, e.g.
+// F1 = ESC O P), and ESC followed by any other byte (Alt+key).
+constexpr unsigned char kEsc = 0x1b;
+constexpr int32_t kPlain = 0, kAfterEsc = 1, kInCsi = 2, kInSs3 = 3;
+constexpr double kLoneEscSeconds = 0.1;
+
+void skip_sequence_byte(UiState& ui, unsigned char byte) {
+  switch (ui.esc_state) {
+    case kPlain:  // byte is ESC
+      ui.esc_state = kAfterEsc;
+      ui.esc_time = now_seconds();
+      break;
+    case kAfterEsc:
+      if (byte == '[') {
+        ui.esc_state = kInCsi;
+      } else if (byte == 'O') {
+        ui.esc_state = kInSs3;
+      } else if (byte == kEsc) {
+        ui.esc_time = now_seconds();
+      } else {
+        ui.esc_state = kPlain;
+      }
+      break;
+    case kInCsi:
+      // Parameter and intermediate bytes (0x20..0x3f) continue it; the final
+      // byte, or anything malformed, ends it.
+      if (byte < 0x20 || byte > 0x3f) ui.esc_state = byte == kEsc ? kAfterEsc : kPlain;
+      if (byte == kEsc) ui.esc_time = now_seconds();
+      break;
+    default:  // the one byte after ESC O
+      ui.esc_state = kPlain;
+      break;
+  }
+}
+
 }  // namespace
 
 UiState::~UiState() {
@@ -102,8 +138,17 @@ void restore_terminal() {
 
 void ui_poll_keys(RunView& run) {
   UiState& ui = run.ui;
+  // A terminal sends a whole sequence in one write; an ESC still alone after
+  // this long was the Escape key itself.
+  if (ui.esc_state == kAfterEsc && now_seconds() - ui.esc_time > kLoneEscSeconds) {
+    ui.esc_state = kPlain;
+  }
   unsigned char key = 0;
   while (read(ui.key_fd, &key, 1) == 1) {
+    if (ui.esc_state != kPlain || key == kEsc) {
+      skip_sequence_byte(ui, key);
+      continue;
+    }
     switch (key) {
       case 'q':
       case 'Q':

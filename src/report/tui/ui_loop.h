@@ -17,7 +17,9 @@ struct RunView;
 // cleared screen.
 void ui_start(RunView& run);
 
-// Reads pending keys: q quits, p pauses, l and i toggle rows.
+// Reads pending keys: q quits, p pauses, l and i toggle rows. Escape
+// sequences (function and cursor keys) are read whole and ignored, also when
+// they arrive split over two calls.
 void ui_poll_keys(RunView& run);
 
 // Restores the terminal mode saved by ui_start (when keys were enabled),

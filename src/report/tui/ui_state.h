@@ -25,6 +25,11 @@ struct UiState {
   double paused_total = 0.0;
   int32_t legend_on = 0;
   int32_t info_on = 0;
+  // Where the key reader stands inside an escape sequence (function and
+  // cursor keys), which may arrive split over two reads; esc_time is when
+  // its ESC came, so that a lone Escape key does not swallow the next key.
+  int32_t esc_state = 0;
+  double esc_time = 0.0;
   double last_refresh = -1.0;
   double ui_start_time = 0.0;
   termios saved_termios{};

@@ -107,6 +107,7 @@ TEST(JsonRun, BenchStreamConforms) {
   EXPECT_EQ(names.back(), "bench_summary");
   EXPECT_EQ(std::count(names.begin(), names.end(), "bench_point"), 40);  // 4 KiB .. 2 MiB
   EXPECT_EQ(std::count(names.begin(), names.end(), "summary"), 0);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "map"), 0) << "a benchmark has no map";
 }
 
 TEST(JsonRun, ClosedReaderNeitherKillsNorHangsTheRun) {

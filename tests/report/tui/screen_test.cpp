@@ -350,6 +350,30 @@ TEST_F(ScreenTest, KernelLogPaneShowsNewestFirst) {
   EXPECT_NE(shot.vt.row(19).find("FAULTS"), std::string::npos);
 }
 
+TEST_F(ScreenTest, KernelLogEntriesFromBeforeTheStartAreMarked) {
+  auto run = run_with_map(3, 40);
+  snprintf(run->klog.source, sizeof run->klog.source, "dmesg");
+  run->klog.available = 1;
+  add_klog(*run, 2, "oom", "Out of memory: Killed process 77 (old)", 1);
+  add_klog(*run, 1, "segfault", "app[3]: segfault at 0", 1);
+  run->klog.base_crit = 1;  // the baseline after the initial read
+  run->klog.base_warn = 1;
+  run->klog.baseline_taken = 1;
+  run->klog.entries_before_start = 2;
+  add_klog(*run, 0, "edac", "EDAC MC0: 1 CE during the run", 1);
+  const Shot shot = compose(*run, 100, 40);
+  EXPECT_NE(shot.vt.row(13).find("KERNEL LOG (dmesg)  X 0 crit ! 0 warn 1 info"), std::string::npos)
+      << shot.vt.row(13);
+  EXPECT_NE(shot.vt.row(14).find("EDAC MC0: 1 CE during the run"), std::string::npos) << shot.vt.row(14);
+  EXPECT_EQ(shot.vt.row(14).find("before start"), std::string::npos) << shot.vt.row(14);
+  EXPECT_NE(shot.vt.row(15).find("! segfault  before start: app[3]: segfault at 0"), std::string::npos)
+      << shot.vt.row(15);
+  EXPECT_NE(shot.vt.row(16).find("X oom       before start: Out of memory: Killed process 77"),
+            std::string::npos)
+      << shot.vt.row(16);
+  EXPECT_TRUE(ends_with(shot.vt.cell(16, 3).sgr, "\033[90m")) << "dimmed";
+}
+
 TEST_F(ScreenTest, KernelLogPaneWhenNotWatched) {
   auto run = run_with_map(3, 40);
   const Shot shot = compose(*run, 100, 40);

@@ -222,6 +222,28 @@ TEST_F(TuiTmux, ResizeRedrawsAtTheNewWidthWithARebuiltMap) {
   EXPECT_EQ(wait_exit(dir.sub("exit")), "EXIT=0");
 }
 
+// Function and cursor keys send escape sequences whose last byte may be a
+// key letter (F1 is ESC O P, F2 ESC O Q): none of them pauses or quits.
+TEST_F(TuiTmux, FunctionAndCursorKeysAreIgnored) {
+  TmuxSession tmux(framed(endless_run()), 120, 40);
+  ASSERT_TRUE(tmux.ok());
+  std::string s = tmux.wait_for({"Pass 1/∞", "Running", "q:Quit"});
+  ASSERT_TRUE(has(s, "q:Quit")) << s;
+  for (const char* key : {"F1", "F2", "Up", "Down", "Left", "Right", "F5", "F12", "Home", "PageUp"}) {
+    tmux.keys(key);
+  }
+  usleep(1500000);
+  s = tmux.wait_for({"Running", "p:Pause"});
+  EXPECT_TRUE(has(s, "Running") && has(s, "p:Pause")) << s;
+  EXPECT_FALSE(has(s, "PAUSED by user")) << s;
+  EXPECT_EQ(read_file(dir.sub("exit")), "") << "still running";
+  tmux.keys("p");  // keys still work after the sequences
+  s = tmux.wait_for({"PAUSED by user"});
+  EXPECT_TRUE(has(s, "PAUSED by user")) << s;
+  tmux.keys("q");
+  EXPECT_EQ(wait_exit(dir.sub("exit")), "EXIT=0");
+}
+
 // The terminal mode and the cursor come back however the run ends.
 TEST_F(TuiTmux, TerminalIsRestoredAfterEveryKindOfEnd) {
   enum class End { completed, quit_key, sigint };
