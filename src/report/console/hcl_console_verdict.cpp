@@ -1,0 +1,7 @@
+#include "report/console/hcl_console_output.h"
+
+namespace dravik {
+
+void ConsoleHclOutput::verdict(const HclVerdictReport&) {}
+
+}  // namespace dravik
