@@ -23,6 +23,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -73,6 +74,7 @@ struct HclArena {
   uint64_t words = 0;        // size in 64-bit words
   uint64_t written = 0;      // words the last write stream wrote; 0 after any kernel that destroys them
   int32_t mlocked = 0;
+  uint64_t mapped_bytes = 0;  // length the pool mapped (0: not the pool's mapping)
 };
 
 // One recorded bit error.
@@ -136,6 +138,10 @@ struct HclJob {
 
   int32_t affinity_ok = 0;
   std::atomic<int32_t> done_count{0};
+  // The last worker to finish a job wakes the controller's poll early, so an
+  // until-done job does not wait out the rest of a 50 ms poll.
+  std::mutex done_lock;
+  std::condition_variable done_cv;
 
   // Receives the OLTP read sum and the chase's last index, so that those
   // loops have a result nobody can optimise away.
