@@ -5,13 +5,14 @@
 #pragma once
 #include <cstdio>
 
+#include "engine/text.h"
 #include "hcl/hcl_output.h"
 
 namespace dravik {
 
 class JsonHclOutput final : public HclOutput {
  public:
-  explicit JsonHclOutput(FILE* out = stdout) : out_(out) {}
+  explicit JsonHclOutput(FILE* out = stdout) : out_(out), started_(now_seconds()) {}
 
   void text(const char* s) override;
   void status(const char* s) override;
@@ -32,6 +33,7 @@ class JsonHclOutput final : public HclOutput {
 
  private:
   FILE* out_;
+  double started_;  // the "ts" of log lines counts from here (the run's start)
 };
 
 }  // namespace dravik
