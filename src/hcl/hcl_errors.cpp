@@ -14,7 +14,6 @@ namespace dravik {
 void record_bit_error(HclJob& job, const char* kernel, uint64_t* address, uint64_t expected,
                       uint64_t actual) {
   job.error_total.fetch_add(1, std::memory_order_relaxed);
-  if (job.mismatch_hook != nullptr) job.mismatch_hook(address, expected, job.mismatch_ctx);
   // The verify left the line in the cache; the re-read must come from
   // memory, so the line goes first. The re-read only classifies: the error
   // is counted and recorded whatever it shows.
@@ -46,9 +45,22 @@ void record_line(HclJob& job, const char* kernel, uint64_t* p, const Line& loade
     _mm_store_si128(reinterpret_cast<__m128i*>(a + 2 * k), *lv[k]);
     _mm_store_si128(reinterpret_cast<__m128i*>(e + 2 * k), *ev[k]);
   }
+  // The seam runs before anything reads the line again: what is recorded
+  // must come from the loaded values alone.
+  if (job.mismatch_hook != nullptr) {
+    for (int k = 0; k < 8; ++k) {
+      if (a[k] != e[k]) job.mismatch_hook(p + k, e[k], job.mismatch_ctx);
+    }
+  }
   for (int k = 0; k < 8; ++k) {
     if (a[k] != e[k]) record_bit_error(job, kernel, p + k, e[k], a[k]);
   }
+}
+
+void record_word(HclJob& job, const char* kernel, uint64_t* p, uint64_t loaded,
+                 uint64_t expected) {
+  if (job.mismatch_hook != nullptr) job.mismatch_hook(p, expected, job.mismatch_ctx);
+  record_bit_error(job, kernel, p, expected, loaded);
 }
 
 }  // namespace hcl_lines

@@ -98,8 +98,9 @@ struct HclErrorLog {
 };
 
 // Test seam on the mismatch path: called with the word's address and its
-// expected value after a verifying read saw the mismatch and before the word
-// is read again. Null in production.
+// expected value once a verifying read has seen the mismatch, before
+// anything reads the word again (a test restores the word there to make a
+// glitch only the verifying read saw). Null in production.
 using HclMismatchHook = void (*)(uint64_t* word, uint64_t expected, void* ctx);
 
 // The job record: one per qualification run, created fresh (tests make their

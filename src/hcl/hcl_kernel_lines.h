@@ -132,9 +132,13 @@ struct Inverted {
 [[gnu::cold, gnu::noinline]] void record_line(HclJob& job, const char* kernel, uint64_t* p,
                                               const Line& loaded, const Line& expected);
 
+// The same for one word.
+[[gnu::cold, gnu::noinline]] void record_word(HclJob& job, const char* kernel, uint64_t* p,
+                                              uint64_t loaded, uint64_t expected);
+
 inline void check_word(HclJob& job, const char* kernel, uint64_t* p, uint64_t loaded,
                        uint64_t expected) {
-  if (loaded != expected) [[unlikely]] record_bit_error(job, kernel, p, expected, loaded);
+  if (loaded != expected) [[unlikely]] record_word(job, kernel, p, loaded, expected);
 }
 
 // ---- Kernels over a span ---------------------------------------------------
