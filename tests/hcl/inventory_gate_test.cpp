@@ -13,7 +13,7 @@ namespace {
 
 constexpr uint64_t GiB = 1ull << 30;
 
-struct Spec {
+struct Stick {
   const char* locator;
   uint64_t size = 8 * GiB;
   const char* part = "KIT-8G";
@@ -23,28 +23,28 @@ struct Spec {
   int ecc = 0;
 };
 
-MemoryInventory kit(const std::vector<Spec>& specs, int module_count) {
+MemoryInventory kit(const std::vector<Stick>& sticks, int module_count) {
   MemoryInventory inv;
   inv.module_count = module_count;
-  for (size_t k = 0; k < specs.size(); ++k) {
+  for (size_t k = 0; k < sticks.size(); ++k) {
     MemoryModule& m = inv.modules[k];
-    m.size = specs[k].size;
-    m.speed = specs[k].speed;
-    m.ecc = specs[k].ecc;
-    snprintf(m.locator, sizeof m.locator, "%s", specs[k].locator);
-    snprintf(m.part, sizeof m.part, "%s", specs[k].part);
-    snprintf(m.manufacturer, sizeof m.manufacturer, "%s", specs[k].manufacturer);
-    snprintf(m.type, sizeof m.type, "%s", specs[k].type);
+    m.size = sticks[k].size;
+    m.speed = sticks[k].speed;
+    m.ecc = sticks[k].ecc;
+    snprintf(m.locator, sizeof m.locator, "%s", sticks[k].locator);
+    snprintf(m.part, sizeof m.part, "%s", sticks[k].part);
+    snprintf(m.manufacturer, sizeof m.manufacturer, "%s", sticks[k].manufacturer);
+    snprintf(m.type, sizeof m.type, "%s", sticks[k].type);
   }
   return inv;
 }
 
-MemoryInventory kit(const std::vector<Spec>& specs) { return kit(specs, static_cast<int>(specs.size())); }
+MemoryInventory kit(const std::vector<Stick>& sticks) { return kit(sticks, static_cast<int>(sticks.size())); }
 
-std::vector<Spec> same(int n) {
-  std::vector<Spec> specs;
-  for (int k = 0; k < n; ++k) specs.push_back({k % 2 ? "DIMM_B" : "DIMM_A"});
-  return specs;
+std::vector<Stick> same(int n) {
+  std::vector<Stick> sticks;
+  for (int k = 0; k < n; ++k) sticks.push_back({k % 2 ? "DIMM_B" : "DIMM_A"});
+  return sticks;
 }
 
 struct GateCase {
