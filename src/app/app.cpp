@@ -17,9 +17,13 @@
 #include "engine/offline.h"
 #include "engine/production.h"
 #include "engine/selftest.h"
+#include "hcl/hcl_context.h"
+#include "hcl/hcl_run.h"
 #include "klog/klog.h"
 #include "memory/probes.h"
+#include "report/console/hcl_console_output.h"
 #include "report/console/summary.h"
+#include "report/json/hcl_json_output.h"
 #include "report/tui/screen.h"
 #include "report/tui/ui_loop.h"
 
@@ -59,6 +63,27 @@ void choose_output(Run& run) {
   run.map.want_rows = dims.rows;
 }
 
+// The qualification's output, chosen by the same style: JSON lines, or the
+// console report.
+std::unique_ptr<HclOutput> hcl_output(const RunConfig& cfg) {
+  if (cfg.output == OutputStyle::json) return std::make_unique<JsonHclOutput>(stdout);
+  return std::make_unique<ConsoleHclOutput>(stdout);
+}
+
+// The qualification sees the run only through its context: settings, the
+// files start-up reads, its output and the kernel-log hooks.
+int run_hcl(Run& run) {
+  const std::unique_ptr<HclOutput> out = hcl_output(run.cfg);
+  HclContext ctx(run.cfg, *out);
+  ctx.paths.meminfo = run.paths.meminfo;
+  ctx.paths.psi_memory = run.paths.psi_memory;
+  ctx.paths.edac_mc = run.paths.edac_mc;
+  ctx.mem_total = run.st.mem_total;
+  if (run.klog.fd >= 0) ctx.klog_drain = [&run] { klog_drain(run); };
+  ctx.klog_crit = [&run] { return run.klog.crit; };
+  return run_qualification(ctx);
+}
+
 void finish(Run& run) {
   const EdacCounts edac = edac_counts(run.paths.edac_mc);
   run.st.edac_ce_end = edac.ce;
@@ -80,12 +105,6 @@ int run_main(int argc, char** argv) {
   auto run = std::make_unique<Run>();
   if (auto code = parse_command_line(argc, argv, run->cfg)) return *code;
   if (run->cfg.selftest) return run_selftest(run->paths);
-  if (run->cfg.mode == RunMode::HCL) {
-    fprintf(stderr, "dravik: --hcl (hardware qualification) is not built yet\n");
-    return 3;
-  }
-
-
   probe_machine(*run);
   run->klog.enabled = run->cfg.klog_enabled;
   if (run->cfg.klog_enabled) klog_setup(*run);
@@ -100,13 +119,15 @@ int run_main(int argc, char** argv) {
   emit_event(run->sink, EventKind::start);
   if (run->cfg.klog_enabled && run->klog.available) klog_initial_read(*run);
 
+  int hcl_exit_code = 3;
   switch (run->cfg.mode) {
+    case RunMode::HCL: hcl_exit_code = run_hcl(*run); break;
     case RunMode::BENCH: run_bench(*run); break;
     case RunMode::OFFLINE: run_offline(*run); break;
     default: run_production(*run); break;
   }
   finish(*run);
-  return run_exit_code(*run);
+  return run->cfg.mode == RunMode::HCL ? hcl_exit_code : run_exit_code(*run);
 }
 
 }  // namespace dravik

@@ -1,0 +1,78 @@
+// The bit-error log: recording on the worker side, reporting on the
+// controller's.
+#include <emmintrin.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "hcl/hcl_kernel_lines.h"
+#include "hcl/hcl_output.h"
+#include "hcl/hcl_worker.h"
+
+namespace dravik {
+
+void record_bit_error(HclJob& job, const char* kernel, uint64_t* address, uint64_t expected,
+                      uint64_t actual) {
+  job.error_total.fetch_add(1, std::memory_order_relaxed);
+  // The verify left the line in the cache; the re-read must come from
+  // memory, so the line goes first. The re-read only classifies: the error
+  // is counted and recorded whatever it shows.
+  _mm_clflush(address);
+  _mm_mfence();
+  const uint64_t reread = *static_cast<volatile const uint64_t*>(address);
+  std::lock_guard<std::mutex> hold(job.error_log.lock);
+  HclErrorLog& log = job.error_log;
+  if (log.count >= kHclErrorLogCapacity) return;
+  HclErrorRecord& rec = log.records[static_cast<size_t>(log.count)];
+  strncpy(rec.phase, kernel, sizeof rec.phase - 1);
+  rec.phase[sizeof rec.phase - 1] = '\0';
+  rec.vaddr = reinterpret_cast<uintptr_t>(address);
+  rec.expected = expected;
+  rec.actual = actual;
+  rec.reread = reread;
+  ++log.count;
+}
+
+namespace hcl_lines {
+
+void record_line(HclJob& job, const char* kernel, uint64_t* p, const Line& loaded,
+                 const Line& expected) {
+  alignas(16) uint64_t a[8];
+  alignas(16) uint64_t e[8];
+  const __m128i* lv[4] = {&loaded.v0, &loaded.v1, &loaded.v2, &loaded.v3};
+  const __m128i* ev[4] = {&expected.v0, &expected.v1, &expected.v2, &expected.v3};
+  for (int k = 0; k < 4; ++k) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(a + 2 * k), *lv[k]);
+    _mm_store_si128(reinterpret_cast<__m128i*>(e + 2 * k), *ev[k]);
+  }
+  // The seam runs before anything reads the line again: what is recorded
+  // must come from the loaded values alone.
+  if (job.mismatch_hook != nullptr) {
+    for (int k = 0; k < 8; ++k) {
+      if (a[k] != e[k]) job.mismatch_hook(p + k, e[k], job.mismatch_ctx);
+    }
+  }
+  for (int k = 0; k < 8; ++k) {
+    if (a[k] != e[k]) record_bit_error(job, kernel, p + k, e[k], a[k]);
+  }
+}
+
+void record_word(HclJob& job, const char* kernel, uint64_t* p, uint64_t loaded,
+                 uint64_t expected) {
+  if (job.mismatch_hook != nullptr) job.mismatch_hook(p, expected, job.mismatch_ctx);
+  record_bit_error(job, kernel, p, expected, loaded);
+}
+
+}  // namespace hcl_lines
+
+void report_bit_errors(HclRunner& r) {
+  HclErrorLog& log = r.job.error_log;
+  std::lock_guard<std::mutex> hold(log.lock);
+  for (int32_t i = log.reported; i < log.count; ++i) {
+    const HclErrorRecord& rec = log.records[static_cast<size_t>(i)];
+    r.out.bit_error(rec, __builtin_popcountll(rec.expected ^ rec.actual));
+  }
+  log.reported = log.count;
+}
+
+}  // namespace dravik

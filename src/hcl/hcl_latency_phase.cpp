@@ -1,0 +1,60 @@
+// P5: latency and jitter. Worker 0 chases a random cycle through its arena,
+// first alone, then while every other worker streams copies; the samples
+// give the idle and loaded average and 99th percentile per load.
+#include "core/flags.h"
+#include "core/text.h"
+#include "hcl/hcl_chase.h"
+#include "hcl/hcl_output.h"
+#include "hcl/hcl_phases.h"
+#include "hcl/hcl_schedule.h"
+#include "hcl/hcl_stats.h"
+
+namespace dravik {
+
+namespace {
+
+constexpr double kChaseSeconds = 3.0;
+
+LatencyStats chase(HclSession& s, int op, int active) {
+  s.job.lat_samples = 0;
+  run_job(s.runner, op, active, 0, 0, kChaseSeconds);
+  return latency_stats(s.job.samples.data(), s.job.lat_samples);
+}
+
+double ratio(const LatencyStats& l) { return l.avg > 0.0 ? l.p99 / l.avg : 0.0; }
+
+}  // namespace
+
+void phase_latency(HclSession& s) {
+  HclRun& run = s.run;
+  HclArena& arena = s.job.arenas[0];
+  phase_begin(s, 5);
+  s.out().stage("latency", run.threads);
+  hcl_console(s.out(), "\n [latency] random pointer chase (64B nodes, Fisher-Yates cycle)\n");
+
+  const uint64_t nodes = chase_node_count(arena.words);
+  if (!build_chase_cycle(arena.base, nodes, s.base_seed() ^ kSeedChase)) return;
+  arena.written = 0;  // the stream content is gone
+  s.job.chase_nodes = arena.base;
+  s.job.chase_count = nodes;
+
+  const LatencyStats idle = chase(s, HCL_OP_LATENCY, 1);
+  run.lat_idle_avg = idle.avg;
+  run.lat_idle_p99 = idle.p99;
+  const LatencyStats loaded = chase(s, HCL_OP_LATENCY_LOADED, run.threads);
+  run.lat_loaded_avg = loaded.avg;
+  run.lat_loaded_p99 = loaded.p99;
+
+  s.out().latency_point("lat_idle", 1, idle.avg, idle.p99);
+  s.out().latency_point("lat_loaded", run.threads, loaded.avg, loaded.p99);
+  char span[32];
+  format_size(nodes * 64, span, sizeof span);
+  hcl_console(s.out(), "  span %s : idle   avg %7.1f ns  p99 %7.1f ns  (x%.2f)\n", span, idle.avg,
+              idle.p99, ratio(idle));
+  hcl_console(s.out(), "           : loaded avg %7.1f ns  p99 %7.1f ns  (x%.2f)\n", loaded.avg,
+              loaded.p99, ratio(loaded));
+  report_bit_errors(s.runner);
+  phase_finish(s, 5, false);
+}
+
+}  // namespace dravik

@@ -1,0 +1,45 @@
+// Set-up decisions of a qualification run: how large each worker's arena is
+// and how many workers the free memory allows, the pressure floor, and the
+// preflight readings (load, busy, CPU frequency).
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "core/config.h"
+
+namespace dravik {
+
+inline constexpr uint64_t kHclMiB = 1048576;
+inline constexpr uint64_t kHclArenaMax = 256 * kHclMiB;
+inline constexpr uint64_t kHclArenaWanted = 16 * kHclMiB;  // fewer threads below this
+inline constexpr uint64_t kHclArenaMin = 8 * kHclMiB;      // no run below this
+
+struct HclArenaPlan {
+  int threads = 1;
+  uint64_t per_thread = 0;   // multiple of 2 MiB, at most 256 MiB
+  uint64_t reserve = 0;      // bytes kept free
+  bool contended = false;    // available under 40 % of MemTotal
+  bool enough = false;       // per_thread reached 8 MiB
+};
+
+// Splits the budget (available minus the reserve, capped by --mem) over the
+// threads; drops threads while an arena would stay under 16 MiB.
+HclArenaPlan plan_arenas(uint64_t available, uint64_t mem_total, const RunConfig& cfg,
+                         int threads);
+
+// Available memory below which the run aborts: max(reserve, 512 MiB).
+uint64_t hcl_pressure_floor(const RunConfig& cfg);
+
+// The 1-minute load average; -1 when the file cannot be read or parsed.
+double read_load1(const std::string& path = "/proc/loadavg");
+// Busy: a known load above 0.6 x the online CPUs.
+bool system_busy(double load1, int cpus);
+
+// One cpufreq file of CPU 0 ("cpuinfo_max_freq", "scaling_cur_freq") in kHz;
+// 0 when it cannot be read.
+uint64_t read_cpufreq(const std::string& cpufreq_dir, const char* name);
+// A saturate round saw throttling: the maximum is known and the current
+// frequency is known and under 92 % of it.
+bool throttled_sample(uint64_t max_freq, uint64_t cur_freq);
+
+}  // namespace dravik

@@ -1,0 +1,89 @@
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "hcl/inventory.h"
+
+namespace dravik {
+
+namespace {
+
+void add_reason(SetupAssessment& gate, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void add_reason(SetupAssessment& gate, const char* format, ...) {
+  if (gate.reason_count >= SetupAssessment::kMaxReasons) return;
+  va_list args;
+  va_start(args, format);
+  vsnprintf(gate.reasons[gate.reason_count], sizeof gate.reasons[0], format, args);
+  va_end(args);
+  ++gate.reason_count;
+}
+
+// Two modules of one kit: the same part number when both carry one, else the
+// same size, rated speed, type and ECC.
+bool same_module(const MemoryModule& a, const MemoryModule& b) {
+  if (a.part[0] != '\0' && b.part[0] != '\0') return strcmp(a.part, b.part) == 0;
+  return a.size == b.size && a.speed == b.speed && strcmp(a.type, b.type) == 0 && a.ecc == b.ecc;
+}
+
+const char* part_or_type(const MemoryModule& m) { return m.part[0] != '\0' ? m.part : m.type; }
+
+}  // namespace
+
+SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_mode) {
+  SetupAssessment gate;
+  if (override_mode == SetupOverride::mixed) {
+    gate.uniform = 0;
+    add_reason(gate, "%s", "test override: forced mixed");
+    return gate;
+  }
+  if (override_mode == SetupOverride::uniform) {
+    gate.uniform = 1;
+    return gate;
+  }
+  const int n = inv.module_count;
+  if (n < 1) {
+    gate.uniform = -1;
+    return gate;
+  }
+  if (n == 1) {
+    gate.uniform = 1;
+    return gate;
+  }
+
+  const MemoryModule& first = inv.modules[0];
+  bool differs = false;
+  for (int k = 1; k < n && !differs; ++k) {
+    const MemoryModule& m = inv.modules[k];
+    if (same_module(m, first)) continue;
+    differs = true;
+    add_reason(gate, "%s differs: %s %s vs %s %s", m.locator[0] ? m.locator : "module",
+               m.manufacturer, part_or_type(m), first.manufacturer, part_or_type(first));
+  }
+
+  // Interleaving needs pairs: an odd count leaves part of the memory on
+  // fewer channels.
+  const bool odd = n == 3 || (n > 4 && n % 2 == 1);
+  if (odd) add_reason(gate, "%d modules populated — odd count runs flex/asymmetric", n);
+
+  if (!differs && !odd) {
+    uint64_t channel_a = 0;
+    uint64_t channel_b = 0;
+    for (int k = 0; k < n; ++k) {
+      const MemoryModule& m = inv.modules[k];
+      if (strchr(m.locator, 'A') != nullptr) {
+        channel_a += m.size;
+      } else if (strchr(m.locator, 'B') != nullptr) {
+        channel_b += m.size;
+      }
+    }
+    if (channel_a != 0 && channel_b != 0 && channel_a != channel_b) {
+      add_reason(gate, "%s", "channel capacities differ — flex mode");
+    }
+  }
+
+  gate.uniform = gate.reason_count > 0 ? 0 : 1;
+  return gate;
+}
+
+}  // namespace dravik

@@ -1,0 +1,103 @@
+// The boxed end-of-run report: one line per criterion, then the evidence the
+// verdict stands on.
+#include "hcl/verdict.h"
+#include "report/console/hcl_console_output.h"
+
+namespace dravik {
+
+namespace {
+
+const char* plural(int64_t n) { return n == 1 ? "" : "s"; }
+
+const char* ledger_word(int ledger) {
+  return ledger == 1 ? "ok" : ledger == 0 ? "MISMATCH" : "n/a";
+}
+
+void print_setup(FILE* f, const HclVerdictReport& r) {
+  const HclVerdictInputs& in = r.figures;
+  if (in.setup_uniform == 0) {
+    fputs(" setup     : FAIL — mixed/asymmetric memory set:\n", f);
+    for (const std::string& reason : in.setup_reasons) fprintf(f, "             - %s\n", reason.c_str());
+    fputs("             not recorded, not submittable; rerun with a matched kit\n", f);
+  } else if (in.setup_uniform < 0) {
+    fputs(" setup     : unknown — DMI silent (VM?); uniformity gate not applied\n", f);
+  } else {
+    fprintf(f, " setup     : pass — matched kit, %d module%s\n", in.module_count,
+            plural(in.module_count));
+  }
+}
+
+void print_bandwidth(FILE* f, const HclVerdictReport& r) {
+  const HclVerdictInputs& in = r.figures;
+  if (in.theoretical_gbs > 0) {
+    fprintf(f,
+            " bandwidth : %s — %.2f GB/s sustained read = %.1f%% of %.2f GB/s JEDEC "
+            "(pass>=%.0f%%, fail<%.0f%%, floors from %s)\n",
+            criterion_word(r.criteria.jedec_efficiency), in.peak_read, r.criteria.efficiency_pct,
+            in.theoretical_gbs, r.floors.pass_floor, r.floors.fail_floor,
+            r.floors.from_table ? "platform table" : "built-in default");
+  } else {
+    fprintf(f,
+            " bandwidth : UNKNOWN — %.2f GB/s sustained read; no JEDEC reference "
+            "(no DMI; use --jedec-gbs)\n",
+            in.peak_read);
+  }
+}
+
+}  // namespace
+
+void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
+  FILE* f = out_;
+  const HclVerdictInputs& in = r.figures;
+  const HclCriteria& c = r.criteria;
+
+  fputs("\n============================ HCL verdict ============================\n", f);
+  fprintf(f, " VERDICT   : %s%s%s\n", verdict_word(r.verdict),
+          c.provisional ? " (provisional — quick tier)" : "",
+          in.setup_uniform == 0 ? "  [SETUP NOT ELIGIBLE FOR QA]" : "");
+  print_setup(f, r);
+
+  // The count the plural agrees with is the one printed right before it.
+  fprintf(f, " patterns  : %s — addr %ld, moving-inversion %ld, churn %ld, realism %ld error%s\n",
+          c.patterns == HclCriterion::fail ? "fail" : "pass", static_cast<long>(in.addr_errors),
+          static_cast<long>(in.pattern_errors), static_cast<long>(in.churn_errors),
+          static_cast<long>(in.realism_errors), plural(in.realism_errors));
+  if (in.fade_errors >= 0) {
+    fprintf(f, " bit fade  : %s — %ds idle + cool-down, %ld error%s\n",
+            criterion_word(c.bit_fade), in.fade_secs, static_cast<long>(c.fade_total),
+            plural(c.fade_total));
+  }
+  if (in.stddev_pct >= 0) {
+    fprintf(f,
+            " stability : %s — %.1f%% round stddev (limit 5%%); last/first quartile x%.3f%s\n",
+            criterion_word(r.stability), in.stddev_pct, in.last_first_ratio,
+            c.throttled ? " — CPU THROTTLED" : "");
+  }
+  print_bandwidth(f, r);
+  if (in.lat_idle_avg > 0) {
+    fprintf(f, " jitter    : %s — p99 %.1f ns = x%.2f of avg %.1f ns (limit x2.50)\n",
+            criterion_word(c.latency_jitter), in.lat_idle_p99, c.jitter_ratio, in.lat_idle_avg);
+  }
+  fprintf(f,
+          " integrity : %s — %ld bit error%s, EDAC CE+%ld UE+%ld, kernel crit +%ld, "
+          "oltp ledger %s%s\n",
+          c.zero_errors == HclCriterion::fail ? "fail" : "pass", static_cast<long>(in.error_total),
+          plural(in.error_total), static_cast<long>(c.ce_delta), static_cast<long>(c.ue_delta),
+          static_cast<long>(c.klog_crit_delta), ledger_word(in.ledger),
+          c.ce_delta != 0 ? " — CE>0 caps the verdict at MARGINAL" : "");
+  fprintf(f,
+          " evidence  : %d threads pinned (%s), %s streams, %ld saturation rounds, "
+          "seed 0x%016lx\n",
+          in.threads, in.affinity ? "ok" : "AFFINITY FAILED", "sse2-nt",
+          static_cast<long>(in.rounds), static_cast<unsigned long>(in.base_seed));
+  if (in.contended) {
+    fputs(" caveat    : CONTENDED SYSTEM — <40% of RAM was free; services share the\n"
+          "             memory bus. A bandwidth shortfall here indicts the system\n"
+          "             state, not necessarily the DIMMs — re-run quiesced.\n",
+          f);
+  }
+  fputs("=====================================================================\n", f);
+  fflush(f);
+}
+
+}  // namespace dravik

@@ -1,0 +1,106 @@
+// Arena sizing with the thread reduction, the pressure floor and the
+// preflight readings over fixture files.
+#include "hcl/hcl_setup.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace dravik {
+namespace {
+
+constexpr uint64_t MiB = 1048576;
+
+TEST(HclSetup, ArenasShrinkThreadsUntilEachHoldsSixteenMebibytes) {
+  struct Case {
+    uint64_t available, mem_total;
+    int64_t reserve_mib;
+    uint64_t mem_cap;
+    int threads;
+    int want_threads;
+    uint64_t want_per_thread;
+    bool enough;
+  } cases[] = {
+      // budget 300 MiB over 40 CPUs: 18 threads of 16 MiB (300 / 18 = 16.6)
+      {556 * MiB, 4096 * MiB, -1, 0, 40, 18, 16 * MiB, true},
+      // the --mem cap replaces a larger budget
+      {8192 * MiB, 16384 * MiB, 256, 300 * MiB, 40, 18, 16 * MiB, true},
+      // plenty: capped at 256 MiB per thread
+      {65536 * MiB, 65536 * MiB, -1, 0, 4, 4, 256 * MiB, true},
+      // rounded down to 2 MiB: 100 / 3 = 33.3 -> 32
+      {356 * MiB, 1024 * MiB, -1, 0, 3, 3, 32 * MiB, true},
+      // one thread keeps 8..16 MiB
+      {266 * MiB, 1024 * MiB, -1, 0, 8, 1, 10 * MiB, true},
+      // under 8 MiB for one thread: not enough
+      {263 * MiB, 1024 * MiB, -1, 0, 8, 1, 6 * MiB, false},
+      // reserve above available: nothing
+      {100 * MiB, 1024 * MiB, 512, 0, 2, 1, 0, false},
+  };
+  for (const auto& c : cases) {
+    RunConfig cfg;
+    cfg.reserve_mib = c.reserve_mib;
+    cfg.mem_cap = c.mem_cap;
+    const auto plan = plan_arenas(c.available, c.mem_total, cfg, c.threads);
+    EXPECT_EQ(plan.threads, c.want_threads) << c.available / MiB;
+    EXPECT_EQ(plan.per_thread, c.want_per_thread) << c.available / MiB;
+    EXPECT_EQ(plan.enough, c.enough) << c.available / MiB;
+  }
+}
+
+TEST(HclSetup, ContendedBelowFortyPercentOfMemTotal) {
+  RunConfig cfg;
+  EXPECT_FALSE(plan_arenas(400, 1000, cfg, 1).contended);
+  EXPECT_TRUE(plan_arenas(399, 1000, cfg, 1).contended);
+  EXPECT_FALSE(plan_arenas(2, 7, cfg, 1).contended) << "7 x 2 / 5 = 2 in integers";
+  EXPECT_TRUE(plan_arenas(1, 7, cfg, 1).contended);
+  EXPECT_FALSE(plan_arenas(0, 0, cfg, 1).contended) << "unknown MemTotal";
+  const uint64_t huge = UINT64_MAX - 3;
+  EXPECT_TRUE(plan_arenas(huge / 5 * 2 - 1, huge, cfg, 1).contended) << "no overflow";
+}
+
+TEST(HclSetup, PressureFloorIsTheReserveButAtLeast512MiB) {
+  RunConfig cfg;
+  EXPECT_EQ(hcl_pressure_floor(cfg), 512 * MiB);
+  cfg.reserve_mib = 2048;
+  EXPECT_EQ(hcl_pressure_floor(cfg), 2048 * MiB);
+  cfg.reserve_mib = 0;
+  EXPECT_EQ(hcl_pressure_floor(cfg), 512 * MiB);
+}
+
+TEST(HclSetup, PreflightReadingsDegradeToNotAvailable) {
+  testing::TempDir dir;
+  struct Case {
+    const char* content;
+    double load1;
+  } cases[] = {
+      {"0.52 0.58 0.59 1/1130 41020\n", 0.52},
+      {"12.75 3.00 1.00 9/900 1\n", 12.75},
+      {"", -1.0},
+      {"garbage\n", -1.0},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.write("loadavg", c.content);
+    EXPECT_DOUBLE_EQ(read_load1(path), c.load1) << c.content;
+  }
+  EXPECT_DOUBLE_EQ(read_load1(dir.sub("missing")), -1.0);
+
+  EXPECT_TRUE(system_busy(2.5, 4)) << "2.5 > 2.4";
+  EXPECT_FALSE(system_busy(2.4, 4));
+  EXPECT_FALSE(system_busy(-1.0, 1)) << "unknown load is not busy";
+
+  dir.write("cpufreq/cpuinfo_max_freq", "3400000\n");
+  dir.write("cpufreq/scaling_cur_freq", "3000000\n");
+  EXPECT_EQ(read_cpufreq(dir.sub("cpufreq"), "cpuinfo_max_freq"), 3400000u);
+  EXPECT_EQ(read_cpufreq(dir.sub("cpufreq"), "scaling_cur_freq"), 3000000u);
+  EXPECT_EQ(read_cpufreq(dir.sub("none"), "cpuinfo_max_freq"), 0u);
+}
+
+TEST(HclSetup, ThrottleCountsOnlyKnownFrequenciesUnderNinetyTwoPercent) {
+  EXPECT_TRUE(throttled_sample(3400000, 3127999));
+  EXPECT_FALSE(throttled_sample(3400000, 3128000)) << "limit 3128000 itself is not throttled";
+  EXPECT_FALSE(throttled_sample(0, 1000));
+  EXPECT_FALSE(throttled_sample(3400000, 0));
+}
+
+}  // namespace
+}  // namespace dravik
