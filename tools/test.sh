@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 missing=()
-for pkg in cmake g++ make libgtest-dev nlohmann-json3-dev tmux procps; do
+for pkg in cmake g++ make libgtest-dev nlohmann-json3-dev tmux procps binutils help2man man-db dpkg-dev lintian; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 if ((${#missing[@]})); then
@@ -16,6 +16,9 @@ fi
 
 jobs=$(nproc)
 step() { printf '\n=== %s\n' "$*"; }
+
+step "package: static binary and Debian package into dist/ (checked by the plain suite)"
+bash tools/package.sh
 
 step "build and test (RelWithDebInfo)"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
