@@ -30,7 +30,8 @@ install(FILES ${DRAVIK_PACKAGING_DIR}/lintian-overrides
 # environment sets it.
 find_program(DRAVIK_HELP2MAN help2man)
 find_program(DRAVIK_GZIP gzip)
-if(DRAVIK_HELP2MAN AND DRAVIK_GZIP)
+# Sanitizer builds ship nothing and their binaries need not run everywhere.
+if(DRAVIK_HELP2MAN AND DRAVIK_GZIP AND NOT DRAVIK_SANITIZE)
   set(man_page ${CMAKE_BINARY_DIR}/dravik.1)
   add_custom_command(OUTPUT ${man_page}.gz
     COMMAND ${CMAKE_COMMAND} -E env DRAVIK_BINARY=$<TARGET_FILE:dravik>
@@ -43,7 +44,7 @@ if(DRAVIK_HELP2MAN AND DRAVIK_GZIP)
   add_custom_target(dravik_man ALL DEPENDS ${man_page}.gz)
   install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
-  message(STATUS "help2man or gzip not found: no man page is built or installed")
+  message(STATUS "No man page is built or installed (no help2man or gzip, or a sanitizer build)")
 endif()
 
 set(changelog ${CMAKE_BINARY_DIR}/changelog)
