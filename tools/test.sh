@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs what the tests need (only what is missing), builds, and runs every
-# test: the plain build, the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the threaded suites under ThreadSanitizer.
+# Installs what the tests need (only what is missing), builds the static
+# binary and the Debian package (checked by the plain suite), and runs every
+# test: the plain build (the fuzz corpora replayed too), the whole suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded
+# suites under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 missing=()
-for pkg in cmake g++ make libgtest-dev nlohmann-json3-dev tmux procps; do
+for pkg in cmake g++ make libgtest-dev nlohmann-json3-dev tmux procps binutils help2man man-db dpkg-dev lintian; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 if ((${#missing[@]})); then
@@ -16,6 +18,9 @@ fi
 
 jobs=$(nproc)
 step() { printf '\n=== %s\n' "$*"; }
+
+step "package: static binary and Debian package into dist/ (checked by the plain suite)"
+bash tools/package.sh
 
 step "build and test (RelWithDebInfo)"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

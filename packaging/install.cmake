@@ -1,0 +1,88 @@
+# What `cmake --install` puts under a prefix, and the Debian package CPack
+# builds from the same rules:
+#   bin/dravik
+#   share/man/man1/dravik.1.gz   (help2man over --help/--version, through
+#                                 packaging/man-help.sh, plus packaging/dravik.h2m)
+#   share/bash-completion/completions/dravik
+#   share/doc/dravik/{README.md,copyright,changelog.gz}
+#   share/lintian/overrides/dravik
+include(GNUInstallDirs)
+
+set(DRAVIK_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
+set(DRAVIK_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/dravik)
+
+install(TARGETS dravik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES ${DRAVIK_PACKAGING_DIR}/dravik.bash-completion
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+  RENAME dravik)
+
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${DRAVIK_PACKAGING_DIR}/copyright
+  DESTINATION ${DRAVIK_DOC_DIR})
+
+# The binary is static on purpose; lintian is told so.
+install(FILES ${DRAVIK_PACKAGING_DIR}/lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+  RENAME dravik)
+
+# Compressed without names or timestamps (gzip -n), so the package is the same
+# whenever it is built; help2man dates the page from SOURCE_DATE_EPOCH when the
+# environment sets it.
+find_program(DRAVIK_HELP2MAN help2man)
+find_program(DRAVIK_GZIP gzip)
+# Sanitizer builds ship nothing and their binaries need not run everywhere.
+if(DRAVIK_HELP2MAN AND DRAVIK_GZIP AND NOT DRAVIK_SANITIZE)
+  set(man_page ${CMAKE_BINARY_DIR}/dravik.1)
+  add_custom_command(OUTPUT ${man_page}.gz
+    COMMAND ${CMAKE_COMMAND} -E env DRAVIK_BINARY=$<TARGET_FILE:dravik>
+            ${DRAVIK_HELP2MAN} --no-info --section=1
+            --include=${DRAVIK_PACKAGING_DIR}/dravik.h2m
+            --output=${man_page} ${DRAVIK_PACKAGING_DIR}/man-help.sh
+    COMMAND ${DRAVIK_GZIP} -9nf ${man_page}
+    DEPENDS dravik ${DRAVIK_PACKAGING_DIR}/dravik.h2m ${DRAVIK_PACKAGING_DIR}/man-help.sh
+    VERBATIM)
+  add_custom_target(dravik_man ALL DEPENDS ${man_page}.gz)
+  install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  message(STATUS "No man page is built or installed (no help2man or gzip, or a sanitizer build)")
+endif()
+
+set(changelog ${CMAKE_BINARY_DIR}/changelog)
+add_custom_command(OUTPUT ${changelog}.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${DRAVIK_PACKAGING_DIR}/changelog ${changelog}
+  COMMAND ${DRAVIK_GZIP} -9nf ${changelog}
+  DEPENDS ${DRAVIK_PACKAGING_DIR}/changelog
+  VERBATIM)
+add_custom_target(dravik_changelog ALL DEPENDS ${changelog}.gz)
+install(FILES ${changelog}.gz DESTINATION ${DRAVIK_DOC_DIR})
+
+# The Debian package: one static binary, so it depends on nothing.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME dravik)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Dravik developers")
+set(CPACK_PACKAGE_CONTACT "Dravik maintainers <dravik-maintainers@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "userspace RAM tester for a Linux box that stays up")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
+set(CPACK_DEBIAN_FILE_NAME dravik_${PROJECT_VERSION}_amd64.deb)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://example.org/dravik)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+# CPack puts the summary first and indents the lines; an empty line separates
+# paragraphs.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+"Dravik tests the free memory of a Linux box while the box keeps serving its
+users: it locks regions of the memory the kernel reports as available, runs
+pattern tests over them, re-reads every mismatch, classifies it as hard or
+transient and, run as root, ties it to a physical address.
+
+It also measures memory bandwidth and latency (--bench) and checks itself
+with a planted fault (--selftest). The binary is fully static, so the same
+file runs on a NAS whatever C library its firmware has.")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+include(CPack)

@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# Checks what tools/package.sh left in dist/ (the first argument):
+#   - dist/dravik is fully static (no interpreter, no NEEDED entry) and the
+#     checksums match;
+#   - the .deb unpacks into a scratch root with exactly the expected files;
+#   - man -l renders its page without warnings, with every option and the
+#     hand-written sections;
+#   - its bash completion offers every option of --help, the options for
+#     `--t<TAB>` and the values of --tier and --setup-override;
+#   - as root, the binary runs in an empty root (nothing but itself, with
+#     /proc, /sys and /dev bound in) as it does on the host.
+# Exits 77 (skipped) when dist/ holds no package.
+set -uo pipefail
+export LC_ALL=C
+
+dist=${1:?usage: packaging_test.sh DIST_DIR}
+binary=$dist/dravik
+debs=("$dist"/dravik_*_amd64.deb)
+if [[ ! -x $binary || ! -f ${debs[0]} ]]; then
+  echo "SKIP: no package in $dist (run tools/package.sh first)"
+  exit 77
+fi
+deb=${debs[0]}
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+
+scratch=$(mktemp -d)
+cleanup() {
+  # Never remove a tree that still has something mounted inside it.
+  if grep -qF " $scratch/" /proc/self/mountinfo; then
+    echo "left $scratch in place: something is still mounted in it" >&2
+  else
+    rm -rf --one-file-system "$scratch"
+  fi
+}
+trap cleanup EXIT
+
+# --- the static binary -------------------------------------------------------
+if readelf -lW "$binary" | grep -q INTERP; then
+  fail "$binary asks for a program interpreter"
+elif readelf -dW "$binary" | grep -q NEEDED; then
+  fail "$binary needs shared libraries: $(readelf -dW "$binary" | grep NEEDED)"
+else
+  pass "dravik has no interpreter and no NEEDED entry"
+fi
+if (cd "$dist" && sha256sum --quiet -c SHA256SUMS); then
+  pass "SHA256SUMS match"
+else
+  fail "SHA256SUMS do not match dist/"
+fi
+
+# --- the Debian package ------------------------------------------------------
+version=$(dpkg-deb -f "$deb" Version)
+[[ $(dpkg-deb -f "$deb" Package) == dravik && $(dpkg-deb -f "$deb" Architecture) == amd64 ]] ||
+  fail "control fields: $(dpkg-deb -f "$deb" Package Architecture | tr '\n' ' ')"
+[[ $("$binary" --version) == "Dravik v$version" ]] ||
+  fail "dravik --version says '$("$binary" --version)', the package is $version"
+
+root=$scratch/deb
+dpkg-deb -x "$deb" "$root"
+expected="./usr/bin/dravik 0755
+./usr/share/bash-completion/completions/dravik 0644
+./usr/share/doc/dravik/README.md 0644
+./usr/share/doc/dravik/changelog.gz 0644
+./usr/share/doc/dravik/copyright 0644
+./usr/share/lintian/overrides/dravik 0644
+./usr/share/man/man1/dravik.1.gz 0644"
+found=$(cd "$root" && find . -type f -printf '%p %#m\n' | sort)
+if [[ $found == "$expected" ]]; then
+  pass "the .deb holds the expected files"
+else
+  fail "the .deb holds other files than expected:"$'\n'"$(diff <(echo "$expected") <(echo "$found"))"
+fi
+cmp -s "$root/usr/bin/dravik" "$binary" || fail "usr/bin/dravik in the .deb is not dist/dravik"
+grep -q '^License: Expat' "$root/usr/share/doc/dravik/copyright" || fail "copyright names no licence"
+
+# Every option --help names (in its table or its text).
+mapfile -t options < <("$binary" --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u)
+((${#options[@]} > 20)) || fail "--help names only ${#options[@]} options"
+
+# --- the man page ------------------------------------------------------------
+page=$root/usr/share/man/man1/dravik.1.gz
+rendered=$(MANWIDTH=100 man --warnings -l "$page" 2>"$scratch/man.err")
+if [[ -s $scratch/man.err ]]; then
+  fail "man warns: $(cat "$scratch/man.err")"
+fi
+missing=()
+for heading in NAME SYNOPSIS DESCRIPTION MODES "EXIT STATUS" EXAMPLES FILES; do
+  grep -qx "$heading" <<<"$rendered" || missing+=("$heading")
+done
+for option in "${options[@]}"; do
+  grep -qF -- "$option" <<<"$rendered" || missing+=("$option")
+done
+grep -qF "dravik - userspace RAM tester" <<<"$rendered" || missing+=("the NAME line")
+if ((${#missing[@]})); then
+  fail "the man page lacks: ${missing[*]}"
+else
+  pass "man -l renders the page with all sections and options"
+fi
+
+# --- bash completion ---------------------------------------------------------
+# Prints the completions offered for the words after "dravik".
+complete_words() {
+  bash --norc --noprofile -c '
+    source "$1"; shift
+    COMP_WORDS=(dravik "$@"); COMP_CWORD=$#
+    _dravik
+    ((${#COMPREPLY[@]})) && printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' \
+    _ "$root/usr/share/bash-completion/completions/dravik" "$@"
+}
+check_completion() {
+  local expect=$1
+  shift
+  local got
+  got=$(complete_words "$@")
+  if [[ $got == "$expect" ]]; then
+    pass "completion of 'dravik $*': $got"
+  else
+    fail "completion of 'dravik $*' offers '$got', expected '$expect'"
+  fi
+}
+check_completion "--thorough --threads --tier " --t
+check_completion "quick soak standard " --tier ""
+check_completion "soak standard " --tier s
+check_completion "mixed uniform " --setup-override ""
+check_completion "" --mem ""
+check_completion "--json " --quick --js
+offered=" $(complete_words "") "
+not_offered=()
+for option in "${options[@]}"; do
+  [[ $offered == *" $option "* ]] || not_offered+=("$option")
+done
+if ((${#not_offered[@]})); then
+  fail "the completion does not offer: ${not_offered[*]}"
+else
+  pass "the completion offers all ${#options[@]} options of --help"
+fi
+
+# --- the empty root ----------------------------------------------------------
+# Fields of the start and summary events that must read the same in the empty
+# root as on the host (timestamps, seed and kernel-log counts may differ).
+json_fields() {
+  local start summary key
+  start=$(grep -m1 '^{"event":"start"' "$1")
+  summary=$(grep -m1 '^{"event":"summary"' "$1")
+  for key in version mode profile phys root flush cache klog; do
+    grep -oE "\"$key\":(\\{[^}]*\\}|\"[^\"]*\"|[^,}]*)" <<<"$start" | head -1
+  done
+  for key in verdict hard transient covered_total end_reason addressing_suspect; do
+    grep -oE "\"$key\":(\"[^\"]*\"|[^,}]*)" <<<"$summary" | head -1
+  done
+}
+# Runs dravik with the arguments, on the host or in the empty root, and prints
+# its exit status, then its output (JSON runs: the fields above).
+run_dravik() {
+  local where=$1 out=$scratch/out.$1 status
+  shift
+  if [[ $where == host ]]; then
+    "$binary" "$@" >"$out" 2>&1
+  else
+    chroot "$scratch/empty" /dravik "$@" >"$out" 2>&1
+  fi
+  status=$?
+  echo "exit $status"
+  if [[ $* == *--json* ]]; then
+    json_fields "$out"
+  elif [[ $* == *--selftest* ]]; then
+    grep -E '^  (result|detected)' "$out" | sed -E 's/(vaddr|paddr)=0x[0-9a-f]+/\1=.../g'
+  else
+    cat "$out"
+  fi
+}
+
+if [[ $EUID -ne 0 ]]; then
+  echo "skip: the empty-root run needs root"
+else
+  mkdir -p "$scratch/empty/proc" "$scratch/empty/sys" "$scratch/empty/dev"
+  cp "$binary" "$scratch/empty/dravik"
+  export -f run_dravik json_fields
+  export scratch binary
+  for args in "--version" "--selftest" "--quick --mem 64M --json"; do
+    host=$(run_dravik host $args)
+    # A private mount namespace: the bindings vanish with it.
+    # shellcheck disable=SC2016
+    inside=$(unshare --mount --propagation private bash -c '
+      for dir in proc sys dev; do mount --rbind "/$dir" "$scratch/empty/$dir" || exit 99; done
+      run_dravik empty "$@"' _ $args)
+    if [[ $inside == "" ]]; then
+      echo "skip: cannot bind /proc, /sys and /dev here (no mount namespace)"
+      break
+    elif [[ $inside == "$host" ]]; then
+      pass "dravik $args in the empty root: $(head -1 <<<"$inside"), as on the host"
+    else
+      fail "dravik $args in the empty root differs from the host:"$'\n'"$(diff <(echo "$host") <(echo "$inside"))"
+    fi
+  done
+fi
+
+if ((failures)); then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all packaging checks passed"
