@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "core/flags.h"
-#include "engine/prng.h"
-#include "engine/text.h"
+#include "core/prng.h"
+#include "core/text.h"
 #include "hcl/hcl_job.h"
 #include "hcl/hcl_output.h"
 #include "hcl/hcl_worker.h"

@@ -21,9 +21,9 @@
 #include "klog/klog.h"
 #include "klog/klog_monitor.h"
 #include "memory/phys_map.h"
-#include "report/json/json_state.h"
+#include "report/json_state.h"
 #include "report/run_view.h"
-#include "report/tui/ui_state.h"
+#include "report/ui_state.h"
 
 namespace dravik {
 

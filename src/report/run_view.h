@@ -10,8 +10,8 @@
 #include "engine/fault_log.h"
 #include "engine/memory_map.h"
 #include "klog/klog_monitor.h"
-#include "report/json/json_state.h"
-#include "report/tui/ui_state.h"
+#include "report/json_state.h"
+#include "report/ui_state.h"
 
 namespace dravik {
 

@@ -11,7 +11,7 @@
 #include "klog/klog.h"
 #include "report/json/json_lines.h"
 #include "core/project_info.h"
-#include "report/console/verdict.h"
+#include "report/verdict.h"
 
 namespace dravik {
 

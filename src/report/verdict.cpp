@@ -1,4 +1,4 @@
-#include "report/console/verdict.h"
+#include "report/verdict.h"
 
 namespace dravik {
 
