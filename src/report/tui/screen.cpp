@@ -9,6 +9,7 @@
 #include "engine/memory_map.h"
 #include "core/text.h"
 #include "engine/map_relayout.h"
+#include "report/tui/ansi.h"
 #include "report/tui/screen_parts.h"
 
 namespace dravik {
@@ -38,22 +39,22 @@ void draw_title_bar(FrameView& v) {
   // terminal narrower than title and badge together.
   LineText<4096> bar;
   if (v.f.theme->glyph) {
-    bar.addf("\033[48;5;32m\033[38;5;255m\033[1m%s\033[0m", title);
-    bar.add("\033[38;5;32m\033[48;5;235m▌\033[0m");
-    bar.add("\033[48;5;235m\033[38;5;238m");
+    bar.addf(SGR_BG256(32) SGR_FG256(255) SGR_BOLD "%s" SGR_RESET, title);
+    bar.add(SGR_FG256(32) SGR_BG256(235) "▌" SGR_RESET);
+    bar.add(SGR_BG256(235) SGR_FG256(238));
     for (int32_t i = 0; i < fill - 2; ++i) bar.add(v.f.theme->horizontal);
-    bar.add("\033[38;5;208m\033[48;5;235m▌\033[0m");
-    bar.addf("\033[48;5;208m\033[38;5;232m\033[1m%s\033[0m", badge);
+    bar.add(SGR_FG256(208) SGR_BG256(235) "▌" SGR_RESET);
+    bar.addf(SGR_BG256(208) SGR_FG256(232) SGR_BOLD "%s" SGR_RESET, badge);
   } else {
-    bar.addf("\033[44m\033[97m\033[1m%s\033[0m", title);
-    bar.add("\033[90m");
+    bar.addf(SGR_BG_BLUE SGR_FG_BRIGHT_WHITE SGR_BOLD "%s" SGR_RESET, title);
+    bar.add(SGR_FG_BRIGHT_BLACK);
     for (int32_t i = 0; i < fill; ++i) bar.add("-");
-    bar.addf("\033[43m\033[30m\033[1m%s\033[0m", badge);
+    bar.addf(SGR_BG_YELLOW SGR_FG_BLACK SGR_BOLD "%s" SGR_RESET, badge);
   }
   frame_row(v.f, 2, bar.text);
 }
 
-const char* yes_no_colour(int32_t flag) { return flag ? "32" : "33"; }
+int yes_no_colour(int32_t flag) { return flag ? kSgrGreen : kSgrYellow; }
 const char* yes_no(int32_t flag) { return flag ? "yes" : "no"; }
 
 void draw_info_line(FrameView& v) {
@@ -63,9 +64,11 @@ void draw_info_line(FrameView& v) {
   format_size(st.budget, tested, sizeof tested);
   format_size(st.untested, reserved, sizeof reserved);
   frame_row_printf(v.f, 3,
-                   " \033[37mMemTotal\033[0m \033[1;36m%s\033[0m   \033[37mTested\033[0m "
-                   "\033[1;36m%s\033[0m   \033[37mReserved\033[0m \033[1;36m%s\033[0m   "
-                   "\033[37mphys\033[0m \033[1;%sm%s\033[0m   \033[37mroot\033[0m \033[1;%sm%s\033[0m",
+                   " " SGR_FG_WHITE "MemTotal" SGR_RESET " " SGR_BOLD_CYAN "%s" SGR_RESET "   "
+                   SGR_FG_WHITE "Tested" SGR_RESET " " SGR_BOLD_CYAN "%s" SGR_RESET "   "
+                   SGR_FG_WHITE "Reserved" SGR_RESET " " SGR_BOLD_CYAN "%s" SGR_RESET "   "
+                   SGR_FG_WHITE "phys" SGR_RESET " " SGR_BOLD_FG_FMT "%s" SGR_RESET "   "
+                   SGR_FG_WHITE "root" SGR_RESET " " SGR_BOLD_FG_FMT "%s" SGR_RESET,
                    total, tested, reserved, yes_no_colour(st.phys_ok), yes_no(st.phys_ok),
                    yes_no_colour(st.is_root), yes_no(st.is_root));
 }
@@ -74,7 +77,7 @@ void draw_map_header(FrameView& v) {
   const MapGeometry& map = v.run.map;
   char size[32], title[160];
   format_size(map.bytes_per_cell, size, sizeof size);
-  snprintf(title, sizeof title, "MEMORY MAP \033[37m%d cells %s %s/cell %s", map.cells, v.dot,
+  snprintf(title, sizeof title, "MEMORY MAP " SGR_FG_WHITE "%d cells %s %s/cell %s", map.cells, v.dot,
            size, map.logical ? "(logical)" : "(physical)");
   frame_section(v.f, 4, kBoldWhite, title);
 }
@@ -99,13 +102,13 @@ void draw_progress_bar(FrameView& v, int32_t row) {
   const int32_t filled = part <= 0.0 ? 0 : (part >= n ? n : static_cast<int32_t>(part));
   const UiTheme& t = *v.f.theme;
   LineText<2048> bar;
-  bar.addf(" \033[1;37m%s\033[0m ", label);
+  bar.addf(" " SGR_BOLD_WHITE "%s" SGR_RESET " ", label);
   bar.add(t.bar_filled);
   for (int32_t i = 0; i < n; ++i) {
     if (i == filled) bar.add(t.bar_empty);
     bar.add(" ");
   }
-  bar.addf("\033[0m \033[1;33m%3.0f%%\033[0m", pct);
+  bar.addf(SGR_RESET " " SGR_BOLD_YELLOW "%3.0f%%" SGR_RESET, pct);
   frame_row(v.f, row, bar.text);
 }
 
@@ -124,26 +127,29 @@ void draw_counters(FrameView& v, int32_t row) {
   const long hard = static_cast<long>(run.faults.shown_hard.load(std::memory_order_relaxed));
   const long trans = static_cast<long>(run.faults.shown_transient.load(std::memory_order_relaxed));
   frame_row_printf(v.f, row,
-                   " \033[37mCovered\033[0m \033[1;36m%s\033[37m/\033[36m%s\033[0m   \033[37mWin\033[0m "
-                   "\033[1;37m%d\033[0m   \033[37mHard\033[0m \033[1;%dm%ld\033[0m   \033[37mTrans\033[0m "
-                   "\033[1;%dm%ld\033[0m   \033[37mTime\033[0m \033[1;37m%s\033[0m",
-                   covered, budget, run.st.regions_in_pass, hard == 0 ? 32 : 91, hard,
-                   trans == 0 ? 32 : 93, trans, hms);
+                   " " SGR_FG_WHITE "Covered" SGR_RESET " " SGR_BOLD_CYAN "%s" SGR_FG_WHITE "/"
+                   SGR_FG_CYAN "%s" SGR_RESET "   " SGR_FG_WHITE "Win" SGR_RESET " " SGR_BOLD_WHITE "%d"
+                   SGR_RESET "   " SGR_FG_WHITE "Hard" SGR_RESET " " SGR_BOLD_FG_FMT "%ld" SGR_RESET "   "
+                   SGR_FG_WHITE "Trans" SGR_RESET " " SGR_BOLD_FG_FMT "%ld" SGR_RESET "   "
+                   SGR_FG_WHITE "Time" SGR_RESET " " SGR_BOLD_WHITE "%s" SGR_RESET,
+                   covered, budget, run.st.regions_in_pass, hard == 0 ? kSgrGreen : kSgrBrightRed, hard,
+                   trans == 0 ? kSgrGreen : kSgrBrightYellow, trans, hms);
 }
 
 void draw_status(FrameView& v, int32_t row) {
   const RunView& run = v.run;
   char name[24];
   copy_printable(name, sizeof name, run.st.algo_name.load(std::memory_order_relaxed), 23);
-  const char* state = v.user_paused ? "\033[1;33mPAUSED" : "\033[1;32mRunning";
+  const char* state = v.user_paused ? SGR_BOLD_YELLOW "PAUSED" : SGR_BOLD_GREEN "Running";
   const char* icon = v.user_paused ? (v.f.theme->glyph ? "⏸" : "=") : spinner_frame(v.now);
   frame_row_printf(v.f, row,
-                   " \033[1;35m[%4d%%: %-12s]\033[0m   \033[37mWindow\033[0m \033[1;37m%d\033[0m   %s   "
-                   "\033[36mIDLE+%d\033[0m   %s %s\033[0m",
+                   " " SGR_BOLD_MAGENTA "[%4d%%: %-12s]" SGR_RESET "   " SGR_FG_WHITE "Window" SGR_RESET
+                   " " SGR_BOLD_WHITE "%d" SGR_RESET "   %s   " SGR_FG_CYAN "IDLE+%d" SGR_RESET "   %s %s"
+                   SGR_RESET,
                    run.st.algo_pct.load(std::memory_order_relaxed), name[0] ? name : "init",
                    run.st.regions_in_pass,
-                   run.st.last_locked.load(std::memory_order_relaxed) ? "\033[1;32mmlock\033[0m"
-                                                                      : "\033[1;31mNOLOCK\033[0m",
+                   run.st.last_locked.load(std::memory_order_relaxed) ? SGR_BOLD_GREEN "mlock" SGR_RESET
+                                                                      : SGR_BOLD_RED "NOLOCK" SGR_RESET,
                    run.st.nice, state, icon);
 }
 
@@ -152,15 +158,16 @@ int32_t draw_hold_row(FrameView& v, int32_t row) {
   const UiState& ui = v.run.ui;
   if (ui.clock_frozen) {
     frame_row_printf(v.f, row,
-                     " \033[1;33mPAUSED by user %s clock frozen %s press \033[7m p \033[0m\033[1;33m "
-                     "to resume or \033[7m q \033[0m\033[1;33m to quit\033[0m",
+                     " " SGR_BOLD_YELLOW "PAUSED by user %s clock frozen %s press " SGR_REVERSE " p "
+                     SGR_RESET SGR_BOLD_YELLOW " to resume or " SGR_REVERSE " q " SGR_RESET SGR_BOLD_YELLOW
+                     " to quit" SGR_RESET,
                      v.dot, v.dot);
     return row + 1;
   }
   if (ui.hold_shown && ui.pressure_wait_s > 0.0) {
     frame_row_printf(v.f, row,
-                     " \033[33mmemory pressure %s auto-resume when RAM frees, else abort in %.0fs "
-                     "(pause %d/%d)\033[0m",
+                     " " SGR_FG_YELLOW "memory pressure %s auto-resume when RAM frees, else abort in "
+                     "%.0fs (pause %d/%d)" SGR_RESET,
                      v.dot, ui.pressure_wait_s, ui.pressure_pause_no, ui.pressure_max_pauses);
     return row + 1;
   }
@@ -171,7 +178,7 @@ int32_t draw_status_line(FrameView& v, int32_t row) {
   if (v.run.st.status_line[0] == '\0') return row;
   char text[sizeof v.run.st.status_line];
   copy_printable(text, sizeof text, v.run.st.status_line, 191);
-  frame_row_printf(v.f, row, " \033[37m%s\033[0m", text);
+  frame_row_printf(v.f, row, " " SGR_FG_WHITE "%s" SGR_RESET, text);
   return row + 1;
 }
 

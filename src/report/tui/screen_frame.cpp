@@ -42,7 +42,7 @@ void frame_repeat(ScreenFrame& f, const char* text, int32_t n) {
   for (int32_t i = 0; i < n; ++i) frame_put(f, text, len);
 }
 
-void frame_goto_row(ScreenFrame& f, int32_t row) { frame_printf(f, "\033[%d;%dH\033[K", row, 1); }
+void frame_goto_row(ScreenFrame& f, int32_t row) { frame_printf(f, TERM_GOTO_FMT TERM_CLEAR_LINE, row, 1); }
 
 int32_t frame_put_clipped(ScreenFrame& f, const char* text, int32_t max_cols) {
   // Walk the text the way visible_width counts it and cut before the first
@@ -105,7 +105,7 @@ bool frame_row(ScreenFrame& f, int32_t row, const char* text) {
   // The right border is placed by column, not by the count of what came
   // before: a terminal may draw a glyph wider or narrower than one column
   // (an emoji-width pause sign, a code point its font lacks).
-  frame_printf(f, "\033[%dG", f.width + 2);
+  frame_printf(f, TERM_COLUMN_FMT, f.width + 2);
   frame_puts(f, t.frame_colour);
   frame_puts(f, t.vertical);
   frame_puts(f, kReset);

@@ -10,18 +10,10 @@
 #include <memory>
 #include <string_view>
 
+#include "report/tui/ansi.h"
 #include "report/tui/theme.h"
 
 namespace dravik {
-
-// Named escapes, so that drawing code reads like a layout.
-inline constexpr const char* kReset = "\033[0m";
-inline constexpr const char* kBoldWhite = "\033[1;37m";
-inline constexpr const char* kSyncBegin = "\033[?2026h";
-inline constexpr const char* kSyncEnd = "\033[?2026l";
-inline constexpr const char* kCursorHide = "\033[?25l";
-inline constexpr const char* kCursorHome = "\033[H";
-inline constexpr const char* kClearBelow = "\033[J";
 
 struct ScreenFrame {
   static constexpr size_t kCapacity = 512 * 1024;

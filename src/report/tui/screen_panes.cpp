@@ -8,6 +8,7 @@
 #include "engine/fault_log.h"
 #include "core/text.h"
 #include "klog/klog.h"
+#include "report/tui/ansi.h"
 #include "report/tui/screen.h"
 #include "report/tui/screen_parts.h"
 
@@ -15,10 +16,10 @@ namespace dravik {
 
 namespace {
 
-constexpr const char* kCritColour = "\033[1;91m";
-constexpr const char* kWarnColour = "\033[1;93m";
-constexpr const char* kInfoColour = "\033[37m";
-constexpr const char* kBeforeStartColour = "\033[90m";
+constexpr const char* kCritColour = SGR_BOLD_BRIGHT_RED;
+constexpr const char* kWarnColour = SGR_BOLD_BRIGHT_YELLOW;
+constexpr const char* kInfoColour = SGR_FG_WHITE;
+constexpr const char* kBeforeStartColour = SGR_FG_BRIGHT_BLACK;
 
 const char* header_colour(int64_t crit, int64_t warn) {
   return crit > 0 ? kCritColour : (warn > 0 ? kWarnColour : kBoldWhite);
@@ -30,18 +31,18 @@ void draw_klog_line(FrameView& v, int32_t row, const KlogEntry& e, bool before_s
   const char* icon = e.level == 2 ? t.crit_icon : (e.level == 1 ? t.warn_icon : t.info_icon);
   char tag[sizeof e.tag], text[sizeof e.text], repeat[32] = "";
   copy_printable(tag, sizeof tag, e.tag, 15);
-  if (e.count >= 2) snprintf(repeat, sizeof repeat, " \033[37m(x%d)", e.count);
+  if (e.count >= 2) snprintf(repeat, sizeof repeat, " " SGR_FG_WHITE "(x%d)", e.count);
   if (before_start) {
     // Read from the log at start: dimmed and labelled, so an old OOM kill
     // does not read as news of this run.
     copy_printable(text, sizeof text, e.text, std::clamp(v.width - 14 - 14, 8, 900));
-    frame_row_printf(v.f, row, " %s%s %-9.9s before start: %s%s\033[0m", kBeforeStartColour, icon, tag,
+    frame_row_printf(v.f, row, " %s%s %-9.9s before start: %s%s" SGR_RESET, kBeforeStartColour, icon, tag,
                      text, repeat);
     return;
   }
   copy_printable(text, sizeof text, e.text, std::clamp(v.width - 14, 8, 900));
-  frame_row_printf(v.f, row, " %s%s \033[37m%-9.9s\033[0m %s%s\033[0m%s", colour, icon, tag, colour,
-                   text, repeat);
+  frame_row_printf(v.f, row, " %s%s " SGR_FG_WHITE "%-9.9s" SGR_RESET " %s%s" SGR_RESET "%s", colour,
+                   icon, tag, colour, text, repeat);
 }
 
 }  // namespace
@@ -55,12 +56,13 @@ int32_t draw_klog_pane(FrameView& v, int32_t row, int32_t lines) {
   const int64_t warn = m.available ? klog_warn_during(m) : 0;
   if (m.available) {
     snprintf(header, sizeof header,
-             "KERNEL LOG \033[37m(%s)  \033[1;91m%s %ld crit\033[0m \033[1;93m%s %ld warn\033[0m "
-             "\033[37m%ld info",
+             "KERNEL LOG " SGR_FG_WHITE "(%s)  " SGR_BOLD_BRIGHT_RED "%s %ld crit" SGR_RESET " "
+             SGR_BOLD_BRIGHT_YELLOW "%s %ld warn" SGR_RESET " " SGR_FG_WHITE "%ld info",
              m.source, t.crit_icon, static_cast<long>(crit), t.warn_icon, static_cast<long>(warn),
              static_cast<long>(m.info));
   } else {
-    snprintf(header, sizeof header, "KERNEL LOG \033[37m(unavailable — run as root for for /dev/kmsg)");
+    snprintf(header, sizeof header,
+             "KERNEL LOG " SGR_FG_WHITE "(unavailable — run as root for for /dev/kmsg)");
   }
   frame_section(v.f, row++, header_colour(crit, warn), header);
 
@@ -78,7 +80,7 @@ int32_t draw_klog_pane(FrameView& v, int32_t row, int32_t lines) {
     ++drawn;
   }
   if (drawn == 0 && room > 0) {
-    frame_row_printf(v.f, row++, " \033[37m%s no memory-related kernel events seen\033[0m",
+    frame_row_printf(v.f, row++, " " SGR_FG_WHITE "%s no memory-related kernel events seen" SGR_RESET,
                      m.available ? t.ok_icon : " ");
   }
   return row;
@@ -91,8 +93,8 @@ int32_t draw_faults_pane(FrameView& v, int32_t row, int32_t lines) {
   const long hard = static_cast<long>(log.shown_hard.load(std::memory_order_relaxed));
   const long trans = static_cast<long>(log.shown_transient.load(std::memory_order_relaxed));
   char header[192];
-  snprintf(header, sizeof header, "FAULTS \033[37m%ld hard %s %ld suspected (transient)", hard, v.dot,
-           trans);
+  snprintf(header, sizeof header, "FAULTS " SGR_FG_WHITE "%ld hard %s %ld suspected (transient)", hard,
+           v.dot, trans);
   frame_section(v.f, row++, header_colour(hard, trans), header);
 
   const int32_t room = lines - 1;
@@ -109,16 +111,16 @@ int32_t draw_faults_pane(FrameView& v, int32_t row, int32_t lines) {
     copy_printable(test, sizeof test, r.test, 23);
     copy_printable(dimm, sizeof dimm, r.dimm, 39);
     frame_row_printf(v.f, row++,
-                     " %s%s %-9s\033[0m \033[37m%-9s\033[0m v=\033[36m0x%010lx\033[0m "
-                     "p=\033[36m0x%010lx\033[0m xor=\033[35m0x%0*lx\033[0m \033[37mbits\033[0m %d "
-                     "\033[37mx%d %s",
+                     " %s%s %-9s" SGR_RESET " " SGR_FG_WHITE "%-9s" SGR_RESET " v=" SGR_FG_CYAN "0x%010lx"
+                     SGR_RESET " p=" SGR_FG_CYAN "0x%010lx" SGR_RESET " xor=" SGR_FG_MAGENTA "0x%0*lx"
+                     SGR_RESET " " SGR_FG_WHITE "bits" SGR_RESET " %d " SGR_FG_WHITE "x%d %s",
                      is_hard ? kCritColour : kWarnColour, is_hard ? t.crit_icon : t.warn_icon,
                      is_hard ? "HARD" : "suspect", test, static_cast<unsigned long>(r.vaddr),
                      static_cast<unsigned long>(r.paddr), 16, static_cast<unsigned long>(r.xor_value),
                      r.bits, r.count, dimm);
   }
   if (n == 0) {
-    frame_row_printf(v.f, row++, " \033[37m%s no faults detected so far\033[0m", t.ok_icon);
+    frame_row_printf(v.f, row++, " " SGR_FG_WHITE "%s no faults detected so far" SGR_RESET, t.ok_icon);
   }
   return row;
 }
@@ -128,7 +130,8 @@ int32_t draw_legend_row(FrameView& v, int32_t row) {
   const UiTheme& t = *v.f.theme;
   LineText<1024> line;
   for (int state : kOrder) {
-    line.addf(" %s%s\033[0m %s ", t.cell_colour[state], t.cell_glyph[state], cell_legend_word(state));
+    line.addf(" %s%s" SGR_RESET " %s ", t.cell_colour[state], t.cell_glyph[state],
+              cell_legend_word(state));
   }
   // Pieces are joined by two blanks; the last one ends at its word.
   if (line.len > 0) line.text[--line.len] = '\0';
@@ -143,11 +146,12 @@ int32_t draw_info_row(FrameView& v, int32_t row) {
   format_size(run.st.cache_sizes[1], l2, sizeof l2);
   format_size(run.st.cache_sizes[2], l3, sizeof l3);
   frame_row_printf(v.f, row,
-                   " \033[37mseed 0x%016lx  flush %s  cache L1=%s L2=%s L3=%s  hard-thr=%d%s\033[0m",
+                   " " SGR_FG_WHITE "seed 0x%016lx  flush %s  cache L1=%s L2=%s L3=%s  hard-thr=%d%s"
+                   SGR_RESET,
                    static_cast<unsigned long>(run.cfg.seed), run.clflush_usable ? "on" : "off", l1, l2,
                    l3, run.cfg.hard_threshold,
                    run.st.address_fault_seen.load(std::memory_order_relaxed)
-                       ? "  \033[1;93m[ADDRESSING SUSPECT]"
+                       ? "  " SGR_BOLD_BRIGHT_YELLOW "[ADDRESSING SUSPECT]"
                        : "");
   return row + 1;
 }
@@ -158,8 +162,8 @@ void draw_footer(FrameView& v, int32_t row) {
   const bool link = v.now - v.run.ui.ui_start_time >= kLinkAfterSeconds;
   char keys[384];
   snprintf(keys, sizeof keys,
-           "\033[7m q:Quit \033[0m \033[7m %s \033[0m \033[7m i:Info \033[0m \033[7m l:Legend \033[0m  "
-           "\033[37m%s",
+           SGR_REVERSE " q:Quit " SGR_RESET " " SGR_REVERSE " %s " SGR_RESET " " SGR_REVERSE " i:Info "
+           SGR_RESET " " SGR_REVERSE " l:Legend " SGR_RESET "  " SGR_FG_WHITE "%s",
            v.user_paused ? "p:Resume" : "p:Pause", link ? kProjectLink : "");
   frame_goto_row(f, std::min(row, v.height));
   frame_puts(f, t.frame_colour);

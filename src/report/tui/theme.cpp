@@ -1,5 +1,7 @@
 #include "report/tui/theme.h"
 
+#include "report/tui/ansi.h"
+
 namespace dravik {
 
 // The cell glyph is a full block, so a cell shows its foreground colour:
@@ -8,34 +10,36 @@ const UiTheme kAsciiTheme = {
     0,
     "┌", "┐", "└", "┘",
     "─", "│", "├", "┤",
-    {"\033[100m\033[90m", "\033[107m\033[97m", "\033[44m\033[34m", "\033[42m\033[32m",
-     "\033[102m\033[92m", "\033[46m\033[36m", "\033[106m\033[96m", "\033[101m\033[91m",
-     "\033[43m\033[93m", "\033[44m\033[34m"},
+    {SGR_BG_BRIGHT_BLACK SGR_FG_BRIGHT_BLACK, SGR_BG_BRIGHT_WHITE SGR_FG_BRIGHT_WHITE,
+     SGR_BG_BLUE SGR_FG_BLUE, SGR_BG_GREEN SGR_FG_GREEN,
+     SGR_BG_BRIGHT_GREEN SGR_FG_BRIGHT_GREEN, SGR_BG_CYAN SGR_FG_CYAN,
+     SGR_BG_BRIGHT_CYAN SGR_FG_BRIGHT_CYAN, SGR_BG_BRIGHT_RED SGR_FG_BRIGHT_RED,
+     SGR_BG_YELLOW SGR_FG_BRIGHT_YELLOW, SGR_BG_BLUE SGR_FG_BLUE},
     {"█", "█", "█", "█", "█", "█", "█", "█", "█", "█"},
     {"|", "/", "-", "\\", "", "", "", ""},
     4,
     "X", "!", "*", "o",
     "", "",
-    "\033[44m", "\033[100m", "\033[44m",
-    "\033[1;30m", "\033[37m",
+    SGR_BG_BLUE, SGR_BG_BRIGHT_BLACK, SGR_BG_BLUE,
+    SGR_BOLD_BLACK, SGR_FG_WHITE,
 };
 
 const UiTheme kGlyphTheme = {
     1,
     "┌", "┐", "└", "┘",
     "─", "│", "├", "┤",
-    {"\033[48;5;236m\033[38;5;236m", "\033[48;5;236m\033[38;5;251m",
-     "\033[48;5;236m\033[38;5;17m", "\033[48;5;236m\033[38;5;40m",
-     "\033[48;5;236m\033[38;5;118m", "\033[48;5;236m\033[38;5;45m",
-     "\033[48;5;236m\033[38;5;36m", "\033[48;5;236m\033[38;5;203m",
-     "\033[48;5;214m\033[38;5;232m", "\033[48;5;236m\033[38;5;24m"},
+    {SGR_BG256(236) SGR_FG256(236), SGR_BG256(236) SGR_FG256(251),
+     SGR_BG256(236) SGR_FG256(17), SGR_BG256(236) SGR_FG256(40),
+     SGR_BG256(236) SGR_FG256(118), SGR_BG256(236) SGR_FG256(45),
+     SGR_BG256(236) SGR_FG256(36), SGR_BG256(236) SGR_FG256(203),
+     SGR_BG256(214) SGR_FG256(232), SGR_BG256(236) SGR_FG256(24)},
     {"▒", "░", "█", "█", "█", "█", "█", "█", "▒", "█"},
     {"⠋", "⠙", "⠹", "⠸", "⠼", "⠤", "⠦", "⠧"},
     8,
     "✖", "⚠", "•", "✓",
     "\uF2DB", "\uE0B0",
-    "\033[48;5;34m", "\033[48;5;236m", "\033[48;5;32m",
-    "\033[38;5;240m", "\033[38;5;245m",
+    SGR_BG256(34), SGR_BG256(236), SGR_BG256(32),
+    SGR_FG256(240), SGR_FG256(245),
 };
 
 const UiTheme& ui_theme(OutputStyle style) {

@@ -11,6 +11,7 @@
 
 #include "core/flags.h"
 #include "report/run_view.h"
+#include "report/tui/ansi.h"
 #include "core/text.h"
 #include "report/tui/screen.h"
 #include "report/tui/screen_frame.h"
@@ -123,7 +124,7 @@ void ui_start(RunView& run) {
     g_terminal.prepared = 1;
     atexit(restore_terminal);
   }
-  write_text(ui.out_fd, "\033[2J\033[H");
+  write_text(ui.out_fd, kClearScreenHome);
 }
 
 void restore_terminal() {
@@ -133,7 +134,7 @@ void restore_terminal() {
     g_terminal.keys_enabled = 0;
   }
   if (g_terminal.owner != nullptr) g_terminal.owner->keys_enabled = 0;
-  write_text(g_terminal.out_fd, "\033[?25h\033[0m\n");
+  write_text(g_terminal.out_fd, TERM_CURSOR_SHOW SGR_RESET "\n");
 }
 
 void ui_poll_keys(RunView& run) {

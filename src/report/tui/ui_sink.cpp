@@ -5,6 +5,7 @@
 #include "report/console/bench_table.h"
 #include "report/console/summary.h"
 #include "report/run_view.h"
+#include "report/tui/ansi.h"
 #include "report/tui/screen.h"
 #include "report/tui/ui_loop.h"
 
@@ -12,14 +13,12 @@ namespace dravik {
 
 namespace {
 
-constexpr const char* kClearScreen = "\x1b[2J\x1b[H";
-
 // The end of a memory test: the last frame, the terminal given back, the
 // screen cleared and the summary printed where the dashboard was.
 void finish_on_console(RunView& run) {
   if (run.ui.ui_active) draw_frame(run);
   restore_terminal();
-  fputs(kClearScreen, stdout);
+  fputs(kClearScreenHome, stdout);
   print_summary(run, stdout);
 }
 
