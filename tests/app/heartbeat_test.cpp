@@ -238,7 +238,7 @@ TEST_F(Heartbeat, JsonMapLinesOnlyForAMapAndASecondAfterAnyMapLine) {
       emit_event(run->sink, EventKind::map);
     }
     const int set_up = maps();
-    heartbeat(*run);  // 0.1 s later in the stream: no second map
+    heartbeat(*run);  // 0.1 s after the set-up map: no second map
     EXPECT_EQ(maps(), set_up) << static_cast<int>(c.mode);
     run->ui.last_refresh -= 1.0;
     run->json.last_map_line -= 1.0;
