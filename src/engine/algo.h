@@ -6,13 +6,15 @@
 // hand every mismatching word to record_fault before the same pass rewrites
 // it. The kernels keep the hot loops to one load or store per word: fills use
 // non-temporal stores (the flush and fence that follow order them), verifies
-// load one 64-byte line into registers, OR its differences together without a
-// branch per word, and take one predicted branch per line. When the line
-// differs, the values that read loaded go to an out-of-line report, which
-// records them: a glitch only that read saw is not lost to a second read, and
-// record_fault's own re-read then tells a persisting defect from a transient
-// one. Read-modify-write passes rewrite the line after its check, so no
-// record comes after its word was overwritten.
+// XOR each load of a 64-byte line with its expected value as it arrives, OR
+// the differences together without a branch per word, and take one predicted
+// branch per line (per pair of lines in the plain verify, which keeps only
+// differences in registers). When a line differs, its differences go to an
+// out-of-line report, which rebuilds the values that read loaded (difference
+// XOR expected) and records them: a glitch only that read saw is not lost to
+// a second read, and record_fault's own re-read then tells a persisting defect
+// from a transient one. Read-modify-write passes rewrite the line after its
+// check, so no record comes after its word was overwritten.
 #pragma once
 #include <emmintrin.h>
 
@@ -215,22 +217,37 @@ inline bool any_set(__m128i v) {
   return _mm_movemask_epi8(_mm_cmpeq_epi32(v, _mm_setzero_si128())) != 0xFFFF;
 }
 
-// The line at w as the verifying read loads it (w 16-byte aligned).
+// The differences of the line at w (16-byte aligned) from e, as one read of
+// the line finds them. Each load feeds its XOR directly, so the loop holds
+// no copy of the line: what the read loaded is d XOR e, and the report
+// rebuilds it from there.
+inline Line diff_line(const uint64_t* w, const Line& e) {
+  return {_mm_xor_si128(load2(w), e.v0), _mm_xor_si128(load2(w + 2), e.v1),
+          _mm_xor_si128(load2(w + 4), e.v2), _mm_xor_si128(load2(w + 6), e.v3)};
+}
+
+// The same for a line that may be only 8-byte aligned.
+inline Line diff_line_unaligned(const uint64_t* w, const Line& e) {
+  const __m128i* p = reinterpret_cast<const __m128i*>(w);
+  return {_mm_xor_si128(_mm_loadu_si128(p), e.v0), _mm_xor_si128(_mm_loadu_si128(p + 1), e.v1),
+          _mm_xor_si128(_mm_loadu_si128(p + 2), e.v2),
+          _mm_xor_si128(_mm_loadu_si128(p + 3), e.v3)};
+}
+
+// The line at w as one read loads it (w 16-byte aligned).
 inline Line load_line(const uint64_t* w) {
   return {load2(w), load2(w + 2), load2(w + 4), load2(w + 6)};
 }
 
-// The same for a line that may be only 8-byte aligned.
-inline Line load_line_unaligned(const uint64_t* w) {
-  const __m128i* p = reinterpret_cast<const __m128i*>(w);
-  return {_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
-          _mm_loadu_si128(p + 3)};
+// Whether any word of a line of differences is non-zero.
+inline bool any_set(const Line& d) {
+  return any_set(_mm_or_si128(_mm_or_si128(d.v0, d.v1), _mm_or_si128(d.v2, d.v3)));
 }
 
-// The differences of two lines, ORed into one vector.
-inline __m128i line_diff(const Line& a, const Line& e) {
-  return _mm_or_si128(_mm_or_si128(_mm_xor_si128(a.v0, e.v0), _mm_xor_si128(a.v1, e.v1)),
-                      _mm_or_si128(_mm_xor_si128(a.v2, e.v2), _mm_xor_si128(a.v3, e.v3)));
+// Two lines of differences ORed word by word.
+inline Line or_lines(const Line& a, const Line& b) {
+  return {_mm_or_si128(a.v0, b.v0), _mm_or_si128(a.v1, b.v1), _mm_or_si128(a.v2, b.v2),
+          _mm_or_si128(a.v3, b.v3)};
 }
 
 // ---- Mismatch path (algo_report.cpp) ----
@@ -243,19 +260,33 @@ inline __m128i line_diff(const Line& a, const Line& e) {
                                               uint64_t expected, uint64_t actual,
                                               const char* name);
 
-// The line at word i read as got (g0..g3) where expected (e0..e3) was due:
-// every differing word, in the order of the pass (the top word first when
-// descending). The eight vectors travel in registers: a line passed through
-// memory would make the hot loop store every line it checks.
+// The line at word i differed from expected (e0..e3) by d0..d3, so the read
+// loaded d XOR e: every differing word, in the order of the pass (the top
+// word first when descending). The eight vectors travel in registers: a line
+// passed through memory would make the hot loop store every line it checks.
 [[gnu::cold, gnu::noinline]] void report_line(EngineContext& run, const TestBlock& b, uint64_t i,
-                                              __m128i g0, __m128i g1, __m128i g2, __m128i g3,
+                                              __m128i d0, __m128i d1, __m128i d2, __m128i d3,
                                               __m128i e0, __m128i e1, __m128i e2, __m128i e3,
                                               bool descending, const char* name);
 
-inline void report_line(EngineContext& run, const TestBlock& b, uint64_t i, const Line& got,
+inline void report_line(EngineContext& run, const TestBlock& b, uint64_t i, const Line& diff,
                         const Line& expected, bool descending, const char* name) {
-  report_line(run, b, i, got.v0, got.v1, got.v2, got.v3, expected.v0, expected.v1, expected.v2,
-              expected.v3, descending, name);
+  report_line(run, b, i, diff.v0, diff.v1, diff.v2, diff.v3, expected.v0, expected.v1,
+              expected.v2, expected.v3, descending, name);
+}
+
+// The two lines at word i whose differences are d0..d3 and f0..f3, checked
+// ascending; `at` is the stream as it stood before them.
+template <class Cur>
+[[gnu::cold, gnu::noinline]] void report_two_lines(EngineContext& run, const TestBlock& b,
+                                                   uint64_t i, __m128i d0, __m128i d1,
+                                                   __m128i d2, __m128i d3, __m128i f0,
+                                                   __m128i f1, __m128i f2, __m128i f3, Cur at,
+                                                   const char* name) {
+  const Line e = at.next8();
+  const Line g = at.next8();
+  report_line(run, b, i, Line{d0, d1, d2, d3}, e, false, name);
+  report_line(run, b, i + 8, Line{f0, f1, f2, f3}, g, false, name);
 }
 
 // Stores the complement of e as the line at w (through the cache: the line
@@ -332,12 +363,21 @@ inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint
   };
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
+  // Two lines per branch. Only their differences stay in registers: the
+  // report takes the expected values again from a copy of the stream.
+  for (; i + 16 <= hi; i += 16) {
+    const Cur at = c;
+    const Line d = kernel::diff_line(w + i, c.next8());
+    const Line f = kernel::diff_line(w + i + 8, c.next8());
+    if (kernel::any_set(kernel::or_lines(d, f))) [[unlikely]] {
+      kernel::report_two_lines(run, b, i, d.v0, d.v1, d.v2, d.v3, f.v0, f.v1, f.v2, f.v3, at,
+                               name);
+    }
+  }
   for (; i + 8 <= hi; i += 8) {
     const Line e = c.next8();
-    const Line got = kernel::load_line(w + i);
-    if (kernel::any_set(kernel::line_diff(got, e))) [[unlikely]] {
-      kernel::report_line(run, b, i, got, e, false, name);
-    }
+    const Line d = kernel::diff_line(w + i, e);
+    if (kernel::any_set(d)) [[unlikely]] kernel::report_line(run, b, i, d, e, false, name);
   }
   for (; i < hi; ++i) one(i);
   stream = c;
@@ -368,10 +408,8 @@ inline void check_invert_span(EngineContext& run, const TestBlock& b, uint64_t l
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
   for (; i + 8 <= hi; i += 8) {
     const Line e = c.next8();
-    const Line got = kernel::load_line(w + i);
-    if (kernel::any_set(kernel::line_diff(got, e))) [[unlikely]] {
-      kernel::report_line(run, b, i, got, e, false, name);
-    }
+    const Line d = kernel::diff_line(w + i, e);
+    if (kernel::any_set(d)) [[unlikely]] kernel::report_line(run, b, i, d, e, false, name);
     kernel::store_line_inverted(w + i, e);
   }
   for (; i < hi; ++i) one(i);

@@ -28,10 +28,8 @@ void check_invert_down(EngineContext& run, const TestBlock& b, uint64_t lo, uint
   const Line expected = ConstWords{e}.next8();
   for (; i - lo >= 8; i -= 8) {
     uint64_t* line = w + i - 8;
-    const Line got = kernel::load_line(line);
-    if (kernel::any_set(kernel::line_diff(got, expected))) [[unlikely]] {
-      kernel::report_line(run, b, i - 8, got, expected, true, name);
-    }
+    const Line d = kernel::diff_line(line, expected);
+    if (kernel::any_set(d)) [[unlikely]] kernel::report_line(run, b, i - 8, d, expected, true, name);
     kernel::store_line_inverted(line, expected);
   }
   while (i > lo) one(--i);

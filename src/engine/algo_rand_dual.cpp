@@ -20,10 +20,8 @@ void check_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t l
   for (; i + 8 <= hi; i += 8) {
     // The upper half is 16-byte aligned only when h is even.
     const Line lower = kernel::load_line(w + i);
-    const Line upper = kernel::load_line_unaligned(w + h + i);
-    if (kernel::any_set(kernel::line_diff(upper, lower))) [[unlikely]] {
-      kernel::report_line(run, b, h + i, upper, lower, false, name);
-    }
+    const Line d = kernel::diff_line_unaligned(w + h + i, lower);
+    if (kernel::any_set(d)) [[unlikely]] kernel::report_line(run, b, h + i, d, lower, false, name);
   }
   for (; i < hi; ++i) one(i);
 }

@@ -23,12 +23,13 @@ void report_word(EngineContext& run, const TestBlock& b, uint64_t i, uint64_t ex
   record_fault(run, b, i, expected, actual, name);
 }
 
-void report_line(EngineContext& run, const TestBlock& b, uint64_t i, __m128i g0, __m128i g1, __m128i g2,
-                 __m128i g3, __m128i e0, __m128i e1, __m128i e2, __m128i e3, bool descending,
+void report_line(EngineContext& run, const TestBlock& b, uint64_t i, __m128i d0, __m128i d1, __m128i d2,
+                 __m128i d3, __m128i e0, __m128i e1, __m128i e2, __m128i e3, bool descending,
                  const char* name) {
   alignas(16) uint64_t a[8];
   alignas(16) uint64_t e[8];
-  store_line(a, g0, g1, g2, g3);
+  store_line(a, _mm_xor_si128(d0, e0), _mm_xor_si128(d1, e1), _mm_xor_si128(d2, e2),
+             _mm_xor_si128(d3, e3));
   store_line(e, e0, e1, e2, e3);
   for (uint64_t k = 0; k < 8; ++k) {
     const uint64_t j = descending ? 7 - k : k;

@@ -206,6 +206,7 @@ const Shape kShapes[] = {
     {kChunk + 77, 3, 131100, 0},
     {1001, 1, 0, 31},                  // the word before the first full line
     {2 * kChunk + 7, 5, 262140, 40},   // a word after the last full line of a chunk
+    {2 * kChunk + 7, 3, 262140, 9},    // in the odd line after the last pair of lines of a chunk
 };
 
 class Detection : public ::testing::TestWithParam<std::tuple<int, int>> {
