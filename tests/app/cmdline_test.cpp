@@ -153,6 +153,29 @@ TEST(CommandLine, UnknownOptionsEndWithStatusTwo) {
   EXPECT_EQ(parse({"--duration", "30"}).cfg.hcl_duration_s, 30);
 }
 
+TEST(CommandLine, QualificationFiguresMustBeFiniteAndSane) {
+  struct Case {
+    const char* option;
+    const char* value;
+    bool refused;
+  } cases[] = {
+      {"--jedec-gbs", "1e999", true},   {"--jedec-gbs", "inf", true},
+      {"--jedec-gbs", "nan", true},     {"--jedec-gbs", "10000.1", true},
+      {"--jedec-gbs", "10000", false},  {"--jedec-gbs", "0", false},
+      {"--jedec-gbs", "-5", false},     {"--pass-pct", "100.5", true},
+      {"--pass-pct", "-inf", true},     {"--pass-pct", "100", false},
+      {"--fail-pct", "1e999", true},    {"--fail-pct", "nan", true},
+      {"--fail-pct", "-1", false},
+  };
+  for (const Case& c : cases) {
+    const Parsed p = parse({"--hcl", c.option, c.value});
+    EXPECT_EQ(p.code.has_value(), c.refused) << c.option << " " << c.value;
+    if (!c.refused) continue;
+    EXPECT_EQ(p.code.value_or(0), 2);
+    EXPECT_EQ(p.err, std::string("invalid value for ") + c.option + ": " + c.value + "\n");
+  }
+}
+
 TEST(CommandLine, HelpAndVersionEndWithStatusZero) {
   const Parsed help = parse({"--help", "--bogus"});
   ASSERT_TRUE(help.code.has_value());
