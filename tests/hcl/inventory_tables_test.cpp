@@ -275,6 +275,51 @@ TEST(RealTables, EveryFixtureTableHasItsExpectations) {
   EXPECT_EQ(found.size(), 32u);
 }
 
+// Every real table with the MemTotal its box plausibly reports
+// (dmi/memtotal.txt): every populated slot counts toward the installed total,
+// also past the 16 kept for the report; no table raises the unused-module
+// reason with all its modules in use, and every table with two or more does
+// when its smallest module is not in use.
+TEST(RealTables, UnusedModuleOnlyWhenTheSystemSeesOneModuleLess) {
+  std::ifstream data(testing::fixture("dmi/memtotal.txt"));
+  ASSERT_TRUE(data.good());
+  int tables = 0;
+  for (std::string line; std::getline(data, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream row(line);
+    std::string name;
+    int modules = 0;
+    uint64_t installed_mib = 0, memtotal_kb = 0, without_kb = 0;
+    ASSERT_TRUE(row >> name >> modules >> installed_mib >> memtotal_kb >> without_kb) << line;
+    SCOPED_TRACE(name);
+    ++tables;
+    MemoryInventory inv;
+    JedecReference ref;
+    read_memory_inventory(0.0, inv, ref, testing::fixture("dmi/" + name + ".bin"));
+    EXPECT_EQ(inv.installed_count, modules);
+    EXPECT_EQ(inv.installed_bytes, installed_mib << 20);
+    char reason[96];
+    EXPECT_FALSE(unused_module_reason(inv, memtotal_kb << 10, reason, sizeof reason)) << reason;
+    const SetupAssessment all_in = assess_setup(inv, SetupOverride::none, memtotal_kb << 10);
+    for (int r = 0; r < all_in.reason_count; ++r) {
+      EXPECT_EQ(strstr(all_in.reasons[r], "may not be in use"), nullptr) << all_in.reasons[r];
+    }
+    if (without_kb == 0) continue;
+    const SetupAssessment one_out = assess_setup(inv, SetupOverride::none, without_kb << 10);
+    EXPECT_EQ(one_out.uniform, 0);
+    ASSERT_GE(one_out.reason_count, 1);
+    ASSERT_TRUE(unused_module_reason(inv, without_kb << 10, reason, sizeof reason));
+    EXPECT_STREQ(one_out.reasons[one_out.reason_count - 1], reason);
+    if (name == "dell-precision-3620-ddr4") {
+      EXPECT_STREQ(reason, "installed 16.00GiB in 2 modules, the system uses 7.50GiB: a module may not be in use");
+    }
+  }
+  EXPECT_EQ(tables, 32);
+  MemoryInventory unknown;
+  EXPECT_EQ(unused_module_warning(8ull << 30, testing::fixture("dmi/missing.bin")), "");
+  EXPECT_FALSE(unused_module_reason(unknown, 1, nullptr, 0)) << "no table, no reason";
+}
+
 // The Hyper-V table holds a structure of length 0 long before its memory
 // devices; the walk stops there, as dmidecode does, and reports nothing.
 TEST(RealTables, BrokenTableEndsTheWalkWithNothingFound) {
