@@ -11,6 +11,8 @@ namespace {
 
 constexpr uint64_t MiB = 1048576;
 
+// The budget is what is available beyond the pressure floor (512 MiB) and
+// the reserve (256 MiB by default): 768 MiB stay free.
 TEST(HclSetup, ArenasShrinkThreadsUntilEachHoldsSixteenMebibytes) {
   struct Case {
     uint64_t available, mem_total;
@@ -22,17 +24,25 @@ TEST(HclSetup, ArenasShrinkThreadsUntilEachHoldsSixteenMebibytes) {
     bool enough;
   } cases[] = {
       // budget 300 MiB over 40 CPUs: 18 threads of 16 MiB (300 / 18 = 16.6)
-      {556 * MiB, 4096 * MiB, -1, 0, 40, 18, 16 * MiB, true},
+      {1068 * MiB, 4096 * MiB, -1, 0, 40, 18, 16 * MiB, true},
       // the --mem cap replaces a larger budget
       {8192 * MiB, 16384 * MiB, 256, 300 * MiB, 40, 18, 16 * MiB, true},
       // plenty: capped at 256 MiB per thread
       {65536 * MiB, 65536 * MiB, -1, 0, 4, 4, 256 * MiB, true},
       // rounded down to 2 MiB: 100 / 3 = 33.3 -> 32
-      {356 * MiB, 1024 * MiB, -1, 0, 3, 3, 32 * MiB, true},
+      {868 * MiB, 1024 * MiB, -1, 0, 3, 3, 32 * MiB, true},
       // one thread keeps 8..16 MiB
-      {266 * MiB, 1024 * MiB, -1, 0, 8, 1, 10 * MiB, true},
+      {778 * MiB, 1024 * MiB, -1, 0, 8, 1, 10 * MiB, true},
       // under 8 MiB for one thread: not enough
-      {263 * MiB, 1024 * MiB, -1, 0, 8, 1, 6 * MiB, false},
+      {775 * MiB, 1024 * MiB, -1, 0, 8, 1, 6 * MiB, false},
+      // small boxes: a 1.2 GiB memory cgroup with 4 threads, a 2 GiB
+      // four-core NAS with 1.6 GiB available, a 1 GiB box
+      {1228 * MiB, 1228 * MiB, -1, 0, 4, 4, 114 * MiB, true},
+      {1640 * MiB, 2048 * MiB, -1, 0, 4, 4, 218 * MiB, true},
+      {800 * MiB, 1024 * MiB, -1, 0, 4, 2, 16 * MiB, true},
+      // a reserve above the floor is kept on top of it
+      {4096 * MiB, 8192 * MiB, 1024, 0, 2, 2, 256 * MiB, true},
+      {2400 * MiB, 8192 * MiB, 1024, 0, 2, 2, 176 * MiB, true},
       // reserve above available: nothing
       {100 * MiB, 1024 * MiB, 512, 0, 2, 1, 0, false},
   };
@@ -44,6 +54,12 @@ TEST(HclSetup, ArenasShrinkThreadsUntilEachHoldsSixteenMebibytes) {
     EXPECT_EQ(plan.threads, c.want_threads) << c.available / MiB;
     EXPECT_EQ(plan.per_thread, c.want_per_thread) << c.available / MiB;
     EXPECT_EQ(plan.enough, c.enough) << c.available / MiB;
+    // Locking every arena leaves the watchdog's floor plus the reserve free.
+    if (plan.enough) {
+      EXPECT_GE(c.available - plan.threads * plan.per_thread,
+                hcl_pressure_floor(cfg) + reserve_bytes(cfg))
+          << c.available / MiB;
+    }
   }
 }
 
@@ -56,6 +72,41 @@ TEST(HclSetup, ContendedBelowFortyPercentOfMemTotal) {
   EXPECT_FALSE(plan_arenas(0, 0, cfg, 1).contended) << "unknown MemTotal";
   const uint64_t huge = UINT64_MAX - 3;
   EXPECT_TRUE(plan_arenas(huge / 5 * 2 - 1, huge, cfg, 1).contended) << "no overflow";
+}
+
+// Inside a memory-capped container available memory follows the group's
+// headroom, so the total it is a share of follows the group's limit (the
+// smallest over every level up to the mount).
+TEST(HclSetup, TotalIsTheSmallerOfMemTotalAndTheCgroupLimit) {
+  struct Case {
+    const char* name;
+    const char* group_max;   // memory.max of /ct/app
+    const char* parent_max;  // memory.max of /ct
+    uint64_t mem_total, available, want_total;
+    bool want_cgroup, want_contended;
+  } cases[] = {
+      {"4 GiB container on a 32 GiB host", "max\n", "4294967296\n", 32768 * MiB, 3584 * MiB,
+       4096 * MiB, true, false},
+      {"the group's own limit is smaller", "2147483648\n", "4294967296\n", 32768 * MiB,
+       600 * MiB, 2048 * MiB, true, true},
+      {"no limit: MemTotal", "max\n", "max\n", 32768 * MiB, 3584 * MiB, 32768 * MiB, false, true},
+      {"a limit above the host: MemTotal", "max\n", "68719476736\n", 32768 * MiB, 16384 * MiB,
+       32768 * MiB, false, false},
+      {"MemTotal unknown stays unknown", "max\n", "1073741824\n", 0, 512 * MiB, 0, false, false},
+  };
+  for (const Case& c : cases) {
+    testing::TempDir dir;
+    dir.write("v2/ct/app/memory.max", c.group_max);
+    dir.write("v2/ct/memory.max", c.parent_max);
+    const CgroupPaths cgroup{
+        dir.write("proc_cgroup", "0::/ct/app\n"),
+        dir.write("mountinfo", "30 23 0:26 / " + dir.path() + "/v2 rw - cgroup2 cgroup2 rw\n")};
+    const HclMemoryTotal total = hcl_memory_total(c.mem_total, cgroup);
+    EXPECT_EQ(total.bytes, c.want_total) << c.name;
+    EXPECT_EQ(total.from_cgroup, c.want_cgroup) << c.name;
+    EXPECT_EQ(plan_arenas(c.available, total.bytes, RunConfig{}, 1).contended, c.want_contended)
+        << c.name;
+  }
 }
 
 TEST(HclSetup, PressureFloorIsTheReserveButAtLeast512MiB) {
