@@ -307,8 +307,10 @@ TEST(RealTables, UnusedModuleOnlyWhenTheSystemSeesOneModuleLess) {
     if (without_kb == 0) continue;
     const SetupAssessment one_out = assess_setup(inv, SetupOverride::none, without_kb << 10);
     EXPECT_EQ(one_out.uniform, 0);
-    ASSERT_GE(one_out.reason_count, 1);
-    ASSERT_TRUE(unused_module_reason(inv, without_kb << 10, reason, sizeof reason));
+    if (!unused_module_reason(inv, without_kb << 10, reason, sizeof reason) || one_out.reason_count < 1) {
+      ADD_FAILURE() << "no unused-module reason with the smallest module gone";
+      continue;
+    }
     EXPECT_STREQ(one_out.reasons[one_out.reason_count - 1], reason);
     if (name == "dell-precision-3620-ddr4") {
       EXPECT_STREQ(reason, "installed 16.00GiB in 2 modules, the system uses 7.50GiB: a module may not be in use");
