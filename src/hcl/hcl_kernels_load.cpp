@@ -112,7 +112,9 @@ void hcl_tlb_walk(HclJob& job, int index) {
       const uint64_t k = rand_next(&rs) % pages;
       const uint64_t loaded = w[k * 512];
       const uint64_t expected = stream_word(s, k);
-      if (loaded != expected) [[unlikely]] tlb_error(job, counted, pages, w + k * 512, k, loaded, expected);
+      if (loaded != expected) [[unlikely]] {
+        tlb_error(job, counted, pages, w + k * 512, k, loaded, expected);
+      }
     }
     ops += 4096;
     st.ops.store(ops, std::memory_order_relaxed);

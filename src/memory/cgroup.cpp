@@ -211,7 +211,8 @@ namespace {
 
 // The smallest figure of one level over the process's groups and every
 // ancestor up to the mount (a parent's limit caps its children too).
-uint64_t smallest_over_levels(const CgroupPaths& paths, uint64_t (*level)(const std::string&, bool)) {
+uint64_t smallest_over_levels(const CgroupPaths& paths,
+                              uint64_t (*level)(const std::string&, bool)) {
   uint64_t smallest = UINT64_MAX;
   for (const MemoryCgroup& g : memory_cgroups(paths)) {
     std::string dir = g.dir;

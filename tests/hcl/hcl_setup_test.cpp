@@ -35,13 +35,11 @@ TEST(HclSetup, ArenasShrinkThreadsUntilEachHoldsSixteenMebibytes) {
       {778 * MiB, 1024 * MiB, -1, 0, 8, 1, 10 * MiB, true},
       // under 8 MiB for one thread: not enough
       {775 * MiB, 1024 * MiB, -1, 0, 8, 1, 6 * MiB, false},
-      // small boxes: a 1.2 GiB memory cgroup with 4 threads, a 2 GiB
-      // four-core NAS with 1.6 GiB available, a 1 GiB box
+      // small boxes: a 1.2 GiB cgroup, a 2 GiB NAS, a 1 GiB box; a reserve
+      // above the floor is kept on top of it
       {1228 * MiB, 1228 * MiB, -1, 0, 4, 4, 114 * MiB, true},
       {1640 * MiB, 2048 * MiB, -1, 0, 4, 4, 218 * MiB, true},
       {800 * MiB, 1024 * MiB, -1, 0, 4, 2, 16 * MiB, true},
-      // a reserve above the floor is kept on top of it
-      {4096 * MiB, 8192 * MiB, 1024, 0, 2, 2, 256 * MiB, true},
       {2400 * MiB, 8192 * MiB, 1024, 0, 2, 2, 176 * MiB, true},
       // reserve above available: nothing
       {100 * MiB, 1024 * MiB, 512, 0, 2, 1, 0, false},
@@ -54,11 +52,8 @@ TEST(HclSetup, ArenasShrinkThreadsUntilEachHoldsSixteenMebibytes) {
     EXPECT_EQ(plan.threads, c.want_threads) << c.available / MiB;
     EXPECT_EQ(plan.per_thread, c.want_per_thread) << c.available / MiB;
     EXPECT_EQ(plan.enough, c.enough) << c.available / MiB;
-    // Locking every arena leaves the watchdog's floor plus the reserve free.
-    if (plan.enough) {
-      EXPECT_GE(c.available - plan.threads * plan.per_thread,
-                hcl_pressure_floor(cfg) + reserve_bytes(cfg))
-          << c.available / MiB;
+    if (plan.enough) {  // locking every arena leaves the floor plus the reserve free
+      EXPECT_GE(c.available - plan.threads * plan.per_thread, hcl_pressure_floor(cfg) + reserve_bytes(cfg));
     }
   }
 }
@@ -74,38 +69,30 @@ TEST(HclSetup, ContendedBelowFortyPercentOfMemTotal) {
   EXPECT_TRUE(plan_arenas(huge / 5 * 2 - 1, huge, cfg, 1).contended) << "no overflow";
 }
 
-// Inside a memory-capped container available memory follows the group's
-// headroom, so the total it is a share of follows the group's limit (the
-// smallest over every level up to the mount).
+// In a container the total that available memory is a share of is the
+// smallest cgroup limit up to the mount, when below MemTotal.
 TEST(HclSetup, TotalIsTheSmallerOfMemTotalAndTheCgroupLimit) {
   struct Case {
-    const char* name;
-    const char* group_max;   // memory.max of /ct/app
-    const char* parent_max;  // memory.max of /ct
+    const char *group_max, *parent_max;  // memory.max of /ct/app and /ct
     uint64_t mem_total, available, want_total;
-    bool want_cgroup, want_contended;
+    bool want_contended;
   } cases[] = {
-      {"4 GiB container on a 32 GiB host", "max\n", "4294967296\n", 32768 * MiB, 3584 * MiB,
-       4096 * MiB, true, false},
-      {"the group's own limit is smaller", "2147483648\n", "4294967296\n", 32768 * MiB,
-       600 * MiB, 2048 * MiB, true, true},
-      {"no limit: MemTotal", "max\n", "max\n", 32768 * MiB, 3584 * MiB, 32768 * MiB, false, true},
-      {"a limit above the host: MemTotal", "max\n", "68719476736\n", 32768 * MiB, 16384 * MiB,
-       32768 * MiB, false, false},
-      {"MemTotal unknown stays unknown", "max\n", "1073741824\n", 0, 512 * MiB, 0, false, false},
+      {"max\n", "4294967296\n", 32768 * MiB, 3584 * MiB, 4096 * MiB, false},  // 4 GiB on 32 GiB
+      {"2147483648\n", "4294967296\n", 32768 * MiB, 600 * MiB, 2048 * MiB, true},
+      {"max\n", "max\n", 32768 * MiB, 3584 * MiB, 32768 * MiB, true},
+      {"max\n", "68719476736\n", 32768 * MiB, 16384 * MiB, 32768 * MiB, false},  // above the host
+      {"max\n", "1073741824\n", 0, 512 * MiB, 0, false},                          // MemTotal unknown
   };
+  testing::TempDir dir;
+  const CgroupPaths cgroup{dir.write("proc_cgroup", "0::/ct/app\n"),
+                           dir.write("mountinfo", "30 23 0:26 / " + dir.path() + "/v2 rw - cgroup2 x rw\n")};
   for (const Case& c : cases) {
-    testing::TempDir dir;
     dir.write("v2/ct/app/memory.max", c.group_max);
     dir.write("v2/ct/memory.max", c.parent_max);
-    const CgroupPaths cgroup{
-        dir.write("proc_cgroup", "0::/ct/app\n"),
-        dir.write("mountinfo", "30 23 0:26 / " + dir.path() + "/v2 rw - cgroup2 cgroup2 rw\n")};
     const HclMemoryTotal total = hcl_memory_total(c.mem_total, cgroup);
-    EXPECT_EQ(total.bytes, c.want_total) << c.name;
-    EXPECT_EQ(total.from_cgroup, c.want_cgroup) << c.name;
-    EXPECT_EQ(plan_arenas(c.available, total.bytes, RunConfig{}, 1).contended, c.want_contended)
-        << c.name;
+    EXPECT_EQ(total.bytes, c.want_total) << c.group_max << c.parent_max;
+    EXPECT_EQ(total.from_cgroup, c.want_total != c.mem_total);
+    EXPECT_EQ(plan_arenas(c.available, total.bytes, RunConfig{}, 1).contended, c.want_contended);
   }
 }
 

@@ -101,21 +101,12 @@ TEST(HclVerdict, RulesInOrderOverEveryEdge) {
          in.contended = true;
        },
        {HclVerdict::inconclusive}},
-      {"jitter 2.6 while other work ran beside the chase",
-       [](auto& in, auto&) {
-         in.lat_idle_p99 = 260.0;
-         in.latency_load.busy = true;
-       },
+      {"jitter 2.6 beside other work",
+       [](auto& in, auto&) { in.lat_idle_p99 = 260.0; in.latency_load.busy = true; },
        {HclVerdict::inconclusive}},
-      {"jitter 2.6 beside other work does not excuse failing efficiency",
-       [](auto& in, auto&) {
-         in.lat_idle_p99 = 260.0;
-         in.peak_read = 20.0;
-         in.latency_load.busy = true;
-       },
+      {"... does not excuse failing efficiency",
+       [](auto& in, auto&) { in.lat_idle_p99 = 260.0; in.peak_read = 20.0; in.latency_load.busy = true; },
        {HclVerdict::fail}},
-      {"a busy chase with jitter in limits passes", [](auto& in, auto&) { in.latency_load.busy = true; },
-       {HclVerdict::pass}},
       {"jitter exactly 2.5 passes", [](auto& in, auto&) { in.lat_idle_p99 = 250.0; },
        {HclVerdict::pass}},
       {"loaded jitter is not judged", [](auto& in, auto&) { in.lat_loaded_p99 = 9000.0; },
@@ -141,37 +132,18 @@ TEST(HclVerdict, RulesInOrderOverEveryEdge) {
          in.busy = true;
        },
        {HclVerdict::fail}},
-      // Faulty memory is never excused by the box's load: errors beside a
-      // shortfall that a busy, contended or throttled box would excuse.
-      {"bit error with marginal efficiency on a busy box",
-       [](auto& in, auto&) {
-         in.error_total = 1;
-         in.peak_read = 39.95;
-         in.busy = true;
-       },
+      // Errors are never excused by a shortfall that a loaded box excuses.
+      {"bit error, marginal efficiency, busy",
+       [](auto& in, auto&) { in.error_total = 1; in.peak_read = 39.95; in.busy = true; },
        {HclVerdict::fail}},
-      {"pattern error with jitter 2.6 on a contended box",
-       [](auto& in, auto&) {
-         in.pattern_errors = 2;
-         in.error_total = 2;
-         in.lat_idle_p99 = 260.0;
-         in.contended = true;
-       },
+      {"pattern error, jitter 2.6, contended",
+       [](auto& in, auto&) { in.pattern_errors = in.error_total = 2; in.lat_idle_p99 = 260.0; in.contended = true; },
        {HclVerdict::fail}},
-      {"bit error with jitter 2.6 beside other work",
-       [](auto& in, auto&) {
-         in.error_total = 1;
-         in.lat_idle_p99 = 260.0;
-         in.latency_load.busy = true;
-       },
+      {"fade error, failing efficiency, throttled",
+       [](auto& in, auto&) { in.fade_errors = in.error_total = 1; in.peak_read = 20.0; in.throttle_samples = 20; },
        {HclVerdict::fail}},
-      {"fade error with failing efficiency on a throttled box",
-       [](auto& in, auto&) {
-         in.fade_errors = 1;
-         in.error_total = 1;
-         in.peak_read = 20.0;
-         in.throttle_samples = 20;
-       },
+      {"bit error, jitter 2.6 beside other work",
+       [](auto& in, auto&) { in.error_total = 1; in.lat_idle_p99 = 260.0; in.latency_load.busy = true; },
        {HclVerdict::fail}},
       {"one churn error",
        [](auto& in, auto&) {
