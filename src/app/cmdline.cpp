@@ -63,6 +63,20 @@ const char kUsage[] =
 // does not fit, no number reads 0, overflow saturates.
 int64_t decimal(const char* text) { return strtol(text, nullptr, 10); }
 
+// A figure of the qualification (strtod semantics: no number reads 0, which
+// keeps meaning "not given"). Infinity, NaN or a value above `most` is no
+// figure at all: false, and the option is refused.
+bool hcl_figure(const char* text, double most, double* out) {
+  const double value = strtod(text, nullptr);
+  if (!std::isfinite(value) || value > most) return false;
+  *out = value;
+  return true;
+}
+
+// Bandwidth no memory system reaches (GB/s); an efficiency floor is a share.
+constexpr double kMaxJedecGbs = 10000.0;
+constexpr double kMaxPercent = 100.0;
+
 enum class Opt {
   full, bench, hcl, duration, jedec_gbs, tier, pass_pct, fail_pct, setup_override, selftest,
   ui, ui2, json, quick, standard, thorough, strict, no_phys, no_klog, extended_tests,
@@ -126,6 +140,11 @@ const OptionRow* match(const char* arg, bool has_next) {
   return nullptr;
 }
 
+int bad_value(const char* option, const char* value, FILE* err) {
+  fprintf(err, "invalid value for %s: %s\n", option, value);
+  return 2;
+}
+
 }  // namespace
 
 void print_usage(FILE* out, const char* program) {
@@ -175,18 +194,20 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
       case Opt::bench: cfg.mode = RunMode::BENCH; break;
       case Opt::hcl: cfg.mode = RunMode::HCL; break;
       case Opt::duration: cfg.hcl_duration_s = static_cast<int32_t>(decimal(value)); break;
-      case Opt::jedec_gbs: cfg.jedec_gbs = strtod(value, nullptr); break;
+      case Opt::jedec_gbs:
+        if (!hcl_figure(value, kMaxJedecGbs, &cfg.jedec_gbs)) return bad_value(arg, value, err);
+        break;
       case Opt::tier:
         cfg.hcl_tier = strcmp(value, "quick") == 0  ? HclTier::quick
                        : strcmp(value, "soak") == 0 ? HclTier::soak
                                                     : HclTier::standard;
         break;
       case Opt::pass_pct:
-        cfg.pass_pct = strtod(value, nullptr);
+        if (!hcl_figure(value, kMaxPercent, &cfg.pass_pct)) return bad_value(arg, value, err);
         cfg.pct_given = 1;
         break;
       case Opt::fail_pct:
-        cfg.fail_pct = strtod(value, nullptr);
+        if (!hcl_figure(value, kMaxPercent, &cfg.fail_pct)) return bad_value(arg, value, err);
         cfg.pct_given = 1;
         break;
       case Opt::setup_override:

@@ -153,6 +153,19 @@ TEST(CommandLine, UnknownOptionsEndWithStatusTwo) {
   EXPECT_EQ(parse({"--duration", "30"}).cfg.hcl_duration_s, 30);
 }
 
+TEST(CommandLine, QualificationFiguresMustBeFiniteAndSane) {
+  for (const char* bad : {"--jedec-gbs 1e999", "--jedec-gbs nan", "--jedec-gbs 10000.1",
+                          "--pass-pct 100.5", "--pass-pct -inf", "--fail-pct inf"}) {
+    const std::string text = bad;
+    const std::string option = text.substr(0, text.find(' ')), value = text.substr(text.find(' ') + 1);
+    const Parsed p = parse({"--hcl", option, value});
+    EXPECT_EQ(p.code.value_or(0), 2) << bad;
+    EXPECT_EQ(p.err, "invalid value for " + option + ": " + value + "\n");
+  }
+  for (const char* fine : {"10000", "0", "-5"}) EXPECT_FALSE(parse({"--jedec-gbs", fine}).code.has_value());
+  EXPECT_FALSE(parse({"--pass-pct", "100", "--fail-pct", "-1"}).code.has_value());
+}
+
 TEST(CommandLine, HelpAndVersionEndWithStatusZero) {
   const Parsed help = parse({"--help", "--bogus"});
   ASSERT_TRUE(help.code.has_value());
