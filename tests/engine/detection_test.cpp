@@ -386,6 +386,28 @@ TEST(DetectionRules, AFlipAtEitherEndOfASpanIsRecordedWhereItIs) {
   }
 }
 
+// When both words of a pair differ from the value they were given, each is
+// recorded with its own actual value.
+TEST(DetectionRules, BothHalvesWrongAreTwoRecords) {
+  BlockMemory mem(kChunk + 77, 3);
+  ASSERT_TRUE(mem.ok());
+  auto run = flushing_run();
+  const TestBlock b = mem.block(2);
+  const uint64_t h = b.words / 2, i = 4321;
+  run->after_flush = [&](const TestBlock&) {
+    b.base[i] ^= uint64_t{1} << 4;
+    b.base[h + i] ^= uint64_t{1} << 50;
+  };
+  run_catalogue_test(*run, b, *find_test("rand-dual"), block_test_seed(*run, b));
+  const uint64_t e = nth_random(block_test_seed(*run, b) ^ 0xABCD, i);
+  ASSERT_EQ(run->faults.used, 2);
+  EXPECT_EQ(run->faults.records[0].vaddr, reinterpret_cast<uint64_t>(b.base + i));
+  EXPECT_EQ(run->faults.records[0].actual, e ^ (uint64_t{1} << 4));
+  EXPECT_EQ(run->faults.records[1].vaddr, reinterpret_cast<uint64_t>(b.base + h + i));
+  EXPECT_EQ(run->faults.records[1].actual, e ^ (uint64_t{1} << 50));
+  EXPECT_EQ(run->faults.records[1].expected, e);
+}
+
 TEST(DetectionRules, TheCatalogueHasTheTwentyFourTestsInOrder) {
   const char* names[] = {"stuck-addr", "solid0",   "solid1",     "checker",    "movinv0",
                          "movinv1",    "movinv-rand", "modulo20", "walk",       "movinv8",

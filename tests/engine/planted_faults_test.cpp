@@ -209,6 +209,27 @@ TEST(PlantedFaults, EachTierCatchesWhatItsTablePromisesAndNothingElse) {
   }
   printf("steps: %lld\n", static_cast<long long>(planter.steps()));
 
+  // block-move blames the word that is wrong: a stuck source (its value
+  // carried into the copy), a stuck destination (written again, it still
+  // does not hold), and a glitch of the copy's read of its source (transient,
+  // at the source).
+  const uint64_t h = kWords / 2;
+  FaultPlanter move(kWords, {{FaultModel::stuck_at, kAt + 1, 9, true},
+                             {FaultModel::stuck_at, h + kAt + 2, 9, true},
+                             {FaultModel::first_read_glitch, kAt + 3, 9}});
+  ASSERT_TRUE(move.ok());
+  auto moved = testing::make_run();
+  moved->cfg.use_phys = false;
+  moved->cfg.hard_threshold = 1;
+  const TestBlock mb = move.block(1);
+  move.arm();
+  run_catalogue_test(*moved, mb, *find_test("block-move"), block_test_seed(*moved, mb));
+  move.disarm();
+  ASSERT_EQ(recorded_words(*moved, mb), (std::vector<uint64_t>{kAt + 1, h + kAt + 2, kAt + 3}));
+  EXPECT_EQ(moved->faults.records[0].cls, FaultClass::hard);
+  EXPECT_EQ(moved->faults.records[1].cls, FaultClass::hard);
+  EXPECT_EQ(moved->faults.records[2].cls, FaultClass::transient);
+
   // Clean memory under the same stepping: the quick tier, the two-halves
   // check and the copy check make no record.
   FaultPlanter clean(kWords, {{FaultModel::none, kAt + 5}});
