@@ -286,7 +286,8 @@ INSTANTIATE_TEST_SUITE_P(
 // difference and before record_fault re-reads, as when the line has left the
 // cache by then and memory holds good data. The record must carry what the
 // verifying read loaded, and the re-read must class it transient even with a
-// threshold of one sighting.
+// threshold of one sighting. block-move's flip is in its copy, which holds
+// once written again: a glitch of the copy's read, recorded at the source.
 class FirstRead : public Detection {};
 
 TEST_P(FirstRead, AGlitchOnlyTheVerifyingReadSawIsOneTransientWithTheGlitchedValue) {
