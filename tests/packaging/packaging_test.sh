@@ -7,6 +7,11 @@
 #     hand-written sections;
 #   - its bash completion offers every option of --help, the options for
 #     `--t<TAB>` and the values of --tier and --setup-override;
+#   - the scheduled scan: /etc/default/dravik is a conffile whose options run,
+#     the service and timer pass `systemd-analyze verify`, the metrics of a
+#     run pass `promtool check metrics` and the example alerting rules pass
+#     `promtool check rules` and their own `promtool test rules` (each check
+#     is skipped when its tool is missing);
 #   - as root, the binary runs in an empty root (nothing but itself, with
 #     /proc, /sys and /dev bound in) as it does on the host.
 # Exits 77 (skipped) when dist/ holds no package.
@@ -63,11 +68,15 @@ version=$(dpkg-deb -f "$deb" Version)
 
 root=$scratch/deb
 dpkg-deb -x "$deb" "$root"
-expected="./usr/bin/dravik 0755
+expected="./etc/default/dravik 0644
+./usr/bin/dravik 0755
+./usr/lib/systemd/system/dravik-scan.service 0644
+./usr/lib/systemd/system/dravik-scan.timer 0644
 ./usr/share/bash-completion/completions/dravik 0644
 ./usr/share/doc/dravik/README.md 0644
 ./usr/share/doc/dravik/changelog.gz 0644
 ./usr/share/doc/dravik/copyright 0644
+./usr/share/doc/dravik/examples/dravik-alerts.yml 0644
 ./usr/share/lintian/overrides/dravik 0644
 ./usr/share/man/man1/dravik.1.gz 0644"
 found=$(cd "$root" && find . -type f -printf '%p %#m\n' | sort)
@@ -139,6 +148,65 @@ if ((${#not_offered[@]})); then
   fail "the completion does not offer: ${not_offered[*]}"
 else
   pass "the completion offers all ${#options[@]} options of --help"
+fi
+
+# --- the scheduled scan ------------------------------------------------------
+[[ -d $root/var/lib/dravik ]] || fail "the .deb makes no /var/lib/dravik"
+if [[ $(dpkg-deb -I "$deb" conffiles 2>/dev/null) == /etc/default/dravik ]]; then
+  pass "/etc/default/dravik is the only conffile"
+else
+  fail "conffiles: '$(dpkg-deb -I "$deb" conffiles 2>&1)'"
+fi
+units=$root/usr/lib/systemd/system
+grep -qx 'ExecStart=/usr/bin/dravik $DRAVIK_OPTIONS' "$units/dravik-scan.service" &&
+  grep -qx 'EnvironmentFile=-/etc/default/dravik' "$units/dravik-scan.service" ||
+  fail "dravik-scan.service does not run /usr/bin/dravik with /etc/default/dravik"
+if command -v systemd-analyze >/dev/null; then
+  # Verified inside the unpacked package, with the system's own units beside
+  # it (for the targets) and its man page for Documentation=. verify warns
+  # without failing, so any word from it fails the check.
+  mkdir -p "$root/lib/systemd"
+  cp -a /lib/systemd/system "$root/lib/systemd/"
+  verified=$(MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" \
+    "$units/dravik-scan.service" "$units/dravik-scan.timer" 2>&1)
+  status=$?
+  rm -rf "$root/lib"
+  if [[ $status -eq 0 && -z $verified ]]; then
+    pass "systemd-analyze verify passes the service and the timer"
+  else
+    fail "systemd-analyze verify (status $status): $verified"
+  fi
+else
+  echo "skip: no systemd-analyze"
+fi
+# The default options, as the service passes them, with a short test after
+# them (later options win) and the record files moved to the scratch folder.
+DRAVIK_OPTIONS=$(. "$root/etc/default/dravik" && echo "$DRAVIK_OPTIONS")
+# shellcheck disable=SC2086
+"$binary" $DRAVIK_OPTIONS --quick --mem 16M --no-klog --metrics "$scratch/dravik.prom" \
+  --history "$scratch/history.jsonl" >"$scratch/scan.out" 2>&1
+status=$?
+if [[ $status -eq 0 && -s $scratch/dravik.prom && $(wc -l <"$scratch/history.jsonl") -eq 1 ]] &&
+  grep -q '^{"event":"summary"' "$scratch/scan.out"; then
+  pass "the default options run and leave the metrics and the history"
+else
+  fail "the default options (status $status): $(tail -3 "$scratch/scan.out")"
+fi
+if command -v promtool >/dev/null; then
+  lint=$(promtool check metrics <"$scratch/dravik.prom" 2>&1) ||
+    fail "promtool check metrics: $lint"
+  [[ -z $lint ]] || fail "promtool check metrics says: $lint"
+  rules=$root/usr/share/doc/dravik/examples/dravik-alerts.yml
+  promtool check rules "$rules" >"$scratch/rules.out" 2>&1 ||
+    fail "promtool check rules: $(cat "$scratch/rules.out")"
+  cp "$(dirname "$0")/dravik-alerts.test.yml" "$rules" "$scratch/"
+  if promtool test rules "$scratch/dravik-alerts.test.yml" >"$scratch/rules.out" 2>&1; then
+    pass "promtool passes the metrics and the example alerting rules"
+  else
+    fail "promtool test rules: $(cat "$scratch/rules.out")"
+  fi
+else
+  echo "skip: no promtool (Debian package prometheus)"
 fi
 
 # --- the empty root ----------------------------------------------------------
