@@ -87,10 +87,10 @@ void hcl_families(PrometheusText& m, const HclVerdictReport& r) {
   }
   if (in.lat_idle_avg > 0.0) {
     m.gauge("dravik_hcl_idle_latency_average_seconds",
-            "Average idle memory latency of the last qualification.", in.lat_idle_avg * 1e-9);
+            "Average idle memory latency of the last qualification.", in.lat_idle_avg / 1e9);
     m.gauge("dravik_hcl_idle_latency_p99_seconds",
             "99th percentile of the idle memory latency of the last qualification.",
-            in.lat_idle_p99 * 1e-9);
+            in.lat_idle_p99 / 1e9);
   }
   m.gauge("dravik_hcl_bit_errors", "Bit errors the last qualification recorded in all phases.",
           num(in.error_total));
