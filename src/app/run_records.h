@@ -22,9 +22,9 @@ inline constexpr int kRecordsNotWritten = 4;
 // What the run's end knows beside the run record.
 struct RunEnd {
   int exit_status = 0;
-  double start_time = 0.0;               // wall clock when the run started
+  double start_time = 0.0;                // wall clock when the run started
   const HclVerdictReport* hcl = nullptr;  // the qualification's verdict, when it reached one
-  std::vector<std::string> options;      // the command line after the program name
+  std::vector<std::string> options;       // the command line after the program name
 };
 
 // The outcome of the run as the records tell it.

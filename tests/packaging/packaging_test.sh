@@ -151,63 +151,43 @@ else
 fi
 
 # --- the scheduled scan ------------------------------------------------------
-[[ -d $root/var/lib/dravik ]] || fail "the .deb makes no /var/lib/dravik"
-if [[ $(dpkg-deb -I "$deb" conffiles 2>/dev/null) == /etc/default/dravik ]]; then
-  pass "/etc/default/dravik is the only conffile"
-else
-  fail "conffiles: '$(dpkg-deb -I "$deb" conffiles 2>&1)'"
-fi
+before=$failures
 units=$root/usr/lib/systemd/system
+[[ -d $root/var/lib/dravik && $(dpkg-deb -I "$deb" conffiles) == /etc/default/dravik ]] ||
+  fail "no /var/lib/dravik, or conffiles is not /etc/default/dravik"
 grep -qx 'ExecStart=/usr/bin/dravik $DRAVIK_OPTIONS' "$units/dravik-scan.service" &&
   grep -qx 'EnvironmentFile=-/etc/default/dravik' "$units/dravik-scan.service" ||
   fail "dravik-scan.service does not run /usr/bin/dravik with /etc/default/dravik"
 if command -v systemd-analyze >/dev/null; then
-  # Verified inside the unpacked package, with the system's own units beside
-  # it (for the targets) and its man page for Documentation=. verify warns
-  # without failing, so any word from it fails the check.
-  mkdir -p "$root/lib/systemd"
-  cp -a /lib/systemd/system "$root/lib/systemd/"
-  verified=$(MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" \
-    "$units/dravik-scan.service" "$units/dravik-scan.timer" 2>&1)
-  status=$?
+  # In the unpacked package, beside the system's units (for the targets) and
+  # with its man page (Documentation=); verify warns without failing, so any
+  # word from it fails the check.
+  mkdir -p "$root/lib/systemd" && cp -a /lib/systemd/system "$root/lib/systemd/"
+  said=$(MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" \
+    "$units/dravik-scan.service" "$units/dravik-scan.timer" 2>&1) && [[ -z $said ]] ||
+    fail "systemd-analyze verify: $said"
   rm -rf "$root/lib"
-  if [[ $status -eq 0 && -z $verified ]]; then
-    pass "systemd-analyze verify passes the service and the timer"
-  else
-    fail "systemd-analyze verify (status $status): $verified"
-  fi
 else
   echo "skip: no systemd-analyze"
 fi
-# The default options, as the service passes them, with a short test after
-# them (later options win) and the record files moved to the scratch folder.
+# The default options as the service passes them, then a short test (later
+# options win) with the records in the scratch folder.
 DRAVIK_OPTIONS=$(. "$root/etc/default/dravik" && echo "$DRAVIK_OPTIONS")
 # shellcheck disable=SC2086
 "$binary" $DRAVIK_OPTIONS --quick --mem 16M --no-klog --metrics "$scratch/dravik.prom" \
-  --history "$scratch/history.jsonl" >"$scratch/scan.out" 2>&1
-status=$?
-if [[ $status -eq 0 && -s $scratch/dravik.prom && $(wc -l <"$scratch/history.jsonl") -eq 1 ]] &&
-  grep -q '^{"event":"summary"' "$scratch/scan.out"; then
-  pass "the default options run and leave the metrics and the history"
-else
-  fail "the default options (status $status): $(tail -3 "$scratch/scan.out")"
-fi
+  --history "$scratch/history.jsonl" >"$scratch/scan.out" 2>&1 && [[ -s $scratch/dravik.prom ]] &&
+  grep -q '^{"event":"summary"' "$scratch/history.jsonl" ||
+  fail "the default options: $(tail -3 "$scratch/scan.out")"
 if command -v promtool >/dev/null; then
-  lint=$(promtool check metrics <"$scratch/dravik.prom" 2>&1) ||
-    fail "promtool check metrics: $lint"
-  [[ -z $lint ]] || fail "promtool check metrics says: $lint"
-  rules=$root/usr/share/doc/dravik/examples/dravik-alerts.yml
-  promtool check rules "$rules" >"$scratch/rules.out" 2>&1 ||
-    fail "promtool check rules: $(cat "$scratch/rules.out")"
-  cp "$(dirname "$0")/dravik-alerts.test.yml" "$rules" "$scratch/"
-  if promtool test rules "$scratch/dravik-alerts.test.yml" >"$scratch/rules.out" 2>&1; then
-    pass "promtool passes the metrics and the example alerting rules"
-  else
-    fail "promtool test rules: $(cat "$scratch/rules.out")"
-  fi
+  cp "$(dirname "$0")/dravik-alerts.test.yml" "$root/usr/share/doc/dravik/examples/dravik-alerts.yml" "$scratch/"
+  said=$(promtool check metrics <"$scratch/dravik.prom" 2>&1) && [[ -z $said ]] &&
+    said=$(promtool check rules "$scratch/dravik-alerts.yml" 2>&1) &&
+    said=$(promtool test rules "$scratch/dravik-alerts.test.yml" 2>&1) ||
+    fail "promtool: $said"
 else
   echo "skip: no promtool (Debian package prometheus)"
 fi
+((failures == before)) && pass "the scheduled scan's files, units, default options and alerting rules"
 
 # --- the empty root ----------------------------------------------------------
 # Fields of the start and summary events that must read the same in the empty

@@ -1,18 +1,21 @@
-// The Prometheus tools the record tests run when the box has them (Debian
+// The Prometheus tools the record tests use when the box has them (Debian
 // packages prometheus for promtool, prometheus-node-exporter).
 #pragma once
+#include <unistd.h>
+
 #include <string>
+
+#include "support/test_support.h"
 
 namespace dravik::testing {
 
-// Full path of a program found on PATH; empty when there is none.
-std::string find_program(const std::string& name);
+inline bool have_program(const char* path) { return access(path, X_OK) == 0; }
 
-// What `promtool check metrics` says about the file (empty: nothing to say),
-// or "exit N: ..." when it fails.
-std::string promtool_check_metrics(const std::string& path);
-
-// The lines of text that start with prefix, joined by newlines.
-std::string lines_starting(const std::string& text, const std::string& prefix);
+// What `promtool check metrics` says about the file: empty when it has
+// nothing to say, "exit N: ..." when it fails.
+inline std::string promtool_check_metrics(const std::string& path) {
+  const ProcResult r = run_process({"/bin/sh", "-c", "exec promtool check metrics < \"$0\"", path});
+  return (r.exit_code == 0 ? "" : "exit " + std::to_string(r.exit_code) + ": ") + r.out + r.err;
+}
 
 }  // namespace dravik::testing

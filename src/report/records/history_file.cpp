@@ -56,7 +56,8 @@ bool read_from(int fd, off_t offset, off_t size, std::string& out) {
   out.resize(static_cast<size_t>(size - offset));
   size_t done = 0;
   while (done < out.size()) {
-    const ssize_t n = pread(fd, out.data() + done, out.size() - done, offset + static_cast<off_t>(done));
+    const ssize_t n =
+        pread(fd, out.data() + done, out.size() - done, offset + static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
@@ -113,7 +114,8 @@ bool append_history(const std::string& path, const std::string& line, size_t kee
         return fail(error, "cannot lock " + path);
       }
     }
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     if (fstat(fd, &held) != 0) {
       const int saved = errno;
       close(fd);

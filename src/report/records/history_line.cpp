@@ -21,9 +21,8 @@ std::string json_string(const std::string& text) {
 }  // namespace
 
 std::string utc_iso8601(double unix_seconds) {
-  const time_t t = std::isfinite(unix_seconds) && unix_seconds > 0
-                       ? static_cast<time_t>(unix_seconds)
-                       : 0;
+  const time_t t =
+      std::isfinite(unix_seconds) && unix_seconds > 0 ? static_cast<time_t>(unix_seconds) : 0;
   tm parts{};
   gmtime_r(&t, &parts);
   char buf[32];

@@ -36,7 +36,9 @@ bool write_all(int fd, const char* data, size_t size) {
 bool replace_file(const std::string& path, const std::string& content, mode_t mode,
                   std::string* error) {
   const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string dir = slash == std::string::npos ? "."
+                          : slash == 0               ? "/"
+                                                     : path.substr(0, slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   if (base.empty()) {
     errno = EISDIR;

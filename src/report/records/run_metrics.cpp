@@ -21,8 +21,8 @@ constexpr const char* kHclVerdicts[] = {"PASS", "PASS-UNQUALIFIED", "MARGINAL", 
 constexpr const char* kSelftestVerdicts[] = {"PASS", "FAIL"};
 
 // End reasons as label values: the EndReason names in lower case.
-constexpr const char* kEndReasons[] = {"unknown",     "completed",          "pressure_abort",
-                                       "user_stop",   "strict_mlock_abort", "alloc_abort",
+constexpr const char* kEndReasons[] = {"unknown",           "completed",          "pressure_abort",
+                                       "user_stop",         "strict_mlock_abort", "alloc_abort",
                                        "thread_start_abort"};
 constexpr int kEndReasonCount = sizeof kEndReasons / sizeof kEndReasons[0];
 static_assert(kEndReasonCount == static_cast<int>(EndReason::THREAD_START_ABORT) + 1,
@@ -76,8 +76,8 @@ void hcl_families(PrometheusText& m, const HclVerdictReport& r) {
   const HclVerdictInputs& in = r.figures;
   const HclCriteria& c = r.criteria;
   constexpr double kGB = 1e9;
-  m.gauge("dravik_hcl_peak_read_bytes_per_second",
-          "Peak read bandwidth of the last qualification.", in.peak_read * kGB);
+  m.gauge("dravik_hcl_peak_read_bytes_per_second", "Peak read bandwidth of the last qualification.",
+          in.peak_read * kGB);
   m.gauge("dravik_hcl_peak_write_bytes_per_second",
           "Peak write bandwidth of the last qualification.", in.peak_write * kGB);
   if (in.theoretical_gbs > 0.0) {

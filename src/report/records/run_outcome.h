@@ -19,7 +19,7 @@ struct RunOutcome {
   double start_time = 0.0;    // wall clock, Unix seconds
   double end_time = 0.0;
   double duration_s = 0.0;
-  int exit_status = 0;        // the run's own status (before its records are written)
+  int exit_status = 0;  // the run's own status (before its records are written)
   // The verdict word; nullptr for a mode without one (the benchmark).
   const char* verdict = nullptr;
 
@@ -35,7 +35,7 @@ struct RunOutcome {
   bool readings = false;
   int64_t edac_ce_delta = -1;  // -1: the EDAC counters cannot be read
   int64_t edac_ue_delta = -1;
-  int64_t klog_crit = 0;       // critical kernel-log events during the run
+  int64_t klog_crit = 0;  // critical kernel-log events during the run
 
   // The qualification's report; nullptr when the run ended before its verdict.
   const HclVerdictReport* hcl = nullptr;

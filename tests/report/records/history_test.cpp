@@ -1,6 +1,7 @@
 // The kept history: a line per run added to what is there (a torn or
 // hand-edited line stays as it is), the oldest lines dropped past the bound,
-// and runs that append at once never mixing their lines or losing one.
+// runs that append at once never mixing their lines or losing one, and the
+// line itself: the result event with the run's context, whatever the options.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,33 +28,27 @@ std::vector<std::string> lines_of(const std::string& path) {
 
 std::string numbered(int n) { return "{\"n\":" + std::to_string(n) + "}"; }
 
-TEST(History, TornAndHandEditedLinesStayAndTheNewLineIsWhole) {
+TEST(History, TornLinesStayNewLinesAreWholeAndTheOldestGoPastTheBound) {
   testing::TempDir dir;
-  const std::string before = "{\"n\":1}\nnot json at all\n{\"event\":\"summ";
-  const std::string path = dir.write("history.jsonl", before);
+  const std::string path = dir.write("history.jsonl", "{\"n\":1}\nnot json\n{\"event\":\"summ");
+  chmod(path.c_str(), 0600);
   std::string error;
-  ASSERT_TRUE(append_history(path, numbered(2), kHistoryLines, &error)) << error;
-  const auto lines = lines_of(path);
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[2], "{\"event\":\"summ") << "the torn line keeps its bytes";
-  EXPECT_EQ(lines[3], numbered(2));
-  EXPECT_FALSE(append_history(dir.sub("missing/history.jsonl"), numbered(3), 10, &error));
-  EXPECT_EQ(error, "cannot open " + dir.sub("missing/history.jsonl") + ": No such file or directory");
-}
-
-TEST(History, OldestLinesGoPastTheBoundAndTheModeStays) {
-  testing::TempDir dir;
-  const std::string path = dir.sub("history.jsonl");
-  std::string error;
-  for (int n = 1; n <= 7; ++n) {
+  for (int n = 2; n <= 6; ++n) {
     ASSERT_TRUE(append_history(path, numbered(n), 5, &error)) << error;
-    if (n == 1) chmod(path.c_str(), 0600);
+    if (n == 3) {
+      EXPECT_EQ(lines_of(path),
+                (std::vector<std::string>{numbered(1), "not json", "{\"event\":\"summ", numbered(2),
+                                          numbered(3)}));
+    }
   }
-  EXPECT_EQ(lines_of(path), (std::vector<std::string>{numbered(3), numbered(4), numbered(5),
-                                                       numbered(6), numbered(7)}));
+  EXPECT_EQ(lines_of(path), (std::vector<std::string>{numbered(2), numbered(3), numbered(4),
+                                                      numbered(5), numbered(6)}));
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "the file keeps its mode when the oldest lines go";
+  EXPECT_FALSE(append_history(dir.sub("missing/history.jsonl"), numbered(7), 5, &error));
+  EXPECT_EQ(error,
+            "cannot open " + dir.sub("missing/history.jsonl") + ": No such file or directory");
 }
 
 // Four runs append at once, long lines, over a bound they pass many times:
