@@ -119,8 +119,7 @@ int run_program(Run& run, int argc, const char* const* argv) {
   end.options.assign(argv + 1, argv + argc);
   if (run.cfg.selftest) {
     end.exit_status = run_selftest(run.paths);
-    RunOutcome outcome = run_outcome(run, end);
-    return keep_run_records(run.cfg, outcome);
+    return keep_records_of(run, end);
   }
   probe_machine(run);
   run.klog.enabled = run.cfg.klog_enabled;
@@ -147,8 +146,7 @@ int run_program(Run& run, int argc, const char* const* argv) {
   finish(run);
   end.exit_status = run.cfg.mode == RunMode::HCL ? hcl_exit_code : run_exit_code(run);
   end.hcl = hcl_verdict ? &*hcl_verdict : nullptr;
-  RunOutcome outcome = run_outcome(run, end);
-  return keep_run_records(run.cfg, outcome);
+  return keep_records_of(run, end);
 }
 
 }  // namespace dravik

@@ -112,6 +112,12 @@ RunOutcome run_outcome(Run& run, const RunEnd& end) {
   return o;
 }
 
+int keep_records_of(Run& run, const RunEnd& end) {
+  if (run.cfg.history_path.empty() && run.cfg.metrics_path.empty()) return end.exit_status;
+  RunOutcome outcome = run_outcome(run, end);
+  return keep_run_records(run.cfg, outcome);
+}
+
 int keep_run_records(const RunConfig& cfg, RunOutcome& outcome, FILE* err) {
   int status = outcome.exit_status;
   std::string why;

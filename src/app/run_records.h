@@ -30,6 +30,11 @@ struct RunEnd {
 // The outcome of the run as the records tell it.
 RunOutcome run_outcome(Run& run, const RunEnd& end);
 
+// The records cfg asks for, of the run that just ended: the status the
+// process ends with (keep_run_records). Without --history and --metrics
+// nothing is done and the run's own status stands.
+int keep_records_of(Run& run, const RunEnd& end);
+
 // Appends the history line, then replaces the metrics file, as cfg asks.
 // Returns the status the process ends with: the run's own, or
 // kRecordsNotWritten when that was 0 and a record failed.

@@ -80,7 +80,7 @@ bool append_locked(int fd, const std::string& path, const struct stat& held,
       return fail(error, "cannot read " + path);
     }
     if (!kept.empty() && kept.back() != '\n') kept += '\n';
-    return replace_file(path, kept + entry, held.st_mode & 07777, error);
+    return replace_file(path, kept + entry, held.st_mode & 0777, error);
   }
   const std::string text = (s.ends_in_newline ? "" : "\n") + entry;
   if (lseek(fd, 0, SEEK_END) < 0) return fail(error, "cannot append to " + path);
