@@ -1,6 +1,6 @@
-// Whole runs and the records they leave: a pass of the real binary, and in
-// this process (so seams can plant what a box would do) a fault, a Ctrl-C and
-// a memory-pressure abort. Each leaves metrics that promtool has nothing to
+// Whole runs and the records they leave: a pass of the real binary, and the
+// program in a child of this process (so seams can plant what a box would do)
+// with a fault, a Ctrl-C and a memory-pressure abort. Each leaves metrics that promtool has nothing to
 // say about and that a real prometheus-node-exporter serves (both when
 // installed), and one more history line. A record that cannot be written is
 // told, and fails only a run that found nothing.
@@ -19,9 +19,7 @@
 
 #include "app/app.h"
 #include "app/run.h"
-#include "core/flags.h"
 #include "core/text.h"
-#include "report/json/json_sink.h"
 #include "support/meminfo_fixture.h"
 #include "support/prometheus_tools.h"
 #include "support/test_support.h"
@@ -83,18 +81,21 @@ class Exporter {
   std::string port_;
 };
 
-// The program in this process on run, its JSON lines thrown away.
-int run_in_process(dravik::Run& run, std::vector<std::string> args) {
-  args.insert(args.begin(), "dravik");
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  FILE* stream = tmpfile();
-  set_json_output(stream);
-  const int code = run_program(run, static_cast<int>(argv.size()), argv.data());
-  set_json_output(nullptr);
-  fclose(stream);
-  reset_process_flags();
-  return code;
+// The program on run in a child of this process, which keeps the idle
+// priority, the signal handler and the flags it sets; its JSON lines are
+// thrown away. Returns its exit code.
+int run_in_child(dravik::Run& run, std::vector<std::string> args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    freopen("/dev/null", "w", stdout);
+    args.insert(args.begin(), "dravik");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    _exit(run_program(run, static_cast<int>(argv.size()), argv.data()));
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(RunRecords, PassFaultInterruptAndPressureAbortLeaveBothRecords) {
@@ -144,7 +145,7 @@ TEST(RunRecords, PassFaultInterruptAndPressureAbortLeaveBothRecords) {
     once = false;
     auto run = testing::make_run();
     if (c.plant) c.plant(*run);
-    const int code = c.plant ? run_in_process(*run, args) : testing::run_dravik(args).exit_code;
+    const int code = c.plant ? run_in_child(*run, args) : testing::run_dravik(args).exit_code;
     EXPECT_EQ(code, c.exit) << c.verdict << " " << c.reason;
     const std::string labels = std::string("{mode=\"") +
                                (c.args[0] == "--full" ? "OFFLINE" : "PRODUCTION") +
