@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 
@@ -98,9 +99,14 @@ bool append_locked(int fd, const std::string& path, const struct stat& held,
 
 }  // namespace
 
-bool append_history(const std::string& path, const std::string& line, size_t keep_lines,
+bool append_history(const std::string& named_path, const std::string& line, size_t keep_lines,
                     std::string* error) {
   const size_t keep = keep_lines == 0 ? 1 : keep_lines;
+  // A history reached through a symbolic link is kept where the link points:
+  // dropping its oldest lines replaces that file, not the link.
+  char* real = realpath(named_path.c_str(), nullptr);
+  const std::string path = real != nullptr ? real : named_path;
+  free(real);
   // A file renamed over this one while we waited for its lock sends us to
   // the new file; a writer that keeps replacing it forever is not waited for.
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -114,8 +120,8 @@ bool append_history(const std::string& path, const std::string& line, size_t kee
         return fail(error, "cannot lock " + path);
       }
     }
-    struct stat held {
-    }, named{};
+    struct stat held {};
+    struct stat named {};
     if (fstat(fd, &held) != 0) {
       const int saved = errno;
       close(fd);
