@@ -38,6 +38,11 @@ const char kUsage[] =
     "  --extended-tests  Add memtester-style XOR/SUB/MUL/DIV/OR/AND/seqinc compares\n"
     "  --retention[=SEC] Add opt-in bit-fade/retention test (default 600s)\n"
     "\n"
+    "Records (written at the end of every run, whatever its outcome):\n"
+    "  --metrics FILE    Replace FILE with the result as Prometheus text metrics\n"
+    "                    (for node-exporter's textfile collector)\n"
+    "  --history FILE    Append the result as one JSON line to FILE (last 1000 kept)\n"
+    "\n"
     "Safety / tuning:\n"
     "  --strict          Abort if memory cannot be mlock'd\n"
     "  --reserve MB      Safety buffer to keep free (default 256; held live per-block)\n"
@@ -81,7 +86,7 @@ enum class Opt {
   full, bench, hcl, duration, jedec_gbs, tier, pass_pct, fail_pct, setup_override, selftest,
   ui, ui2, json, quick, standard, thorough, strict, no_phys, no_klog, extended_tests,
   retention, reserve, chunk, max_pauses, pause_timeout, threads, passes, mem, seed,
-  hard_threshold, version, help, help_short,
+  hard_threshold, metrics, history, version, help, help_short,
 };
 
 struct OptionRow {
@@ -122,6 +127,8 @@ constexpr OptionRow kOptions[] = {
     {"--mem", Opt::mem, true},
     {"--seed", Opt::seed, true},
     {"--hard-threshold", Opt::hard_threshold, true},
+    {"--metrics", Opt::metrics, true},
+    {"--history", Opt::history, true},
     {"--version", Opt::version, false},
     {"--help", Opt::help, false},
     {"-h", Opt::help_short, false},
@@ -241,6 +248,8 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
       case Opt::mem: cfg.mem_cap = parse_size(value); break;
       case Opt::seed: cfg.seed = strtoul(value, nullptr, 0); break;
       case Opt::hard_threshold: cfg.hard_threshold = static_cast<int32_t>(decimal(value)); break;
+      case Opt::metrics: cfg.metrics_path = value; break;
+      case Opt::history: cfg.history_path = value; break;
       case Opt::version:
         fprintf(out, "%s v%s\n", kTitle, kVersion);
         return 0;
