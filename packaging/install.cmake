@@ -10,6 +10,8 @@
 #   lib/systemd/system/dravik-scan.{service,timer}   (the scheduled scan)
 #   etc/default/dravik             (its options; /etc/default/dravik under /usr)
 #   /var/lib/dravik                (its history; under the prefix /usr only)
+#   /var/lib/prometheus/node-exporter  (where its metrics go, so the default
+#                                  options work before node-exporter is installed)
 # The package is built with the prefix /usr (tools/package.sh), so the unit
 # names /usr/bin/dravik and /etc/default/dravik.
 include(GNUInstallDirs)
@@ -37,6 +39,10 @@ set(DRAVIK_DEFAULTS ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/dravik)
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   set(dravik_sysconf_dir ${CMAKE_INSTALL_FULL_SYSCONFDIR})
   install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/dravik)
+  # The textfile collector's folder (shared with prometheus-node-exporter):
+  # without it the default --metrics path could not be written and every
+  # scheduled scan would fail before node-exporter is installed.
+  install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/prometheus/node-exporter)
 else()
   set(dravik_sysconf_dir ${CMAKE_INSTALL_SYSCONFDIR})
 endif()

@@ -153,8 +153,8 @@ fi
 # --- the scheduled scan ------------------------------------------------------
 before=$failures
 units=$root/usr/lib/systemd/system
-[[ -d $root/var/lib/dravik && $(dpkg-deb -I "$deb" conffiles) == /etc/default/dravik ]] ||
-  fail "no /var/lib/dravik, or conffiles is not /etc/default/dravik"
+[[ -d $root/var/lib/dravik && -d $root/var/lib/prometheus/node-exporter && $(dpkg-deb -I "$deb" conffiles) == /etc/default/dravik ]] ||
+  fail "no /var/lib/dravik or node-exporter folder, or conffiles is not /etc/default/dravik"
 grep -qx 'ExecStart=/usr/bin/dravik $DRAVIK_OPTIONS' "$units/dravik-scan.service" &&
   grep -qx 'EnvironmentFile=-/etc/default/dravik' "$units/dravik-scan.service" ||
   fail "dravik-scan.service does not run /usr/bin/dravik with /etc/default/dravik"
