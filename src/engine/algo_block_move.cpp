@@ -5,6 +5,7 @@
 
 #include "engine/context.h"
 #include "engine/algo.h"
+#include "engine/rand_lanes.h"
 
 namespace dravik {
 

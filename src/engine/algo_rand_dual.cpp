@@ -2,6 +2,7 @@
 // block; the halves then check each other, so the stream is generated once.
 #include "engine/context.h"
 #include "engine/algo.h"
+#include "engine/rand_lanes.h"
 
 namespace dravik {
 
