@@ -19,6 +19,8 @@ void check_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t l
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
   for (; i + 8 <= hi; i += 8) {
+    kernel::read_ahead(w + i);
+    kernel::read_ahead(w + h + i);
     // The upper half is 16-byte aligned only when h is even.
     const Line lower = kernel::load_line(w + i);
     const Line d = kernel::diff_line_unaligned(w + h + i, lower);

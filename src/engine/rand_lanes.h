@@ -203,24 +203,30 @@ inline void stream_line_unaligned(uint64_t* p, const Line& l) {
 
 // Runs eight lanes of len words over the stream c, two words of every lane
 // at a time: pairs(k, off, a, b) gets the expected pairs of lanes k and k+1
-// (k even) at offset off into their lanes. Leaves c after the last lane.
+// (k even) at offset off into their lanes; ahead(k, off) comes first at each
+// line of lanes k and k+1. Leaves c after the last lane.
 // Always inlined: the AVX2 wrappers below make it AVX2 code.
-template <class Lanes, int kVectors, class Map, class Pairs>
-[[gnu::always_inline]] inline void lanes_by_pair(MappedRandom<Map>& c, uint64_t len, Pairs pairs) {
+template <class Lanes, int kVectors, class Map, class Pairs, class Ahead>
+[[gnu::always_inline]] inline void lanes_by_pair(MappedRandom<Map>& c, uint64_t len, Pairs pairs,
+                                                 Ahead ahead) {
   constexpr int kPer = static_cast<int>(kLanes) / kVectors;
   Lanes lanes(c.rs, len);
   const Map map = c.map;
   const uint64_t j0 = c.j;
-  for (uint64_t off = 0; off < len; off += 2) {
+  for (uint64_t line = 0; line < len; line += 8) {
 #pragma GCC unroll 4
-    for (int v = 0; v < kVectors; ++v) {
-      __m128i p[kPer];
-      lanes.next2(v, p);
+    for (uint64_t off = line; off < line + 8; off += 2) {
+#pragma GCC unroll 4
+      for (int v = 0; v < kVectors; ++v) {
+        __m128i p[kPer];
+        lanes.next2(v, p);
 #pragma GCC unroll 2
-      for (int k = 0; k < kPer; k += 2) {
-        const uint64_t lane = static_cast<uint64_t>(kPer * v + k);
-        const uint64_t ja = j0 + lane * len + off;
-        pairs(lane, off, map.two(p[k], ja), map.two(p[k + 1], ja + len));
+        for (int k = 0; k < kPer; k += 2) {
+          const uint64_t lane = static_cast<uint64_t>(kPer * v + k);
+          const uint64_t ja = j0 + lane * len + off;
+          if (off == line) ahead(lane, off);
+          pairs(lane, off, map.two(p[k], ja), map.two(p[k + 1], ja + len));
+        }
       }
     }
   }
@@ -257,10 +263,11 @@ template <class Lanes, int kVectors, class Map, class Lines>
   c.j = j0 + kLanes * len;
 }
 
-template <class Map, class Pairs>
+template <class Map, class Pairs, class Ahead>
 [[gnu::target("avx2"), gnu::noinline]] void lanes_by_pair_avx2(MappedRandom<Map>& c,
-                                                              uint64_t len, Pairs pairs) {
-  lanes_by_pair<RandLanes4, 2>(c, len, pairs);
+                                                              uint64_t len, Pairs pairs,
+                                                              Ahead ahead) {
+  lanes_by_pair<RandLanes4, 2>(c, len, pairs, ahead);
 }
 
 template <class Map, class Lines>
@@ -270,12 +277,12 @@ template <class Map, class Lines>
 }
 
 // The lanes on the widest vectors the processor has.
-template <class Map, class Pairs>
-inline void run_lanes(MappedRandom<Map>& c, uint64_t len, Pairs pairs) {
+template <class Map, class Pairs, class Ahead>
+inline void run_lanes(MappedRandom<Map>& c, uint64_t len, Pairs pairs, Ahead ahead) {
   if (cpu_has_avx2()) {
-    lanes_by_pair_avx2(c, len, pairs);
+    lanes_by_pair_avx2(c, len, pairs, ahead);
   } else {
-    lanes_by_pair<RandLanes2, 4>(c, len, pairs);
+    lanes_by_pair<RandLanes2, 4>(c, len, pairs, ahead);
   }
 }
 
@@ -364,6 +371,9 @@ inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint
       if (kernel::any_set(_mm_or_si128(da, db))) [[unlikely]] {
         kernel::report_pairs(run, b, ia, da, ea, ib, db, eb, name);
       }
+    }, [w, base, len](uint64_t k, uint64_t off) {
+      kernel::read_ahead(w + base + k * len + off);
+      kernel::read_ahead(w + base + (k + 1) * len + off);
     });
     i += kLanes * len;
   }
@@ -396,6 +406,9 @@ inline void check_invert_span(EngineContext& run, const TestBlock& b, uint64_t l
       const __m128i ones = _mm_set1_epi32(-1);
       _mm_store_si128(reinterpret_cast<__m128i*>(w + ia), _mm_xor_si128(ea, ones));
       _mm_store_si128(reinterpret_cast<__m128i*>(w + ib), _mm_xor_si128(eb, ones));
+    }, [w, base, len](uint64_t k, uint64_t off) {
+      kernel::read_ahead(w + base + k * len + off);
+      kernel::read_ahead(w + base + (k + 1) * len + off);
     });
     i += kLanes * len;
   }
