@@ -4,7 +4,8 @@
 // step is linear over GF(2), so the state any number of words ahead is one
 // jump away (core/prng_jump.h): a span is cut into eight lanes of equal
 // length that start from jumped states and advance together, two lanes to a
-// vector, so eight chains are in flight where the stream alone has one. Every
+// 128-bit vector or four to a 256-bit one where the processor has AVX2, so
+// eight chains are in flight where the stream alone has one. Every
 // index gets the very word the sequential stream gives it; the few words
 // before the first whole line and after the last lane go one by one.
 //
