@@ -5,7 +5,13 @@
 #                                 packaging/man-help.sh, plus packaging/dravik.h2m)
 #   share/bash-completion/completions/dravik
 #   share/doc/dravik/{README.md,copyright,changelog.gz}
+#   share/doc/dravik/examples/dravik-alerts.yml   (Prometheus alerting rules)
 #   share/lintian/overrides/dravik
+#   lib/systemd/system/dravik-scan.{service,timer}   (the scheduled scan)
+#   etc/default/dravik             (its options; /etc/default/dravik under /usr)
+#   /var/lib/dravik                (its history; under the prefix /usr only)
+# The package is built with the prefix /usr (tools/package.sh), so the unit
+# names /usr/bin/dravik and /etc/default/dravik.
 include(GNUInstallDirs)
 
 set(DRAVIK_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
@@ -19,6 +25,27 @@ install(FILES ${DRAVIK_PACKAGING_DIR}/dravik.bash-completion
 
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${DRAVIK_PACKAGING_DIR}/copyright
   DESTINATION ${DRAVIK_DOC_DIR})
+
+install(FILES ${DRAVIK_PACKAGING_DIR}/dravik-alerts.yml DESTINATION ${DRAVIK_DOC_DIR}/examples)
+
+# The scheduled scan: the service names the installed binary and options
+# file. Under the prefix /usr the options go to /etc and the history folder
+# is /var/lib/dravik; under any other prefix both stay inside it and systemd
+# makes /var/lib/dravik (StateDirectory=) when the scan first starts.
+set(DRAVIK_BINARY ${CMAKE_INSTALL_FULL_BINDIR}/dravik)
+set(DRAVIK_DEFAULTS ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/dravik)
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(dravik_sysconf_dir ${CMAKE_INSTALL_FULL_SYSCONFDIR})
+  install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/dravik)
+else()
+  set(dravik_sysconf_dir ${CMAKE_INSTALL_SYSCONFDIR})
+endif()
+configure_file(${DRAVIK_PACKAGING_DIR}/dravik-scan.service.in
+  ${CMAKE_BINARY_DIR}/dravik-scan.service @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/dravik-scan.service ${DRAVIK_PACKAGING_DIR}/dravik-scan.timer
+  DESTINATION lib/systemd/system)
+install(FILES ${DRAVIK_PACKAGING_DIR}/dravik.default
+  DESTINATION ${dravik_sysconf_dir}/default RENAME dravik)
 
 # The binary is static on purpose; lintian is told so.
 install(FILES ${DRAVIK_PACKAGING_DIR}/lintian-overrides
@@ -81,7 +108,15 @@ transient and, run as root, ties it to a physical address.
 
 It also measures memory bandwidth and latency (--bench) and checks itself
 with a planted fault (--selftest). The binary is fully static, so the same
-file runs on a NAS whatever C library its firmware has.")
+file runs on a NAS whatever C library its firmware has.
+
+A monthly systemd timer (dravik-scan.timer, shipped disabled) runs the scan
+while the box serves and leaves its result in the journal, in metrics for
+node-exporter's textfile collector and in a kept history.")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus-node-exporter)
+# The scan's options file is the administrator's: an upgrade keeps their edits.
+file(WRITE ${CMAKE_BINARY_DIR}/conffiles "${DRAVIK_DEFAULTS}\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -27,7 +27,7 @@ fi
 export SOURCE_DATE_EPOCH
 
 build=build-package
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DDRAVIK_STATIC=ON \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DDRAVIK_STATIC=ON -DCMAKE_INSTALL_PREFIX=/usr \
   -DDRAVIK_BUILD_TESTS=OFF -DDRAVIK_BUILD_PERF=OFF >/dev/null
 log=$build/link.log
 if ! cmake --build "$build" -j"$(nproc)" >"$log" 2>&1; then

@@ -9,7 +9,9 @@
 
 #include "app/cmdline.h"
 #include "app/run.h"
+#include "app/run_records.h"
 #include "app/startup.h"
+#include "app/verdict_tap.h"
 #include "bench/bench.h"
 #include "core/event_sink.h"
 #include "core/flags.h"
@@ -71,17 +73,21 @@ std::unique_ptr<HclOutput> hcl_output(const RunConfig& cfg) {
 }
 
 // The qualification sees the run only through its context: settings, the
-// files start-up reads, its output and the kernel-log hooks.
-int run_hcl(Run& run) {
+// files start-up reads, its output and the kernel-log hooks. Its verdict
+// report, once it has one, is kept in *verdict for the run's records.
+int run_hcl(Run& run, std::optional<HclVerdictReport>* verdict) {
   const std::unique_ptr<HclOutput> out = hcl_output(run.cfg);
-  HclContext ctx(run.cfg, *out);
+  VerdictTap tap(*out);
+  HclContext ctx(run.cfg, tap);
   ctx.paths.meminfo = run.paths.meminfo;
   ctx.paths.psi_memory = run.paths.psi_memory;
   ctx.paths.edac_mc = run.paths.edac_mc;
   ctx.mem_total = run.st.mem_total;
   if (run.klog.fd >= 0) ctx.klog_drain = [&run] { klog_drain(run); };
   ctx.klog_crit = [&run] { return run.klog.crit; };
-  return run_qualification(ctx);
+  const int code = run_qualification(ctx);
+  *verdict = tap.report();
+  return code;
 }
 
 void finish(Run& run) {
@@ -103,31 +109,44 @@ void finish(Run& run) {
 
 int run_main(int argc, char** argv) {
   auto run = std::make_unique<Run>();
-  if (auto code = parse_command_line(argc, argv, run->cfg)) return *code;
-  if (run->cfg.selftest) return run_selftest(run->paths);
-  probe_machine(*run);
-  run->klog.enabled = run->cfg.klog_enabled;
-  if (run->cfg.klog_enabled) klog_setup(*run);
-  run->st.run_start_time = now_seconds();
-  choose_output(*run);
-  install_signal_handlers(&run->st.end_reason);
-  become_polite_neighbour(*run);
-  if (tests_memory(run->cfg.mode)) ui_start(*run);
+  return run_program(*run, argc, argv);
+}
+
+int run_program(Run& run, int argc, const char* const* argv) {
+  if (auto code = parse_command_line(argc, argv, run.cfg)) return *code;
+  RunEnd end;
+  end.start_time = wall_seconds();
+  end.options.assign(argv + 1, argv + argc);
+  if (run.cfg.selftest) {
+    end.exit_status = run_selftest(run.paths);
+    return keep_records_of(run, end);
+  }
+  probe_machine(run);
+  run.klog.enabled = run.cfg.klog_enabled;
+  if (run.cfg.klog_enabled) klog_setup(run);
+  run.st.run_start_time = now_seconds();
+  choose_output(run);
+  install_signal_handlers(&run.st.end_reason);
+  become_polite_neighbour(run);
+  if (tests_memory(run.cfg.mode)) ui_start(run);
   // The start event reports the memory left untested, so the budget is
   // taken before it rather than when the first pass begins.
-  if (tests_memory(run->cfg.mode)) take_budget(*run);
-  emit_event(run->sink, EventKind::start);
-  if (run->cfg.klog_enabled && run->klog.available) klog_initial_read(*run);
+  if (tests_memory(run.cfg.mode)) take_budget(run);
+  emit_event(run.sink, EventKind::start);
+  if (run.cfg.klog_enabled && run.klog.available) klog_initial_read(run);
 
   int hcl_exit_code = 3;
-  switch (run->cfg.mode) {
-    case RunMode::HCL: hcl_exit_code = run_hcl(*run); break;
-    case RunMode::BENCH: run_bench(*run); break;
-    case RunMode::OFFLINE: run_offline(*run); break;
-    default: run_production(*run); break;
+  std::optional<HclVerdictReport> hcl_verdict;
+  switch (run.cfg.mode) {
+    case RunMode::HCL: hcl_exit_code = run_hcl(run, &hcl_verdict); break;
+    case RunMode::BENCH: run_bench(run); break;
+    case RunMode::OFFLINE: run_offline(run); break;
+    default: run_production(run); break;
   }
-  finish(*run);
-  return run->cfg.mode == RunMode::HCL ? hcl_exit_code : run_exit_code(*run);
+  finish(run);
+  end.exit_status = run.cfg.mode == RunMode::HCL ? hcl_exit_code : run_exit_code(run);
+  end.hcl = hcl_verdict ? &*hcl_verdict : nullptr;
+  return keep_records_of(run, end);
 }
 
 }  // namespace dravik

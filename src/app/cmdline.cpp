@@ -38,6 +38,11 @@ const char kUsage[] =
     "  --extended-tests  Add memtester-style XOR/SUB/MUL/DIV/OR/AND/seqinc compares\n"
     "  --retention[=SEC] Add opt-in bit-fade/retention test (default 600s)\n"
     "\n"
+    "Records (written at the end of every run, whatever its outcome):\n"
+    "  --metrics FILE    Replace FILE with the result as Prometheus text metrics\n"
+    "                    (for node-exporter's textfile collector)\n"
+    "  --history FILE    Append the result as one JSON line to FILE (last 1000 kept)\n"
+    "\n"
     "Safety / tuning:\n"
     "  --strict          Abort if memory cannot be mlock'd\n"
     "  --reserve MB      Safety buffer to keep free (default 256; held live per-block)\n"
@@ -63,11 +68,25 @@ const char kUsage[] =
 // does not fit, no number reads 0, overflow saturates.
 int64_t decimal(const char* text) { return strtol(text, nullptr, 10); }
 
+// A figure of the qualification (strtod semantics: no number reads 0, which
+// keeps meaning "not given"). Infinity, NaN or a value above `most` is no
+// figure at all: false, and the option is refused.
+bool hcl_figure(const char* text, double most, double* out) {
+  const double value = strtod(text, nullptr);
+  if (!std::isfinite(value) || value > most) return false;
+  *out = value;
+  return true;
+}
+
+// Bandwidth no memory system reaches (GB/s); an efficiency floor is a share.
+constexpr double kMaxJedecGbs = 10000.0;
+constexpr double kMaxPercent = 100.0;
+
 enum class Opt {
   full, bench, hcl, duration, jedec_gbs, tier, pass_pct, fail_pct, setup_override, selftest,
   ui, ui2, json, quick, standard, thorough, strict, no_phys, no_klog, extended_tests,
   retention, reserve, chunk, max_pauses, pause_timeout, threads, passes, mem, seed,
-  hard_threshold, version, help, help_short,
+  hard_threshold, metrics, history, version, help, help_short,
 };
 
 struct OptionRow {
@@ -108,6 +127,8 @@ constexpr OptionRow kOptions[] = {
     {"--mem", Opt::mem, true},
     {"--seed", Opt::seed, true},
     {"--hard-threshold", Opt::hard_threshold, true},
+    {"--metrics", Opt::metrics, true},
+    {"--history", Opt::history, true},
     {"--version", Opt::version, false},
     {"--help", Opt::help, false},
     {"-h", Opt::help_short, false},
@@ -124,6 +145,11 @@ const OptionRow* match(const char* arg, bool has_next) {
     return &row;
   }
   return nullptr;
+}
+
+int bad_value(const char* option, const char* value, FILE* err) {
+  fprintf(err, "invalid value for %s: %s\n", option, value);
+  return 2;
 }
 
 }  // namespace
@@ -175,18 +201,20 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
       case Opt::bench: cfg.mode = RunMode::BENCH; break;
       case Opt::hcl: cfg.mode = RunMode::HCL; break;
       case Opt::duration: cfg.hcl_duration_s = static_cast<int32_t>(decimal(value)); break;
-      case Opt::jedec_gbs: cfg.jedec_gbs = strtod(value, nullptr); break;
+      case Opt::jedec_gbs:
+        if (!hcl_figure(value, kMaxJedecGbs, &cfg.jedec_gbs)) return bad_value(arg, value, err);
+        break;
       case Opt::tier:
         cfg.hcl_tier = strcmp(value, "quick") == 0  ? HclTier::quick
                        : strcmp(value, "soak") == 0 ? HclTier::soak
                                                     : HclTier::standard;
         break;
       case Opt::pass_pct:
-        cfg.pass_pct = strtod(value, nullptr);
+        if (!hcl_figure(value, kMaxPercent, &cfg.pass_pct)) return bad_value(arg, value, err);
         cfg.pct_given = 1;
         break;
       case Opt::fail_pct:
-        cfg.fail_pct = strtod(value, nullptr);
+        if (!hcl_figure(value, kMaxPercent, &cfg.fail_pct)) return bad_value(arg, value, err);
         cfg.pct_given = 1;
         break;
       case Opt::setup_override:
@@ -220,6 +248,8 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
       case Opt::mem: cfg.mem_cap = parse_size(value); break;
       case Opt::seed: cfg.seed = strtoul(value, nullptr, 0); break;
       case Opt::hard_threshold: cfg.hard_threshold = static_cast<int32_t>(decimal(value)); break;
+      case Opt::metrics: cfg.metrics_path = value; break;
+      case Opt::history: cfg.history_path = value; break;
       case Opt::version:
         fprintf(out, "%s v%s\n", kTitle, kVersion);
         return 0;

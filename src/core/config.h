@@ -2,6 +2,7 @@
 // thread before anything else starts and read-only afterwards.
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace dravik {
 
@@ -41,6 +42,9 @@ struct RunConfig {
   double pass_pct = 80.0;
   double fail_pct = 60.0;
   int32_t pct_given = 0;
+  // Records kept after the run; empty: none.
+  std::string metrics_path;  // --metrics FILE: Prometheus text, replaced whole
+  std::string history_path;  // --history FILE: one JSON line appended per run
 };
 
 // MiB to bytes; a negative count is 0 and a count too large for 64 bits

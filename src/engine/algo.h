@@ -262,9 +262,23 @@ inline void report_line(EngineContext& run, const TestBlock& b, uint64_t i, cons
               expected.v2, expected.v3, descending, name);
 }
 
+// How a verifying kernel hands over what it found: each differing word is
+// recorded where the read found it. block-move's check of its copy passes a
+// rule of its own (see algo_block_move.cpp).
+struct RecordWhereRead {
+  static void word(EngineContext& run, const TestBlock& b, uint64_t i, uint64_t expected,
+                   uint64_t actual, const char* name) {
+    report_word(run, b, i, expected, actual, name);
+  }
+  static void line(EngineContext& run, const TestBlock& b, uint64_t i, const Line& diff,
+                   const Line& expected, bool descending, const char* name) {
+    report_line(run, b, i, diff, expected, descending, name);
+  }
+};
+
 // The two lines at word i whose differences are d0..d3 and f0..f3, checked
 // ascending; `at` is the stream as it stood before them.
-template <class Cur>
+template <class Cur, class Report = RecordWhereRead>
 [[gnu::cold, gnu::noinline]] void report_two_lines(EngineContext& run, const TestBlock& b,
                                                    uint64_t i, __m128i d0, __m128i d1,
                                                    __m128i d2, __m128i d3, __m128i f0,
@@ -272,8 +286,66 @@ template <class Cur>
                                                    const char* name) {
   const Line e = at.next8();
   const Line g = at.next8();
-  report_line(run, b, i, Line{d0, d1, d2, d3}, e, false, name);
-  report_line(run, b, i + 8, Line{f0, f1, f2, f3}, g, false, name);
+  Report::line(run, b, i, Line{d0, d1, d2, d3}, e, false, name);
+  Report::line(run, b, i + 8, Line{f0, f1, f2, f3}, g, false, name);
+}
+
+// The expected value of any word of a stream, for a mismatch path that knows
+// only the word's index: a cursor that moves forward from where it stands, or
+// replays the stream from its start when asked for an earlier word. The
+// differences of a pass come in ascending order, so a pass replays its stream
+// at most once however many words differ; a pass without a difference never
+// touches it.
+class ExpectedAt {
+ public:
+  virtual uint64_t at(uint64_t i) = 0;
+
+ protected:
+  ~ExpectedAt() = default;
+};
+
+template <class Cur>
+class StreamAt final : public ExpectedAt {
+ public:
+  explicit StreamAt(Cur start) : start_(start), cur_(start) {}
+  uint64_t at(uint64_t i) override {
+    if (i < pos_) {
+      cur_ = start_;
+      pos_ = 0;
+    }
+    for (; pos_ < i; ++pos_) cur_.next1();
+    ++pos_;
+    return cur_.next1();
+  }
+
+ private:
+  Cur start_;
+  Cur cur_;
+  uint64_t pos_ = 0;  // index of the word cur_ yields next
+};
+
+// Words i and h + i of a two-halves test differ, as this read loaded them:
+// each is recorded when it differs from the value both were given.
+[[gnu::cold, gnu::noinline]] void report_halves(EngineContext& run, const TestBlock& b, uint64_t h,
+                                                uint64_t i, uint64_t lower, uint64_t upper,
+                                                ExpectedAt& expect, const char* name);
+
+// The same for the line of lower words at i (lower) and the differences d of
+// the upper line from it (upper = d XOR lower).
+[[gnu::cold, gnu::noinline]] void report_halves_line(EngineContext& run, const TestBlock& b,
+                                                     uint64_t h, uint64_t i, __m128i d0,
+                                                     __m128i d1, __m128i d2, __m128i d3,
+                                                     __m128i l0, __m128i l1, __m128i l2,
+                                                     __m128i l3, ExpectedAt& expect,
+                                                     const char* name);
+
+// Stores the line l at w (16-byte aligned), through the cache.
+inline void store_line(uint64_t* w, const Line& l) {
+  __m128i* p = reinterpret_cast<__m128i*>(w);
+  _mm_store_si128(p, l.v0);
+  _mm_store_si128(p + 1, l.v1);
+  _mm_store_si128(p + 2, l.v2);
+  _mm_store_si128(p + 3, l.v3);
 }
 
 // Stores the complement of e as the line at w (through the cache: the line
@@ -338,7 +410,7 @@ inline uint64_t diff_or(const uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream
 
 // Verifies word[lo, hi) against the stream and records every mismatch from
 // the value this read loaded; the stream ends positioned at hi.
-template <class Cur>
+template <class Cur, class Report = kernel::RecordWhereRead>
 inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur& stream,
                        const char* name) {
   Cur c = stream;
@@ -346,7 +418,7 @@ inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint
   auto one = [&](uint64_t i) {
     const uint64_t e = c.next1();
     const uint64_t a = w[i];
-    if (a != e) [[unlikely]] kernel::report_word(run, b, i, e, a, name);
+    if (a != e) [[unlikely]] Report::word(run, b, i, e, a, name);
   };
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
@@ -357,14 +429,14 @@ inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint
     const Line d = kernel::diff_line(w + i, c.next8());
     const Line f = kernel::diff_line(w + i + 8, c.next8());
     if (kernel::any_set(kernel::or_lines(d, f))) [[unlikely]] {
-      kernel::report_two_lines(run, b, i, d.v0, d.v1, d.v2, d.v3, f.v0, f.v1, f.v2, f.v3, at,
-                               name);
+      kernel::report_two_lines<Cur, Report>(run, b, i, d.v0, d.v1, d.v2, d.v3, f.v0, f.v1,
+                                            f.v2, f.v3, at, name);
     }
   }
   for (; i + 8 <= hi; i += 8) {
     const Line e = c.next8();
     const Line d = kernel::diff_line(w + i, e);
-    if (kernel::any_set(d)) [[unlikely]] kernel::report_line(run, b, i, d, e, false, name);
+    if (kernel::any_set(d)) [[unlikely]] Report::line(run, b, i, d, e, false, name);
   }
   for (; i < hi; ++i) one(i);
   stream = c;
@@ -416,12 +488,12 @@ inline void stream_fill_halves(uint64_t* w, uint64_t h, uint64_t lo, uint64_t hi
   stream = c;
 }
 
-// Compares word i with word h + i for i in [lo, hi). A differing pair is
-// reported at h + i with the lower word as expected and the upper word as
-// actual, both as this read loaded them.
+// Compares word i with word h + i for i in [lo, hi). A differing pair goes
+// to report_halves, which takes the value both words were given from expect
+// and records whichever of the two differs from it, as this read loaded it.
 // Defined with rand-dual, shared by the extended group.
 void check_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t lo, uint64_t hi,
-                  const char* name);
+                  kernel::ExpectedAt& expect, const char* name);
 
 // A block that covers only the first `words` words of b (the capped bit
 // tests flush just what they wrote).

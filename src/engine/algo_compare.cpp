@@ -77,10 +77,19 @@ struct OpMap {
   }
 };
 
+// Fills both halves and lets them check each other; a differing pair takes
+// its expected value from the same stream again.
 template <int32_t O>
-void fill_halves(uint64_t* w, uint64_t h, const RandState& rs, uint64_t L) {
-  MappedRandom<OpMap<O>> c(rs, OpMap<O>(L));
-  stream_fill_halves(w, h, 0, h, c);
+void fill_check_halves(EngineContext& run, const TestBlock& b, uint64_t h, const RandState& rs,
+                       uint64_t L, const char* name) {
+  using Words = MappedRandom<OpMap<O>>;
+  Words c(rs, OpMap<O>(L));
+  stream_fill_halves(b.base, h, 0, h, c);
+  flush_span(run, b);
+  kernel::StreamAt<Words> expect(Words(rs, OpMap<O>(L)));
+  walk_checkpoints(run, h, PassPct{0, 100, h}, [&](uint64_t lo, uint64_t hi) {
+    check_halves(run, b, h, lo, hi, expect, name);
+  });
 }
 
 }  // namespace
@@ -93,19 +102,15 @@ void algo_compare(EngineContext& run, const TestBlock& b, const AlgoParams& ap) 
   rand_seed(&rs, ap.seed);
   uint64_t L = rand_next(&rs);
   if (L == 0) L = 1;
-  uint64_t* w = b.base;
   switch (ap.op) {
-    case op_xor: fill_halves<op_xor>(w, h, rs, L); break;
-    case op_sub: fill_halves<op_sub>(w, h, rs, L); break;
-    case op_mul: fill_halves<op_mul>(w, h, rs, L); break;
-    case op_div: fill_halves<op_div>(w, h, rs, L); break;
-    case op_or: fill_halves<op_or>(w, h, rs, L); break;
-    case op_and: fill_halves<op_and>(w, h, rs, L); break;
-    default: fill_halves<op_seqinc>(w, h, rs, L); break;
+    case op_xor: fill_check_halves<op_xor>(run, b, h, rs, L, ap.name); break;
+    case op_sub: fill_check_halves<op_sub>(run, b, h, rs, L, ap.name); break;
+    case op_mul: fill_check_halves<op_mul>(run, b, h, rs, L, ap.name); break;
+    case op_div: fill_check_halves<op_div>(run, b, h, rs, L, ap.name); break;
+    case op_or: fill_check_halves<op_or>(run, b, h, rs, L, ap.name); break;
+    case op_and: fill_check_halves<op_and>(run, b, h, rs, L, ap.name); break;
+    default: fill_check_halves<op_seqinc>(run, b, h, rs, L, ap.name); break;
   }
-  flush_span(run, b);
-  walk_checkpoints(run, h, PassPct{0, 100, h},
-                   [&](uint64_t lo, uint64_t hi) { check_halves(run, b, h, lo, hi, ap.name); });
 }
 
 }  // namespace dravik

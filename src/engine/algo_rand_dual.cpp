@@ -7,14 +7,14 @@
 namespace dravik {
 
 // A differing pair is recorded as this read loaded it, whatever the words
-// hold by the time record_fault re-reads the upper one.
+// hold by the time record_fault re-reads them.
 void check_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t lo, uint64_t hi,
-                  const char* name) {
+                  kernel::ExpectedAt& expect, const char* name) {
   const uint64_t* w = b.base;
   auto one = [&](uint64_t i) {
     const uint64_t lower = w[i];
     const uint64_t upper = w[h + i];
-    if (lower != upper) [[unlikely]] kernel::report_word(run, b, h + i, lower, upper, name);
+    if (lower != upper) [[unlikely]] kernel::report_halves(run, b, h, i, lower, upper, expect, name);
   };
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
@@ -24,7 +24,10 @@ void check_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t l
     // The upper half is 16-byte aligned only when h is even.
     const Line lower = kernel::load_line(w + i);
     const Line d = kernel::diff_line_unaligned(w + h + i, lower);
-    if (kernel::any_set(d)) [[unlikely]] kernel::report_line(run, b, h + i, d, lower, false, name);
+    if (kernel::any_set(d)) [[unlikely]] {
+      kernel::report_halves_line(run, b, h, i, d.v0, d.v1, d.v2, d.v3, lower.v0, lower.v1,
+                                 lower.v2, lower.v3, expect, name);
+    }
   }
   for (; i < hi; ++i) one(i);
 }
@@ -36,8 +39,10 @@ void algo_rand_dual(EngineContext& run, const TestBlock& b, const AlgoParams& ap
   RandomWords stream(ap.seed);
   stream_fill_halves(b.base, h, 0, h, stream);
   flush_span(run, b);
-  walk_checkpoints(run, h, PassPct{0, 100, h},
-                   [&](uint64_t lo, uint64_t hi) { check_halves(run, b, h, lo, hi, ap.name); });
+  kernel::StreamAt<RandomWords> expect(RandomWords(ap.seed));
+  walk_checkpoints(run, h, PassPct{0, 100, h}, [&](uint64_t lo, uint64_t hi) {
+    check_halves(run, b, h, lo, hi, expect, ap.name);
+  });
 }
 
 }  // namespace dravik

@@ -37,4 +37,24 @@ void report_line(EngineContext& run, const TestBlock& b, uint64_t i, __m128i d0,
   }
 }
 
+void report_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t i, uint64_t lower,
+                   uint64_t upper, ExpectedAt& expect, const char* name) {
+  const uint64_t e = expect.at(i);
+  if (lower != e) report_word(run, b, i, e, lower, name);
+  if (upper != e) report_word(run, b, h + i, e, upper, name);
+}
+
+void report_halves_line(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t i, __m128i d0,
+                        __m128i d1, __m128i d2, __m128i d3, __m128i l0, __m128i l1, __m128i l2,
+                        __m128i l3, ExpectedAt& expect, const char* name) {
+  alignas(16) uint64_t lower[8];
+  alignas(16) uint64_t upper[8];
+  store_line(lower, l0, l1, l2, l3);
+  store_line(upper, _mm_xor_si128(d0, l0), _mm_xor_si128(d1, l1), _mm_xor_si128(d2, l2),
+             _mm_xor_si128(d3, l3));
+  for (uint64_t j = 0; j < 8; ++j) {
+    if (lower[j] != upper[j]) report_halves(run, b, h, i + j, lower[j], upper[j], expect, name);
+  }
+}
+
 }  // namespace dravik::kernel

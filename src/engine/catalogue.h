@@ -33,7 +33,9 @@ const CatalogueEntry* find_test(std::string_view name);
 // moment the block's sequence starts, and the block's pass.
 uint64_t block_test_seed(const EngineContext& run, const TestBlock& block);
 
-// Runs one row over the block with the given block seed.
+// Runs one row over the block with the given block seed. The rows that end
+// on a descending pass (movinv0, movinv1) are followed by a closing read of
+// the pattern they leave, under their name.
 void run_catalogue_test(EngineContext& run, const TestBlock& block, const CatalogueEntry& test,
                         uint64_t block_seed);
 

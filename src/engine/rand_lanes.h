@@ -186,8 +186,10 @@ inline void stream_line_unaligned(uint64_t* p, const Line& l) {
 }
 
 // Two pairs of words, at ia and ib, differed from their expected values by
-// da and db: each differing word with the value the read loaded.
-[[gnu::cold, gnu::noinline]] inline void report_pairs(EngineContext& run, const TestBlock& b,
+// da and db: each differing word goes to the test's Report with the value the
+// read loaded.
+template <class Report>
+[[gnu::cold, gnu::noinline]] void report_pairs(EngineContext& run, const TestBlock& b,
                                                       uint64_t ia, __m128i da, __m128i ea,
                                                       uint64_t ib, __m128i db, __m128i eb,
                                                       const char* name) {
@@ -198,7 +200,7 @@ inline void stream_line_unaligned(uint64_t* p, const Line& l) {
   _mm_store_si128(reinterpret_cast<__m128i*>(e + 2), eb);
   const uint64_t at[4] = {ia, ia + 1, ib, ib + 1};
   for (int k = 0; k < 4; ++k) {
-    if (d[k] != 0) report_word(run, b, at[k], e[k], d[k] ^ e[k], name);
+    if (d[k] != 0) Report::word(run, b, at[k], e[k], d[k] ^ e[k], name);
   }
 }
 
@@ -351,7 +353,7 @@ inline void stream_fill_halves(uint64_t* w, uint64_t h, uint64_t lo, uint64_t hi
   stream = c;
 }
 
-template <class Map>
+template <class Map, class Report = kernel::RecordWhereRead>
 inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
                        MappedRandom<Map>& stream, const char* name) {
   MappedRandom<Map> c = stream;
@@ -359,7 +361,7 @@ inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint
   auto one = [&](uint64_t i) {
     const uint64_t e = c.next1();
     const uint64_t a = w[i];
-    if (a != e) [[unlikely]] kernel::report_word(run, b, i, e, a, name);
+    if (a != e) [[unlikely]] Report::word(run, b, i, e, a, name);
   };
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
@@ -370,7 +372,7 @@ inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint
       const __m128i da = _mm_xor_si128(kernel::load2(w + ia), ea);
       const __m128i db = _mm_xor_si128(kernel::load2(w + ib), eb);
       if (kernel::any_set(_mm_or_si128(da, db))) [[unlikely]] {
-        kernel::report_pairs(run, b, ia, da, ea, ib, db, eb, name);
+        kernel::report_pairs<Report>(run, b, ia, da, ea, ib, db, eb, name);
       }
     }, [w, base, len](uint64_t k, uint64_t off) {
       kernel::read_ahead(w + base + k * len + off);
@@ -402,7 +404,7 @@ inline void check_invert_span(EngineContext& run, const TestBlock& b, uint64_t l
       const __m128i da = _mm_xor_si128(kernel::load2(w + ia), ea);
       const __m128i db = _mm_xor_si128(kernel::load2(w + ib), eb);
       if (kernel::any_set(_mm_or_si128(da, db))) [[unlikely]] {
-        kernel::report_pairs(run, b, ia, da, ea, ib, db, eb, name);
+        kernel::report_pairs<kernel::RecordWhereRead>(run, b, ia, da, ea, ib, db, eb, name);
       }
       const __m128i ones = _mm_set1_epi32(-1);
       _mm_store_si128(reinterpret_cast<__m128i*>(w + ia), _mm_xor_si128(ea, ones));

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/config.h"
+#include "memory/cgroup.h"
 
 namespace dravik {
 
@@ -18,11 +19,14 @@ class HclOutput;
 struct HclPaths {
   std::string meminfo = "/proc/meminfo";
   std::string loadavg = "/proc/loadavg";
+  std::string proc_stat = "/proc/stat";
+  std::string self_stat = "/proc/self/stat";
   std::string psi_memory = "/proc/pressure/memory";
   std::string cpufreq_dir = "/sys/devices/system/cpu/cpu0/cpufreq";
   std::string edac_mc = "/sys/devices/system/edac/mc";
   std::string node_dir = "/sys/devices/system/node";
   std::string dmi_table = "/sys/firmware/dmi/tables/DMI";
+  CgroupPaths cgroup;
 };
 
 struct HclContext {

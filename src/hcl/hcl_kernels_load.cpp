@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "core/prng.h"
 #include "core/text.h"
@@ -28,6 +29,21 @@ inline uint64_t chase(const uint64_t* nodes, uint64_t count, uint64_t idx) {
     idx = idx < count ? idx : 0;
   }
   return idx;
+}
+
+// A bad page word of the TLB walk, counted once per job: the walk visits
+// each page thousands of times, and the error record and the map already
+// name the word. `counted` is a bitmap of the pages counted so far, made at
+// the first error.
+[[gnu::cold, gnu::noinline]] void tlb_error(HclJob& job, std::vector<uint64_t>& counted,
+                                           uint64_t pages, uint64_t* word, uint64_t page,
+                                           uint64_t loaded, uint64_t expected) {
+  if (counted.empty()) counted.assign(pages / 64 + 1, 0);
+  uint64_t& bits = counted[page / 64];
+  const uint64_t bit = uint64_t{1} << (page % 64);
+  if ((bits & bit) != 0) return;
+  bits |= bit;
+  record_word(job, "tlb", word, loaded, expected);
 }
 
 }  // namespace
@@ -90,10 +106,15 @@ void hcl_tlb_walk(HclJob& job, int index) {
   for (uint64_t k = 0; k < pages; ++k) w[k * 512] = stream_word(s, k);
   if (job_stopped(job)) return;
   uint64_t ops = 0;
+  std::vector<uint64_t> counted;
   for (;;) {
     for (int v = 0; v < 4096; ++v) {
       const uint64_t k = rand_next(&rs) % pages;
-      check_word(job, "tlb", w + k * 512, w[k * 512], stream_word(s, k));
+      const uint64_t loaded = w[k * 512];
+      const uint64_t expected = stream_word(s, k);
+      if (loaded != expected) [[unlikely]] {
+        tlb_error(job, counted, pages, w + k * 512, k, loaded, expected);
+      }
     }
     ops += 4096;
     st.ops.store(ops, std::memory_order_relaxed);

@@ -41,6 +41,10 @@ void phase_skip(HclSession& s, int phase) {
   s.out().phase(kPhaseIds[phase], kPhaseNames[phase], "skip", 0.0);
 }
 
+void phase_unverified(HclSession& s, int phase) {
+  s.out().phase(kPhaseIds[phase], kPhaseNames[phase], "skipped", now_seconds() - s.phase_start);
+}
+
 const char* result_word(int64_t errors) { return errors == 0 ? "clean" : "ERRORS"; }
 
 uint64_t sum_bytes(const HclJob& job, int n) {

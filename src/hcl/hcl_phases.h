@@ -46,6 +46,9 @@ int64_t phase_errors(HclSession& s);
 // Emits "done" or "fail" with the seconds since phase_begin.
 void phase_finish(HclSession& s, int phase, bool failed);
 void phase_skip(HclSession& s, int phase);
+// Emits "skipped" with the seconds since phase_begin: the phase began but a
+// stop kept it from verifying anything it could vouch for.
+void phase_unverified(HclSession& s, int phase);
 // "clean" or "ERRORS".
 const char* result_word(int64_t errors);
 

@@ -22,7 +22,8 @@ HclVerdictInputs verdict_inputs(const HclSession& s, const EdacCounts& edac_end,
   in.threads = run.threads;
   in.affinity = s.job.affinity_ok != 0;
   in.arena_total = run.arena_total;
-  in.mem_total = s.ctx.mem_total;
+  in.mem_total = run.mem_total;
+  in.total_from_cgroup = run.total_from_cgroup;
   in.duration = run.duration;
   in.base_seed = s.ctx.cfg.seed;
 
@@ -60,6 +61,7 @@ HclVerdictInputs verdict_inputs(const HclSession& s, const EdacCounts& edac_end,
   in.lat_idle_p99 = run.lat_idle_p99;
   in.lat_loaded_avg = run.lat_loaded_avg;
   in.lat_loaded_p99 = run.lat_loaded_p99;
+  in.latency_load = run.latency_load;
   in.oltp_mops = run.oltp_mops;
   in.ledger = run.ledger;
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/config.h"
+#include "hcl/hcl_busy.h"
 
 namespace dravik {
 
@@ -26,6 +27,8 @@ struct HclRun {
   int duration = 60;                    // saturate seconds
   HclTier tier = HclTier::standard;
   bool contended = false;               // under 40 % of RAM was available before allocation
+  uint64_t mem_total = 0;               // the total available was a share of; 0 unknown
+  bool total_from_cgroup = false;       // that total is the memory cgroups' limit
 
   // Preflight readings (P0).
   double load1 = -1.0;                  // -1 when /proc/loadavg is unreadable
@@ -62,6 +65,7 @@ struct HclRun {
   double lat_idle_p99 = 0.0;
   double lat_loaded_avg = 0.0;
   double lat_loaded_p99 = 0.0;
+  BoxLoad latency_load;                 // the box around the idle chase
 
   double oltp_mops = 0.0;               // 0 when not run
   int ledger = -1;                      // 1 ok, 0 mismatch, -1 not run

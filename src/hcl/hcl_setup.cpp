@@ -21,7 +21,12 @@ HclArenaPlan plan_arenas(uint64_t available, uint64_t mem_total, const RunConfig
   HclArenaPlan plan;
   // Integer form of available < 40 % of MemTotal, as the kernel's figures are.
   plan.contended = mem_total > 0 && available < mem_total / 5 * 2 + (mem_total % 5) * 2 / 5;
-  plan.reserve = reserve_bytes(cfg);
+  // The arenas stay locked for the whole run: what they leave free must keep
+  // the pressure watchdog quiet with room to spare for the box's own work,
+  // so the floor it aborts at plus the reserve stay free.
+  const uint64_t reserve = reserve_bytes(cfg);
+  const uint64_t floor = hcl_pressure_floor(cfg);
+  plan.reserve = reserve > UINT64_MAX - floor ? UINT64_MAX : reserve + floor;
   uint64_t budget = plan.reserve >= available ? 0 : available - plan.reserve;
   if (cfg.mem_cap != 0 && cfg.mem_cap < budget) budget = cfg.mem_cap;
   plan.threads = std::max(threads, 1);
@@ -32,6 +37,18 @@ HclArenaPlan plan_arenas(uint64_t available, uint64_t mem_total, const RunConfig
   }
   plan.enough = plan.per_thread >= kHclArenaMin;
   return plan;
+}
+
+HclMemoryTotal hcl_memory_total(uint64_t mem_total, const CgroupPaths& cgroup) {
+  HclMemoryTotal total;
+  total.bytes = mem_total;
+  if (mem_total == 0) return total;
+  const uint64_t limit = cgroup_memory_limit(cgroup);
+  if (limit < mem_total) {
+    total.bytes = limit;
+    total.from_cgroup = true;
+  }
+  return total;
 }
 
 uint64_t hcl_pressure_floor(const RunConfig& cfg) {

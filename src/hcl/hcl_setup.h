@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/config.h"
+#include "memory/cgroup.h"
 
 namespace dravik {
 
@@ -17,15 +18,26 @@ inline constexpr uint64_t kHclArenaMin = 8 * kHclMiB;      // no run below this
 struct HclArenaPlan {
   int threads = 1;
   uint64_t per_thread = 0;   // multiple of 2 MiB, at most 256 MiB
-  uint64_t reserve = 0;      // bytes kept free
+  uint64_t reserve = 0;      // bytes kept free: the pressure floor plus the reserve
   bool contended = false;    // available under 40 % of MemTotal
   bool enough = false;       // per_thread reached 8 MiB
 };
 
-// Splits the budget (available minus the reserve, capped by --mem) over the
-// threads; drops threads while an arena would stay under 16 MiB.
+// Splits the budget (available minus the pressure floor and the reserve,
+// capped by --mem) over the threads; drops threads while an arena would stay
+// under 16 MiB, and gives up when one thread would get under 8 MiB. What the
+// arenas leave free never starts below the floor the watchdog aborts at.
 HclArenaPlan plan_arenas(uint64_t available, uint64_t mem_total, const RunConfig& cfg,
                          int threads);
+
+// The memory the run counts as the box's, which available memory is a share
+// of: MemTotal, or the memory cgroups' limit when that is smaller (a
+// container on a larger host). bytes 0 when MemTotal is unknown.
+struct HclMemoryTotal {
+  uint64_t bytes = 0;
+  bool from_cgroup = false;
+};
+HclMemoryTotal hcl_memory_total(uint64_t mem_total, const CgroupPaths& cgroup = {});
 
 // Available memory below which the run aborts: max(reserve, 512 MiB).
 uint64_t hcl_pressure_floor(const RunConfig& cfg);

@@ -16,9 +16,12 @@ bool hcl_startup(HclSession& s) {
   take_memory_inventory(cfg, s.inv, s.ref, s.ctx.paths.dmi_table, s.ctx.paths.node_dir);
   run.tier = cfg.hcl_tier;
 
-  const uint64_t available = mem_available_bytes(s.ctx.paths.meminfo);
+  const uint64_t available = mem_available_bytes(s.ctx.paths.meminfo, s.ctx.paths.cgroup);
+  const HclMemoryTotal total = hcl_memory_total(s.ctx.mem_total, s.ctx.paths.cgroup);
+  run.mem_total = total.bytes;
+  run.total_from_cgroup = total.from_cgroup;
   const HclArenaPlan plan =
-      plan_arenas(available, s.ctx.mem_total, cfg, hcl_worker_count(cfg, s.inv.cpus));
+      plan_arenas(available, total.bytes, cfg, hcl_worker_count(cfg, s.inv.cpus));
   run.contended = plan.contended;
   if (!plan.enough) {
     s.out().status("hcl: not enough free memory");

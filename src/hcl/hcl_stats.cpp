@@ -37,4 +37,13 @@ LatencyStats latency_stats(double* samples, int n) {
   return s;
 }
 
+int quietest_round(const LatencyStats* rounds, int n) {
+  int best = -1;
+  for (int r = 0; r < n; ++r) {
+    if (rounds[r].avg <= 0.0) continue;
+    if (best < 0 || rounds[r].p99 < rounds[best].p99) best = r;
+  }
+  return best;
+}
+
 }  // namespace dravik

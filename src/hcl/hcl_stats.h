@@ -20,4 +20,9 @@ struct LatencyStats {
 // Average and 99th percentile of n latency samples; sorts them in place.
 LatencyStats latency_stats(double* samples, int n);
 
+// The quietest of n chase rounds: the one with the lowest 99th percentile
+// among those that measured anything (other work only ever adds latency);
+// -1 when none did.
+int quietest_round(const LatencyStats* rounds, int n);
+
 }  // namespace dravik

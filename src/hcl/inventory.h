@@ -38,6 +38,10 @@ struct MemoryInventory {
 
   int module_count = -1;      // -1: no table; 0: table without populated devices
   MemoryModule modules[kMaxModules];
+  // Every populated slot of the table, also past the kept ones.
+  int installed_count = 0;
+  uint64_t installed_bytes = 0;
+  uint64_t smallest_bytes = 0;  // the smallest populated module; 0 when none
   int channel_count = 0;
   int bus_bits = 0;           // data bus width summed over the channels
   int max_mts = 0;            // largest effective speed, 0 when none is known
@@ -54,10 +58,11 @@ struct JedecReference {
 // The uniformity gate: a qualification only holds for a matched kit.
 struct SetupAssessment {
   static constexpr int kMaxReasons = 8;
+  static constexpr size_t kReasonBytes = 96;
 
   int uniform = -1;           // 1 uniform, 0 mixed, -1 unknown (no DMI data)
   int reason_count = 0;
-  char reasons[kMaxReasons][96] = {};
+  char reasons[kMaxReasons][kReasonBytes] = {};
 };
 
 // --- the table walk (inventory_dmi.cpp) ---
@@ -67,6 +72,15 @@ struct SetupAssessment {
 // order and returns how many; a malformed structure ends the walk with what
 // was found before it.
 int walk_dmi_table(const uint8_t* table, size_t len, MemoryModule* modules, int max_modules);
+
+// Every populated memory device of the table, however many: what is
+// installed, whatever the system makes of it.
+struct InstalledMemory {
+  int modules = 0;
+  uint64_t bytes = 0;
+  uint64_t smallest = 0;  // 0 when nothing is populated
+};
+InstalledMemory installed_memory(const uint8_t* table, size_t len);
 
 // --- one memory device (inventory_module.cpp) ---
 
@@ -118,6 +132,22 @@ void take_memory_inventory(const RunConfig& cfg, MemoryInventory& inv, JedecRefe
 
 // --- the uniformity gate (inventory_gate.cpp) ---
 
-SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_mode);
+// mem_total: the kernel's MemTotal in bytes (0 unknown), for the unused
+// module rule below.
+SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_mode,
+                             uint64_t mem_total = 0);
+
+// A module the system does not use (badly seated, or refused at boot): the
+// populated slots add up to more than the kernel sees by at least the
+// smallest module, beyond the page map the kernel keeps out of MemTotal
+// (1/64 of what it uses); firmware and graphics reservations are far
+// smaller. Writes "installed %s in %d module%s, the system uses %s: a module
+// may not be in use" and returns true; false when nothing is missing or
+// either total is unknown.
+bool unused_module_reason(const MemoryInventory& inv, uint64_t mem_total, char* out, size_t cap);
+
+// The same rule for a run that has no inventory: reads the table at
+// dmi_path; empty when the table cannot be read or nothing is missing.
+std::string unused_module_warning(uint64_t mem_total, const std::string& dmi_path = kDmiTablePath);
 
 }  // namespace dravik

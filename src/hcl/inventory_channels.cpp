@@ -120,6 +120,10 @@ void inventory_from_table(const uint8_t* table, size_t len, double jedec_gbs,
     inv.module_count = -1;
   } else {
     inv.module_count = walk_dmi_table(table, len, inv.modules, MemoryInventory::kMaxModules);
+    const InstalledMemory installed = installed_memory(table, len);
+    inv.installed_count = installed.modules;
+    inv.installed_bytes = installed.bytes;
+    inv.smallest_bytes = installed.smallest;
   }
   derive_reference(inv, ref, jedec_gbs);
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/text.h"
 #include "hcl/inventory.h"
 
 namespace dravik {
@@ -30,7 +31,33 @@ const char* part_or_type(const MemoryModule& m) { return m.part[0] != '\0' ? m.p
 
 }  // namespace
 
-SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_mode) {
+bool unused_module_reason(const MemoryInventory& inv, uint64_t mem_total, char* out, size_t cap) {
+  const uint64_t installed = inv.installed_bytes;
+  if (inv.installed_count < 1 || mem_total == 0 || installed <= mem_total) return false;
+  // The kernel's page map (64 bytes per 4 KiB page) covers the memory it
+  // uses and never shows in MemTotal; a missing module leaves a gap of its
+  // own size on top of it.
+  const uint64_t page_map = (installed - inv.smallest_bytes) / 64;
+  if (installed - mem_total < inv.smallest_bytes + page_map) return false;
+  char have[32];
+  char used[32];
+  format_size(installed, have, sizeof have);
+  format_size(mem_total, used, sizeof used);
+  snprintf(out, cap, "installed %s in %d module%s, the system uses %s: a module may not be in use",
+           have, inv.installed_count, inv.installed_count == 1 ? "" : "s", used);
+  return true;
+}
+
+std::string unused_module_warning(uint64_t mem_total, const std::string& dmi_path) {
+  MemoryInventory inv;
+  JedecReference ref;
+  read_memory_inventory(0.0, inv, ref, dmi_path);
+  char reason[SetupAssessment::kReasonBytes];
+  return unused_module_reason(inv, mem_total, reason, sizeof reason) ? reason : "";
+}
+
+SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_mode,
+                             uint64_t mem_total) {
   SetupAssessment gate;
   if (override_mode == SetupOverride::mixed) {
     gate.uniform = 0;
@@ -46,8 +73,13 @@ SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_
     gate.uniform = -1;
     return gate;
   }
+  // Kit's own figures against what the system uses: a module that is
+  // installed but not in use cannot be qualified as installed.
+  char unused[SetupAssessment::kReasonBytes];
+  const bool missing = unused_module_reason(inv, mem_total, unused, sizeof unused);
   if (n == 1) {
-    gate.uniform = 1;
+    if (missing) add_reason(gate, "%s", unused);
+    gate.uniform = missing ? 0 : 1;
     return gate;
   }
 
@@ -82,6 +114,7 @@ SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_
     }
   }
 
+  if (missing) add_reason(gate, "%s", unused);
   gate.uniform = gate.reason_count > 0 ? 0 : 1;
   return gate;
 }

@@ -133,7 +133,9 @@ HclVerdict hcl_decide(const HclCriteria& c, const HclVerdictFacts& facts) {
   if (efficiency_short || jitter_fail) {
     // A loaded system cannot vouch for its bandwidth figures either way.
     if (facts.contended || facts.busy || c.throttled) return HclVerdict::inconclusive;
-    if (c.jedec_efficiency == HclCriterion::fail || jitter_fail) return HclVerdict::fail;
+    if (c.jedec_efficiency == HclCriterion::fail) return HclVerdict::fail;
+    // Work that ran beside the chase stretched its tail, not the memory.
+    if (jitter_fail) return facts.busy_latency ? HclVerdict::inconclusive : HclVerdict::fail;
   }
   if (c.ce_delta != 0 || c.jedec_efficiency == HclCriterion::marginal ||
       c.variance == HclCriterion::marginal || c.degradation == HclCriterion::marginal) {
@@ -149,7 +151,7 @@ HclVerdictReport build_hcl_verdict_report(const HclVerdictInputs& in, const RunC
   r.tier = cfg.hcl_tier;
   r.floors = hcl_floors(cfg.pass_pct, cfg.fail_pct, cfg.pct_given != 0);
   r.criteria = hcl_criteria(in, r.floors, r.tier);
-  r.verdict = hcl_decide(r.criteria, {in.stopped, in.contended, in.busy});
+  r.verdict = hcl_decide(r.criteria, {in.stopped, in.contended, in.busy, in.latency_load.busy});
   r.exit = verdict_exit(r.verdict);
   r.qa_eligible = in.setup_uniform != 0;
   r.stability = r.criteria.variance == HclCriterion::marginal ||

@@ -40,7 +40,8 @@ struct HclVerdictInputs {
   int threads = 1;
   bool affinity = false;                // every worker pinned itself
   uint64_t arena_total = 0;             // bytes of the arenas allocated
-  uint64_t mem_total = 0;               // MemTotal in bytes, 0 when unknown
+  uint64_t mem_total = 0;               // MemTotal in bytes (or the cgroup limit), 0 when unknown
+  bool total_from_cgroup = false;       // mem_total is the memory cgroups' limit
   int duration = 60;                    // saturate seconds
   uint64_t base_seed = 0;
 
@@ -83,6 +84,7 @@ struct HclVerdictInputs {
   double lat_idle_p99 = 0.0;
   double lat_loaded_avg = 0.0;
   double lat_loaded_p99 = 0.0;
+  BoxLoad latency_load;                 // the box around the idle chase
   double oltp_mops = 0.0;
   int ledger = -1;                      // 1 ok, 0 mismatch, -1 not run
 
@@ -127,12 +129,14 @@ struct HclVerdictFacts {
   bool stopped = false;
   bool contended = false;
   bool busy = false;
+  bool busy_latency = false;  // other work was there while the idle chase ran
 };
 
 // The first rule that applies decides: a stopped run is INCONCLUSIVE; a
 // mixed kit or any error FAILs; a bandwidth or jitter shortfall is
 // INCONCLUSIVE on a loaded system and FAILs on a quiet one (a marginal
-// efficiency only caps); corrected errors and marginal figures cap at
+// efficiency only caps), and a jitter shortfall is INCONCLUSIVE too when the
+// box was busy while the chase ran; corrected errors and marginal figures cap at
 // MARGINAL; a missing reference leaves PASS-UNQUALIFIED.
 HclVerdict hcl_decide(const HclCriteria& c, const HclVerdictFacts& facts);
 

@@ -175,12 +175,19 @@ Value read_value(const std::string& path, uint64_t& number) {
   return result;
 }
 
-// Headroom of one group, UINT64_MAX when it sets no limit.
-uint64_t level_headroom(const std::string& dir, bool v2) {
+// Limit of one group, UINT64_MAX when it sets none.
+uint64_t level_limit(const std::string& dir, bool v2) {
   uint64_t limit = 0;
   if (read_value(dir + (v2 ? "/memory.max" : "/memory.limit_in_bytes"), limit) != Value::number) {
     return UINT64_MAX;
   }
+  return limit;
+}
+
+// Headroom of one group, UINT64_MAX when it sets no limit.
+uint64_t level_headroom(const std::string& dir, bool v2) {
+  const uint64_t limit = level_limit(dir, v2);
+  if (limit == UINT64_MAX) return UINT64_MAX;
   uint64_t usage = 0;
   if (read_value(dir + (v2 ? "/memory.current" : "/memory.usage_in_bytes"), usage) !=
       Value::number) {
@@ -200,19 +207,34 @@ std::vector<MemoryCgroup> memory_cgroups(const CgroupPaths& paths) {
   return found;
 }
 
-uint64_t cgroup_memory_headroom(const CgroupPaths& paths) {
-  uint64_t headroom = UINT64_MAX;
+namespace {
+
+// The smallest figure of one level over the process's groups and every
+// ancestor up to the mount (a parent's limit caps its children too).
+uint64_t smallest_over_levels(const CgroupPaths& paths,
+                              uint64_t (*level)(const std::string&, bool)) {
+  uint64_t smallest = UINT64_MAX;
   for (const MemoryCgroup& g : memory_cgroups(paths)) {
     std::string dir = g.dir;
     for (int depth = 0; depth < kMaxDepth; ++depth) {
-      headroom = std::min(headroom, level_headroom(dir, g.v2));
+      smallest = std::min(smallest, level(dir, g.v2));
       if (dir.size() <= g.mount.size()) break;
       const size_t slash = dir.rfind('/');
       if (slash == std::string::npos || slash < g.mount.size()) break;
       dir.resize(slash);
     }
   }
-  return headroom;
+  return smallest;
+}
+
+}  // namespace
+
+uint64_t cgroup_memory_headroom(const CgroupPaths& paths) {
+  return smallest_over_levels(paths, level_headroom);
+}
+
+uint64_t cgroup_memory_limit(const CgroupPaths& paths) {
+  return smallest_over_levels(paths, level_limit);
 }
 
 }  // namespace dravik

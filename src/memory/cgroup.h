@@ -36,4 +36,10 @@ std::vector<MemoryCgroup> memory_cgroups(const CgroupPaths& paths = {});
 // cannot be read caps at the limit itself. UINT64_MAX when nothing caps.
 uint64_t cgroup_memory_headroom(const CgroupPaths& paths = {});
 
+// The memory the cgroups let the process have at all: the smallest limit over
+// its group and every ancestor up to the mount, UINT64_MAX when nothing caps.
+// Inside a memory-capped container this, not the host's MemTotal, is the
+// total that available memory is a share of.
+uint64_t cgroup_memory_limit(const CgroupPaths& paths = {});
+
 }  // namespace dravik

@@ -3,6 +3,7 @@
 // view over parts of its own.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "core/config.h"
 #include "core/run_state.h"
@@ -27,6 +28,9 @@ struct RunView {
   // when the terminal's size changes.
   EngineContext& engine;
   JsonState& json;
+  // The firmware's memory table, read at the end for the unused-module
+  // warning of the summary (tests point it at a fixture).
+  std::string dmi_table = "/sys/firmware/dmi/tables/DMI";
 };
 
 }  // namespace dravik

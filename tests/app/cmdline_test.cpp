@@ -142,7 +142,7 @@ TEST(CommandLine, LaterOptionsOverwriteEarlierOnes) {
 TEST(CommandLine, UnknownOptionsEndWithStatusTwo) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
            {"--bogus"}, {"full"}, {"--Full"}, {"--duration"}, {"--mem"}, {"--quick", "-x"},
-           {"--bogus", "--help"}}) {
+           {"--bogus", "--help"}, {"--metrics"}, {"--json", "--history"}}) {
     const Parsed p = parse(args);
     ASSERT_TRUE(p.code.has_value());
     EXPECT_EQ(*p.code, 2);
@@ -151,6 +151,19 @@ TEST(CommandLine, UnknownOptionsEndWithStatusTwo) {
   }
   EXPECT_EQ(parse({"--duration"}).err, "unknown option: --duration\n");
   EXPECT_EQ(parse({"--duration", "30"}).cfg.hcl_duration_s, 30);
+}
+
+TEST(CommandLine, QualificationFiguresMustBeFiniteAndSane) {
+  for (const char* bad : {"--jedec-gbs 1e999", "--jedec-gbs nan", "--jedec-gbs 10000.1",
+                          "--pass-pct 100.5", "--pass-pct -inf", "--fail-pct inf"}) {
+    const std::string text = bad;
+    const std::string option = text.substr(0, text.find(' ')), value = text.substr(text.find(' ') + 1);
+    const Parsed p = parse({"--hcl", option, value});
+    EXPECT_EQ(p.code.value_or(0), 2) << bad;
+    EXPECT_EQ(p.err, "invalid value for " + option + ": " + value + "\n");
+  }
+  for (const char* fine : {"10000", "0", "-5"}) EXPECT_FALSE(parse({"--jedec-gbs", fine}).code.has_value());
+  EXPECT_FALSE(parse({"--pass-pct", "100", "--fail-pct", "-1"}).code.has_value());
 }
 
 TEST(CommandLine, HelpAndVersionEndWithStatusZero) {
@@ -166,7 +179,7 @@ TEST(CommandLine, HelpAndVersionEndWithStatusZero) {
   EXPECT_EQ(version.out, "Dravik v0.6.0\n");
 }
 
-TEST(CommandLine, UsageTextHasItsFortySixLines) {
+TEST(CommandLine, UsageTextHasItsFiftyOneLines) {
   const std::string out = parse({"--help"}).out;
   ASSERT_FALSE(out.empty());
   EXPECT_EQ(out.back(), '\n');
@@ -175,11 +188,11 @@ TEST(CommandLine, UsageTextHasItsFortySixLines) {
   for (size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) {
     lines.push_back(out.substr(start, nl - start));
   }
-  ASSERT_EQ(lines.size(), 46u);
+  ASSERT_EQ(lines.size(), 51u);
   EXPECT_EQ(lines[0], "Dravik v0.6.0  --  trustworthy userspace RAM diagnostic");
   EXPECT_EQ(lines[1], "Usage: dravik [options]");
   EXPECT_EQ(lines[10], "                    (JEDEC >=80% pass / <60% fail, p99<=2.5x avg, 0 errors)");
-  EXPECT_EQ(lines[45], "  --version, --help");
+  EXPECT_EQ(lines[50], "  --version, --help");
 }
 
 TEST(CommandLine, UsageTextIsWhole) {
@@ -208,6 +221,11 @@ Test profiles (all now cover ALL free RAM -- pages are held, not recycled):
   --thorough        Add slow exhaustive patterns
   --extended-tests  Add memtester-style XOR/SUB/MUL/DIV/OR/AND/seqinc compares
   --retention[=SEC] Add opt-in bit-fade/retention test (default 600s)
+
+Records (written at the end of every run, whatever its outcome):
+  --metrics FILE    Replace FILE with the result as Prometheus text metrics
+                    (for node-exporter's textfile collector)
+  --history FILE    Append the result as one JSON line to FILE (last 1000 kept)
 
 Safety / tuning:
   --strict          Abort if memory cannot be mlock'd

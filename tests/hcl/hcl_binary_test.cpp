@@ -379,10 +379,15 @@ TEST(HclBinary, FirmwareTableInTheNamespaceIsTheReportedInventory) {
   if (!namespaces_usable()) GTEST_SKIP() << "needs root and unshare";
   const std::string table = testing::fixture("dmi/asrockrack-x570d4u-ddr4-32g.bin");
   ASSERT_EQ(access(table.c_str(), R_OK), 0) << table;
+  // The box the table describes: 64 GiB in use (MemTotal as such a box
+  // shows it), so that every installed module counts as in use.
+  testing::TempDir dir;
+  const std::string meminfo = dir.write(
+      "meminfo", "MemTotal:       65340047 kB\nMemFree:        8388608 kB\nMemAvailable:   8388608 kB\n");
   bool sent = false;
   const auto r = run_streaming(
-      in_namespace("mount -t tmpfs none /sys/firmware && mkdir -p /sys/firmware/dmi/tables && cp " +
-                       table + " /sys/firmware/dmi/tables/DMI",
+      in_namespace("mount --bind " + meminfo + " /proc/meminfo && mount -t tmpfs none /sys/firmware && "
+                   "mkdir -p /sys/firmware/dmi/tables && cp " + table + " /sys/firmware/dmi/tables/DMI",
                    {"--hcl", "--json", "--tier", "quick", "--duration", "10", "--mem", "32M", "--no-klog"}),
       [&sent](const std::string& line, pid_t pid) {
         if (!sent && has(line, "\"event\":\"hcl_setup\"")) {

@@ -215,6 +215,19 @@ TEST(HclKernels, AGlitchOnlyTheVerifyingReadSawIsStillCounted) {
   }
 }
 
+// The TLB walk visits each of 8 pages about 512 times a job: a bad word
+// counts once per job, however often the walk comes back to it.
+TEST(HclKernels, TlbWalkCountsEachBadWordOncePerJob) {
+  AliasedArena arena(8, with_alias(8, 1, 0));
+  auto job = job_over(arena.words(), arena.word_count(), HCL_OP_TLB);
+  for (int64_t jobs = 1; jobs <= 2; ++jobs) {
+    hcl_run_kernel(*job, 0);
+    EXPECT_EQ(job->stats[0].ops.load(), 4096u);
+    EXPECT_EQ(job->error_total.load(), jobs);
+    EXPECT_EQ(job->error_log.count, jobs);
+  }
+}
+
 TEST(HclKernels, ErrorTotalCountsPastTheThirtyTwoRecords) {
   std::vector<uint64_t> mem(1024);
   uint64_t* w = mem.data();

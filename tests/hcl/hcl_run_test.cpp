@@ -15,6 +15,7 @@
 #include "hcl/hcl_context.h"
 #include "hcl/hcl_job.h"
 #include "hcl/hcl_output.h"
+#include "hcl/hcl_phases.h"
 #include "hcl/verdict.h"
 #include "support/meminfo_fixture.h"
 #include "support/test_support.h"
@@ -98,6 +99,10 @@ struct FixtureRun {
   }
   int run() {
     HclContext ctx(cfg, out);
+    configure(ctx);
+    return run_qualification(ctx);
+  }
+  void configure(HclContext& ctx) {
     ctx.paths.meminfo = meminfo.path();
     ctx.paths.loadavg = dir.sub("loadavg");
     ctx.paths.psi_memory = dir.sub("none");
@@ -106,7 +111,6 @@ struct FixtureRun {
     ctx.paths.node_dir = dir.sub("none");
     ctx.paths.dmi_table = dir.sub("none");
     ctx.mem_total = 8192ull << 20;
-    return run_qualification(ctx);
   }
 };
 
@@ -131,7 +135,7 @@ using HclScriptThreads = FlagsReset;
 
 TEST_F(HclScript, TooLittleFreeMemoryStartsNothing) {
   FixtureRun r(HclTier::quick);
-  r.meminfo.set_available_mib(263);  // 7 MiB above the 256 MiB reserve
+  r.meminfo.set_available_mib(775);  // 7 MiB above the 512 MiB floor and the 256 MiB reserve
   EXPECT_EQ(r.run(), 3);
   EXPECT_EQ(r.out.events, std::vector<std::string>{"status hcl: not enough free memory"});
 }
@@ -173,6 +177,28 @@ TEST_F(HclScriptThreads, StopDuringTheStreamPhaseKeepsOnePointAndReleasesEveryAr
     EXPECT_EQ(self_status_kb("VmLck"), locked_before) << "every arena unlocked";
     EXPECT_LT(self_status_kb("VmRSS"), rss_before + 8 * 1024) << "the 16 MiB arena is unmapped";
   }
+}
+
+// A stop before the bit-fade re-verify leaves nothing verified: the phase
+// says "skipped" and counts as not run, never "done" and clean.
+TEST_F(HclScript, FadeStoppedBeforeItsReverifySaysItDidNotRun) {
+  FixtureRun r(HclTier::standard);
+  r.out.on_phase = [](const std::string& id, const std::string& status) {
+    if (id == "P7" && status == "run") stop_requested.store(1);
+  };
+  HclContext ctx(r.cfg, r.out);
+  r.configure(ctx);
+  auto job = std::make_unique<HclJob>();
+  HclRunner runner(*job, r.out);
+  HclSession s(ctx, *job, runner);
+  ASSERT_TRUE(hcl_startup(s));
+  phase_fade_and_cooldown(s);
+  hcl_pool_shutdown(runner);
+  EXPECT_EQ(r.out.phases(), (std::vector<std::string>{"P7 run", "P7 skipped"}));
+  EXPECT_EQ(s.run.fade_errors, -1);
+  EXPECT_EQ(s.run.cooldown_errors, -1);
+  EXPECT_EQ(s.run.fade_secs, 0);
+  EXPECT_NE(r.out.text_seen.find("  bit fade: not run\n"), std::string::npos) << r.out.text_seen;
 }
 
 TEST_F(HclScriptThreads, MemoryFallingBelowTheFloorAbortsInconclusive) {

@@ -65,5 +65,21 @@ TEST(HclStats, LatencyP99IsTheSortedSampleAtNinetyNinePercent) {
   EXPECT_TRUE(std::is_sorted(many.begin(), many.end()));
 }
 
+TEST(HclStats, TheQuietestChaseRoundHasTheLowestP99) {
+  struct Case {
+    std::vector<LatencyStats> rounds;
+    int want;
+  } cases[] = {
+      {{{100, 580}, {98, 140}, {101, 150}}, 1},  // other work landed in rounds 0 and 2
+      {{{100, 140}, {0, 0}, {100, 140}}, 0},     // ties keep the first
+      {{{0, 0}, {0, 0}, {120, 900}}, 2},         // rounds that measured nothing are left out
+      {{{0, 0}, {0, 0}}, -1},
+      {{}, -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(quietest_round(c.rounds.data(), static_cast<int>(c.rounds.size())), c.want);
+  }
+}
+
 }  // namespace
 }  // namespace dravik

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -273,6 +274,36 @@ TEST(RealTables, EveryFixtureTableHasItsExpectations) {
   closedir(dir);
   EXPECT_EQ(found, listed);
   EXPECT_EQ(found.size(), 32u);
+}
+
+// Every real table with the MemTotal its box plausibly reports
+// (dmi/memtotal.txt): every populated slot counts, also past the 16 kept; no
+// table raises the unused-module reason with all its modules in use, and
+// every one with two or more does when its smallest module is not in use.
+TEST(RealTables, UnusedModuleOnlyWhenTheSystemSeesOneModuleLess) {
+  std::ifstream data(testing::fixture("dmi/memtotal.txt"));
+  int tables = 0;
+  std::string name;
+  for (std::string line; std::getline(data, line);) {
+    int modules = 0;
+    uint64_t installed_mib = 0, memtotal_kb = 0, without_kb = 0;
+    if (!(std::istringstream(line) >> name >> modules >> installed_mib >> memtotal_kb >> without_kb)) continue;
+    SCOPED_TRACE(name);
+    ++tables;
+    MemoryInventory inv;
+    JedecReference ref;
+    read_memory_inventory(0.0, inv, ref, testing::fixture("dmi/" + name + ".bin"));
+    EXPECT_EQ(inv.installed_count, modules);
+    EXPECT_EQ(inv.installed_bytes, installed_mib << 20);
+    const SetupAssessment all_in = assess_setup(inv, SetupOverride::none, memtotal_kb << 10);
+    for (int r = 0; r < all_in.reason_count; ++r) EXPECT_EQ(strstr(all_in.reasons[r], "in use"), nullptr);
+    if (without_kb == 0) continue;
+    const SetupAssessment one_out = assess_setup(inv, SetupOverride::none, without_kb << 10);
+    EXPECT_EQ(one_out.uniform, 0);
+    EXPECT_NE(strstr(one_out.reasons[std::max(one_out.reason_count - 1, 0)], "a module may not be in use"), nullptr);
+  }
+  EXPECT_EQ(tables, 32);
+  EXPECT_EQ(unused_module_warning(8ull << 30, testing::fixture("dmi/missing.bin")), "") << "no table";
 }
 
 // The Hyper-V table holds a structure of length 0 long before its memory

@@ -101,6 +101,12 @@ TEST(HclVerdict, RulesInOrderOverEveryEdge) {
          in.contended = true;
        },
        {HclVerdict::inconclusive}},
+      {"jitter 2.6 beside other work",
+       [](auto& in, auto&) { in.lat_idle_p99 = 260.0; in.latency_load.busy = true; },
+       {HclVerdict::inconclusive}},
+      {"... does not excuse failing efficiency",
+       [](auto& in, auto&) { in.lat_idle_p99 = 260.0; in.peak_read = 20.0; in.latency_load.busy = true; },
+       {HclVerdict::fail}},
       {"jitter exactly 2.5 passes", [](auto& in, auto&) { in.lat_idle_p99 = 250.0; },
        {HclVerdict::pass}},
       {"loaded jitter is not judged", [](auto& in, auto&) { in.lat_loaded_p99 = 9000.0; },
@@ -125,6 +131,19 @@ TEST(HclVerdict, RulesInOrderOverEveryEdge) {
          in.error_total = 1;
          in.busy = true;
        },
+       {HclVerdict::fail}},
+      // Errors are never excused by a shortfall that a loaded box excuses.
+      {"bit error, marginal efficiency, busy",
+       [](auto& in, auto&) { in.error_total = 1; in.peak_read = 39.95; in.busy = true; },
+       {HclVerdict::fail}},
+      {"pattern error, jitter 2.6, contended",
+       [](auto& in, auto&) { in.pattern_errors = in.error_total = 2; in.lat_idle_p99 = 260.0; in.contended = true; },
+       {HclVerdict::fail}},
+      {"fade error, failing efficiency, throttled",
+       [](auto& in, auto&) { in.fade_errors = in.error_total = 1; in.peak_read = 20.0; in.throttle_samples = 20; },
+       {HclVerdict::fail}},
+      {"bit error, jitter 2.6 beside other work",
+       [](auto& in, auto&) { in.error_total = 1; in.lat_idle_p99 = 260.0; in.latency_load.busy = true; },
        {HclVerdict::fail}},
       {"one churn error",
        [](auto& in, auto&) {

@@ -7,6 +7,11 @@
 #     hand-written sections;
 #   - its bash completion offers every option of --help, the options for
 #     `--t<TAB>` and the values of --tier and --setup-override;
+#   - the scheduled scan: /etc/default/dravik is a conffile whose options run,
+#     the service and timer pass `systemd-analyze verify`, the metrics of a
+#     run pass `promtool check metrics` and the example alerting rules pass
+#     `promtool check rules` and their own `promtool test rules` (each check
+#     is skipped when its tool is missing);
 #   - as root, the binary runs in an empty root (nothing but itself, with
 #     /proc, /sys and /dev bound in) as it does on the host.
 # Exits 77 (skipped) when dist/ holds no package.
@@ -63,11 +68,15 @@ version=$(dpkg-deb -f "$deb" Version)
 
 root=$scratch/deb
 dpkg-deb -x "$deb" "$root"
-expected="./usr/bin/dravik 0755
+expected="./etc/default/dravik 0644
+./usr/bin/dravik 0755
+./usr/lib/systemd/system/dravik-scan.service 0644
+./usr/lib/systemd/system/dravik-scan.timer 0644
 ./usr/share/bash-completion/completions/dravik 0644
 ./usr/share/doc/dravik/README.md 0644
 ./usr/share/doc/dravik/changelog.gz 0644
 ./usr/share/doc/dravik/copyright 0644
+./usr/share/doc/dravik/examples/dravik-alerts.yml 0644
 ./usr/share/lintian/overrides/dravik 0644
 ./usr/share/man/man1/dravik.1.gz 0644"
 found=$(cd "$root" && find . -type f -printf '%p %#m\n' | sort)
@@ -140,6 +149,45 @@ if ((${#not_offered[@]})); then
 else
   pass "the completion offers all ${#options[@]} options of --help"
 fi
+
+# --- the scheduled scan ------------------------------------------------------
+before=$failures
+units=$root/usr/lib/systemd/system
+[[ -d $root/var/lib/dravik && $(dpkg-deb -I "$deb" conffiles) == /etc/default/dravik ]] ||
+  fail "no /var/lib/dravik, or conffiles is not /etc/default/dravik"
+grep -qx 'ExecStart=/usr/bin/dravik $DRAVIK_OPTIONS' "$units/dravik-scan.service" &&
+  grep -qx 'EnvironmentFile=-/etc/default/dravik' "$units/dravik-scan.service" ||
+  fail "dravik-scan.service does not run /usr/bin/dravik with /etc/default/dravik"
+if command -v systemd-analyze >/dev/null; then
+  # In the unpacked package, beside the system's units (for the targets) and
+  # with its man page (Documentation=); verify warns without failing, so any
+  # word from it fails the check.
+  mkdir -p "$root/lib/systemd" && cp -a /lib/systemd/system "$root/lib/systemd/"
+  said=$(MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" \
+    "$units/dravik-scan.service" "$units/dravik-scan.timer" 2>&1) && [[ -z $said ]] ||
+    fail "systemd-analyze verify: $said"
+  rm -rf "$root/lib"
+else
+  echo "skip: no systemd-analyze"
+fi
+# The default options as the service passes them, then a short test (later
+# options win) with the records in the scratch folder.
+DRAVIK_OPTIONS=$(. "$root/etc/default/dravik" && echo "$DRAVIK_OPTIONS")
+# shellcheck disable=SC2086
+"$binary" $DRAVIK_OPTIONS --quick --mem 16M --no-klog --metrics "$scratch/dravik.prom" \
+  --history "$scratch/history.jsonl" >"$scratch/scan.out" 2>&1 && [[ -s $scratch/dravik.prom ]] &&
+  grep -q '^{"event":"summary"' "$scratch/history.jsonl" ||
+  fail "the default options: $(tail -3 "$scratch/scan.out")"
+if command -v promtool >/dev/null; then
+  cp "$(dirname "$0")/dravik-alerts.test.yml" "$root/usr/share/doc/dravik/examples/dravik-alerts.yml" "$scratch/"
+  said=$(promtool check metrics <"$scratch/dravik.prom" 2>&1) && [[ -z $said ]] &&
+    said=$(promtool check rules "$scratch/dravik-alerts.yml" 2>&1) &&
+    said=$(promtool test rules "$scratch/dravik-alerts.test.yml" 2>&1) ||
+    fail "promtool: $said"
+else
+  echo "skip: no promtool (Debian package prometheus)"
+fi
+((failures == before)) && pass "the scheduled scan's files, units, default options and alerting rules"
 
 # --- the empty root ----------------------------------------------------------
 # Fields of the start and summary events that must read the same in the empty

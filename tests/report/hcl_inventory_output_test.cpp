@@ -2,6 +2,7 @@
 // the hcl_info / hcl_setup JSON lines, byte for byte.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -208,6 +209,20 @@ TEST(HclJsonInventory, NoTableGivesAnEmptyModuleListAndTheOverride) {
   EXPECT_EQ(j["channels_src"], "operator override (--jedec-gbs)");
   EXPECT_EQ(j["channels"], 0);
   EXPECT_EQ(j["mts"], 0);
+}
+
+TEST(HclJsonInventory, FiguresThatAreNotFiniteReadZero) {
+  MemoryInventory inv;
+  inv.module_count = -1;
+  JedecReference ref;
+  SetupAssessment gate;
+  for (const double bad : {HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+    ref.theoretical_gbs = bad;
+    const std::string info = written([&](FILE* f) { JsonHclOutput(f).info(run_info(), inv, ref); });
+    EXPECT_EQ(ojson::parse(info, nullptr, false).value("theoretical_gbs", -1.0), 0.0) << info;
+    const std::string setup = written([&](FILE* f) { JsonHclOutput(f).setup(gate, bad, bad, false, 4); });
+    EXPECT_NE(setup.find(R"("load1":0.00,"psi_mem10":0.00)"), std::string::npos) << setup;
+  }
 }
 
 TEST(HclJsonSetup, LinesForEachGateOutcome) {

@@ -96,6 +96,13 @@ void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
           "             state, not necessarily the DIMMs — re-run quiesced.\n",
           f);
   }
+  if (in.latency_load.busy) {
+    fprintf(f,
+            " caveat    : BUSY DURING THE CHASE — other work took %.1f%% of the CPU time,\n"
+            "             memory pressure %.2f%%. A jitter shortfall here indicts the load,\n"
+            "             not necessarily the DIMMs — re-run quiesced.\n",
+            in.latency_load.others_pct, in.latency_load.psi_mem10);
+  }
   fputs("=====================================================================\n", f);
   fflush(f);
 }

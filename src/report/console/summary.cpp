@@ -6,6 +6,7 @@
 #include "report/run_view.h"
 #include "core/text.h"
 #include "core/project_info.h"
+#include "hcl/inventory.h"
 
 namespace dravik {
 
@@ -79,6 +80,9 @@ void print_summary(const RunView& run, FILE* out) {
     }
     fprintf(out, "\n");
   }
+  // A module that is installed but not in use is memory no test can reach.
+  const std::string unused = unused_module_warning(st.mem_total, run.dmi_table);
+  if (!unused.empty()) fprintf(out, " Modules        : %s\n", unused.c_str());
   fprintf(out, " End reason     : %s\n", end_reason_text(st.end_reason.load()));
   const int32_t shown = std::min<int32_t>(log.used, 24);
   for (int32_t i = 0; i < shown; ++i) {

@@ -37,7 +37,7 @@ void JsonHclOutput::info(const HclInfo& info, const MemoryInventory& inv,
           ",\"duration\":%d,\"theoretical_gbs\":%.2f,\"channels\":%d,\"bus_bits\":%d,\"mts\":%d,"
           "\"channels_src\":\"%s\",\"dimms\":[",
           info.cpus, info.threads, info.numa_nodes, json_flag(info.affinity), "sse2-nt",
-          info.arena_bytes, info.arena_per_thread, info.duration, ref.theoretical_gbs,
+          info.arena_bytes, info.arena_per_thread, info.duration, json_figure(ref.theoretical_gbs),
           inv.channel_count, inv.bus_bits, inv.max_mts, ref.channels_src);
   for (int m = 0; m < inv.module_count; ++m) module_object(out_, inv.modules[m], m == 0);
   fputs("]}\n", out_);
@@ -53,7 +53,8 @@ void JsonHclOutput::setup(const SetupAssessment& gate, double load1, double psi_
     json_escape(gate.reasons[r], reason, sizeof reason);
     fprintf(out_, "%s\"%s\"", r == 0 ? "" : ",", reason);
   }
-  fprintf(out_, "],\"load1\":%.2f,\"psi_mem10\":%.2f,\"busy\":%s}\n", load1, psi_mem10,
+  fprintf(out_, "],\"load1\":%.2f,\"psi_mem10\":%.2f,\"busy\":%s}\n", json_figure(load1),
+          json_figure(psi_mem10),
           json_flag(busy));
   fflush(out_);
 }

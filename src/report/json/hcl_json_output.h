@@ -3,12 +3,18 @@
 // (hcl_json_output.cpp), inventory and preflight (hcl_json_inventory.cpp),
 // verdict (hcl_json_verdict.cpp).
 #pragma once
+#include <cmath>
 #include <cstdio>
 
 #include "core/text.h"
 #include "hcl/hcl_output.h"
 
 namespace dravik {
+
+// printf writes "nan" or "inf" for a figure that is not finite, which no JSON
+// reader accepts: every figure of the qualification's lines passes through
+// here and such a value reads 0.
+inline double json_figure(double x) { return std::isfinite(x) ? x : 0.0; }
 
 class JsonHclOutput final : public HclOutput {
  public:

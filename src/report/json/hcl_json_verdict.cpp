@@ -15,8 +15,7 @@ constexpr size_t kReasonCap = 192;
 
 const char* json_bool(bool b) { return b ? "true" : "false"; }
 
-// printf writes "nan" or "inf" for these, which no JSON reader accepts.
-double finite(double x) { return std::isfinite(x) ? x : 0.0; }
+double finite(double x) { return json_figure(x); }
 
 const char* uniform_json(int uniform) {
   return uniform == 1 ? "true" : uniform == 0 ? "false" : "null";
@@ -50,14 +49,18 @@ void JsonHclOutput::verdict(const HclVerdictReport& r) {
   char channels[kReasonCap];
   json_escape(in.channels_src.c_str(), channels, sizeof channels);
   fprintf(f,
-          "]},\"coverage\":{\"arena_bytes\":%lu,\"total_bytes\":%lu},"
-          "\"env\":{\"busy\":%s,\"throttled\":%s,\"load1\":%.2f,\"psi_mem10\":%.2f},"
+          "]},\"coverage\":{\"arena_bytes\":%lu,\"total_bytes\":%lu,\"total_src\":\"%s\"},"
+          "\"env\":{\"busy\":%s,\"throttled\":%s,\"load1\":%.2f,\"psi_mem10\":%.2f,"
+          "\"latency_busy\":%s,\"latency_others_pct\":%.1f,\"latency_psi_mem10\":%.2f},"
           "\"criteria\":[{\"name\":\"setup\",\"status\":\"%s\"},"
           "{\"name\":\"jedec_efficiency\",\"status\":\"%s\",\"measured_gbs\":%.2f,"
           "\"theoretical_gbs\":%.2f,\"efficiency_pct\":%.1f,\"pass_pct\":%.0f,\"fail_pct\":%.0f,"
           "\"floor_src\":\"%s\",\"channels_src\":\"%s\"},",
           static_cast<unsigned long>(in.arena_total), static_cast<unsigned long>(in.mem_total),
+          in.total_from_cgroup ? "cgroup" : "meminfo",
           json_bool(in.busy), json_bool(c.throttled), finite(in.load1), finite(in.psi_mem10),
+          json_bool(in.latency_load.busy), finite(in.latency_load.others_pct),
+          finite(in.latency_load.psi_mem10),
           criterion_word(c.setup), criterion_word(c.jedec_efficiency), finite(in.peak_read),
           finite(in.theoretical_gbs), finite(c.efficiency_pct), finite(r.floors.pass_floor),
           finite(r.floors.fail_floor), r.floors.from_table ? "table" : "default", channels);

@@ -2,6 +2,7 @@
 // summary. They read shared counters without locks; a line may mix values
 // from slightly different moments.
 #include <cstdint>
+#include <string>
 
 #include "report/run_view.h"
 #include "engine/fault_log.h"
@@ -11,6 +12,7 @@
 #include "klog/klog.h"
 #include "report/json/json_lines.h"
 #include "core/project_info.h"
+#include "hcl/inventory.h"
 #include "report/verdict.h"
 
 namespace dravik {
@@ -98,19 +100,23 @@ void json_summary_line(FILE* out, const RunView& run) {
   const int64_t transient = run.faults.shown_transient.load(std::memory_order_relaxed);
   const bool suspect = st.address_fault_seen.load(std::memory_order_relaxed) != 0;
   const KlogMonitor& k = run.klog;
+  // The unused-module warning as a string, null when there is none.
+  const std::string unused = unused_module_warning(st.mem_total, run.dmi_table);
+  char unused_json[sizeof(SetupAssessment::reasons[0]) + 2] = "null";
+  if (!unused.empty()) snprintf(unused_json, sizeof unused_json, "\"%s\"", unused.c_str());
   fprintf(out,
           "{\"event\":\"summary\",\"verdict\":\"%s\",\"hard\":%ld,\"transient\":%ld,"
           "\"covered_total\":%lu,\"duration\":%.1f,\"end_reason\":\"%s\","
           "\"addressing_suspect\":%s,\"edac_after\":{\"ce\":%ld,\"ue\":%ld},"
           "\"edac_delta\":{\"ce\":%ld,\"ue\":%ld},"
           "\"klog\":{\"source\":\"%s\",\"crit\":%ld,\"warn\":%ld,\"info\":%ld,"
-          "\"crit_during\":%ld,\"warn_during\":%ld},\"caveat\":\"%s\"}\n",
+          "\"crit_during\":%ld,\"warn_during\":%ld},\"caveat\":\"%s\",\"unused_module\":%s}\n",
           json_verdict(hard, transient, suspect), sl(hard), sl(transient),
           ul(st.total_bytes.load(std::memory_order_relaxed)), now_seconds() - st.run_start_time,
           end_reason_text(st.end_reason.load(std::memory_order_relaxed)), json_bool(suspect),
           sl(st.edac_ce_end), sl(st.edac_ue_end), sl(edac_delta(st.edac_ce_start, st.edac_ce_end)),
           sl(edac_delta(st.edac_ue_start, st.edac_ue_end)), k.source, sl(k.crit), sl(k.warn),
-          sl(k.info), sl(klog_crit_during(k)), sl(klog_warn_during(k)), kCaveat);
+          sl(k.info), sl(klog_crit_during(k)), sl(klog_warn_during(k)), kCaveat, unused_json);
 }
 
 }  // namespace dravik

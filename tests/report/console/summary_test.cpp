@@ -7,6 +7,7 @@
 #include <string>
 
 #include "report/console/summary.h"
+#include "report/json/json_lines.h"
 #include "support/test_support.h"
 
 namespace dravik {
@@ -109,6 +110,34 @@ TEST(Summary, LayoutOfACleanRun) {
   EXPECT_EQ(text.find("   #"), std::string::npos);
   EXPECT_NE(text.find("\n" + std::string(68, '=') + "\n\n+" + std::string(67, '-') + "+\n| "),
             std::string::npos);
+}
+
+// A module installed but not in use: an added console line and JSON key
+// (null when nothing is missing or the table cannot be read).
+TEST(Summary, UnusedModuleLineAndKey) {
+  const std::string reason =
+      "installed 16.00GiB in 2 modules, the system uses 7.50GiB: a module may not be in use";
+  const struct {
+    const char* table;
+    uint64_t mem_total_kb;
+    bool warned;
+  } cases[] = {{"dmi/dell-precision-3620-ddr4.bin", 7862353, true},
+               {"dmi/dell-precision-3620-ddr4.bin", 16036003, false},
+               {"dmi/no-such-table.bin", 7862353, false}};
+  for (const auto& c : cases) {
+    auto run = testing::make_run();
+    run->view.dmi_table = testing::fixture(c.table);
+    run->st.mem_total = c.mem_total_kb << 10;
+    force_end_reason(run->st, EndReason::COMPLETED);
+    const std::string line = " Modules        : " + reason + "\n End reason     : completed\n";
+    EXPECT_EQ(summary_text(*run).find(c.warned ? line : " Modules") == std::string::npos, !c.warned);
+    char json[4096] = "";
+    FILE* f = fmemopen(json, sizeof json - 1, "w");
+    json_summary_line(f, *run);
+    fclose(f);
+    EXPECT_TRUE(strstr(json, c.warned ? ("\"unused_module\":\"" + reason + "\"}").c_str()
+                                      : "\"unused_module\":null}")) << json;
+  }
 }
 
 TEST(Summary, EdacLineFlagsGrowth) {

@@ -177,7 +177,7 @@ inline const std::vector<JsonFormat>& json_formats() {
       {"bench_summary", {"event", "note"}, {}, {}},
       {"summary",
        {"event", "verdict", "hard", "transient", "covered_total", "duration", "end_reason",
-        "addressing_suspect", "edac_after", "edac_delta", "klog", "caveat"},
+        "addressing_suspect", "edac_after", "edac_delta", "klog", "caveat", "unused_module"},
        {{"edac_after", {"ce", "ue"}},
         {"edac_delta", {"ce", "ue"}},
         {"klog", {"source", "crit", "warn", "info", "crit_during", "warn_during"}}},
