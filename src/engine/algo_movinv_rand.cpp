@@ -3,6 +3,7 @@
 // last pass runs upwards too and only reads.
 #include "engine/context.h"
 #include "engine/algo.h"
+#include "engine/rand_lanes.h"
 
 namespace dravik {
 
@@ -23,7 +24,7 @@ void algo_movinv_rand(EngineContext& run, const TestBlock& b, const AlgoParams& 
     return;
   }
   flush_span(run, b);
-  InvertedWords<RandomWords> inverted{RandomWords(ap.seed)};
+  InvertedRandomWords inverted(ap.seed);
   walk_checkpoints(run, n, PassPct{66, 34, n}, [&](uint64_t lo, uint64_t hi) {
     check_span(run, b, lo, hi, inverted, ap.name);
   });

@@ -2,6 +2,7 @@
 // block; the halves then check each other, so the stream is generated once.
 #include "engine/context.h"
 #include "engine/algo.h"
+#include "engine/rand_lanes.h"
 
 namespace dravik {
 
@@ -18,6 +19,8 @@ void check_halves(EngineContext& run, const TestBlock& b, uint64_t h, uint64_t l
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
   for (; i + 8 <= hi; i += 8) {
+    kernel::read_ahead(w + i);
+    kernel::read_ahead(w + h + i);
     // The upper half is 16-byte aligned only when h is even.
     const Line lower = kernel::load_line(w + i);
     const Line d = kernel::diff_line_unaligned(w + h + i, lower);

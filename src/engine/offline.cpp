@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -32,9 +33,8 @@ constexpr useconds_t kWaitMicros = 100000;
 
 enum class Claim { region, wait, finish };
 
-// Under pool_lock: rule B for the next region of a worker.
-Claim claim_region(EngineContext& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
-  std::lock_guard<std::mutex> guard(pool.pool_lock);
+// Rule B for the next region of a worker; pool_lock held.
+Claim claim_locked(EngineContext& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
   if (pool.failed || stopping() || pool.table.count >= RegionTable::kMax ||
       pool.unclaimed < kMinRegion) {
     return Claim::finish;
@@ -67,16 +67,93 @@ ArenaRegion map_claimed(RegionPool& pool, uint64_t claim, int32_t slot) {
   return region;
 }
 
+// One test of one open region, as a worker takes it.
+struct TestJob {
+  size_t region = 0;
+  int32_t test = 0;
+  TestBlock block;
+  uint64_t seed = 0;
+};
+
+// pool_lock held: the next test of the oldest open region that no worker is
+// running, marked as running.
+bool take_open_test(RegionPool& pool, int32_t count, TestJob* job) {
+  for (size_t r = 0; r < pool.open.size(); ++r) {
+    OpenRegion& o = pool.open[r];
+    if (o.running || o.next >= count) continue;
+    o.running = true;
+    *job = TestJob{r, o.next++, o.block, o.seed};
+    return true;
+  }
+  return false;
+}
+
+bool any_running(const RegionPool& pool) {
+  for (const OpenRegion& o : pool.open) {
+    if (o.running) return true;
+  }
+  return false;
+}
+
+// A test has ended: the region is free for the next test, and a region whose
+// sequence is complete counts towards the pass.
+void end_test(EngineContext& run, RegionPool& pool, const TestJob& job, int32_t count) {
+  bool done = false;
+  uint64_t size = 0;
+  int32_t locked = 0;
+  {
+    std::lock_guard<std::mutex> guard(pool.pool_lock);
+    OpenRegion& o = pool.open[job.region];
+    o.running = false;
+    done = o.next >= count;
+    size = o.size;
+    locked = o.locked;
+  }
+  pool.test_ended.notify_all();
+  if (done) {
+    run.st.pass_bytes.fetch_add(size, std::memory_order_relaxed);
+    run.st.total_bytes.fetch_add(size, std::memory_order_relaxed);
+    run.st.last_locked.store(locked, std::memory_order_relaxed);
+  }
+}
+
 }  // namespace
 
+// A worker runs one test at a time: the next test of the oldest open region
+// that nobody is running, else the first test of a region it claims and maps,
+// else, when nothing is left to claim, it waits for a running test to end and
+// takes the test after it. Every region still gets its whole sequence in
+// catalogue order with the seed fixed when the sequence started, and faults
+// are recorded by the worker whose test found them, as before; only which
+// worker runs which test changes.
 void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t index) {
   (void)index;
   in_worker = 1;
+  const CatalogueEntry* sequence[32];
+  const int32_t count = tier_sequence(run.cfg, sequence, 32);
   int waits = 0;
   while (!stopping()) {
+    TestJob job;
+    Claim what = Claim::finish;
     uint64_t claim = 0;
     int32_t slot = -1;
-    const Claim what = claim_region(run, pool, &claim, &slot);
+    bool have_test = false;
+    {
+      std::unique_lock<std::mutex> lock(pool.pool_lock);
+      for (;;) {
+        have_test = take_open_test(pool, count, &job);
+        if (have_test) break;
+        what = claim_locked(run, pool, &claim, &slot);
+        if (what != Claim::finish || stopping() || !any_running(pool)) break;
+        pool.test_ended.wait_for(lock, std::chrono::milliseconds(100));
+      }
+    }
+    if (have_test) {
+      run_catalogue_test(run, job.block, *sequence[job.test], job.seed);
+      end_test(run, pool, job, count);
+      waits = 0;
+      continue;
+    }
     if (what == Claim::finish) break;
     if (what == Claim::wait) {
       if (waits >= kMaxWaits || stopping()) {
@@ -90,14 +167,26 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
     }
     const ArenaRegion region = map_claimed(pool, claim, slot);
     if (region.base == nullptr) break;
-    const TestBlock block{static_cast<uint64_t*>(region.base), region.size / 8, pass};
-    run_test_sequence(run, block);
-    run.st.pass_bytes.fetch_add(region.size, std::memory_order_relaxed);
-    run.st.total_bytes.fetch_add(region.size, std::memory_order_relaxed);
-    run.st.last_locked.store(region.locked, std::memory_order_relaxed);
+    OpenRegion o;
+    o.block = TestBlock{static_cast<uint64_t*>(region.base), region.size / 8, pass};
+    o.size = region.size;
+    o.locked = region.locked;
+    // As in a sequence run alone: the window number is read once, as the
+    // block's sequence starts.
+    o.seed = block_test_seed(run, o.block);
+    o.running = true;
+    {
+      std::lock_guard<std::mutex> guard(pool.pool_lock);
+      job = TestJob{pool.open.size(), 0, o.block, o.seed};
+      o.next = 1;
+      pool.open.push_back(o);
+    }
+    if (count > 0) run_catalogue_test(run, job.block, *sequence[0], job.seed);
+    end_test(run, pool, job, count);
     waits = 0;
   }
   pool.finished.fetch_add(1, std::memory_order_release);
+  pool.test_ended.notify_all();
 }
 
 int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
@@ -108,6 +197,7 @@ int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
     pool.reserve = reserve_bytes(run.cfg);
     pool.failed = pool.alloc_failed = pool.pressure = 0;
     pool.table.count = 0;
+    pool.open.clear();
   }
   run.st.regions_in_pass = workers;
   pool.finished.store(0, std::memory_order_relaxed);
@@ -133,6 +223,7 @@ int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
     tick();
   }
   for (std::thread& t : threads) t.join();
+  pool.open.clear();
   pool.table.release_all();
   if (run.map.logical) paint_progress(run);
   // Every pass reaches the keys and the screen at least once, however quickly

@@ -5,12 +5,16 @@
 // OFFLINE starts up to 256 workers per pass and joins them before the pass
 // ends:
 //   - pool_lock guards every value of the RegionPool (unclaimed budget,
-//     claims, flags, the pool's region table); regions are mapped and tested
-//     outside it.
+//     claims, flags, the pool's region table, the open regions and which of
+//     them a worker is testing); regions are mapped and tested outside it.
+//   - workers share the work a test at a time: each takes the next test of
+//     an open region nobody is testing, or claims a new region, or waits on
+//     the pool's condition variable for a running test to end; a region's
+//     tests still run one after another in catalogue order.
 //   - the run's byte counters and the finished-worker count are atomics that
 //     workers add to; the fault log's lock guards only the fault records and
 //     their map marks. The two locks are never held together.
-//   - workers poll stop_requested before every region and wait out a user
+//   - workers poll stop_requested before every test and wait out a user
 //     pause inside test_progress; they never emit events or draw.
 //   - the main thread waits in 150 ms steps, ticking the heartbeat, and reads
 //     the byte counters and the finished count (they only grow).

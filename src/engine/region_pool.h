@@ -1,14 +1,30 @@
 // The shared region pool of threaded OFFLINE passes.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
+#include "engine/test_block.h"
 #include "memory/arena.h"
 
 namespace dravik {
 
 struct EngineContext;
+
+// A mapped region whose test sequence is under way. Its tests run one at a
+// time and in catalogue order, each on whichever worker takes it next: a
+// worker that the processor starves holds at most the one test it is
+// running, and a worker with a free processor takes the rest.
+struct OpenRegion {
+  TestBlock block;
+  uint64_t size = 0;     // bytes, for the pass counters
+  int32_t locked = 0;
+  uint64_t seed = 0;     // the block's test seed, fixed when its sequence starts
+  int32_t next = 0;      // index in the tier sequence of the next test to run
+  bool running = false;  // a worker is running one of its tests
+};
 
 struct RegionPool {
   std::mutex pool_lock;  // guards every field below except finished
@@ -19,6 +35,10 @@ struct RegionPool {
   int32_t alloc_failed = 0;  // a worker could not map even 8 MiB
   int32_t pressure = 0;      // a worker gave up waiting for memory
   RegionTable table;
+  std::vector<OpenRegion> open;  // oldest first
+  // Signalled whenever a test of an open region ends, for a worker that has
+  // nothing left to claim while others still run tests.
+  std::condition_variable test_ended;
   // Added to by each worker as it leaves, read by the waiting main thread.
   std::atomic<int32_t> finished{0};
 };

@@ -2,6 +2,9 @@
 // that waits for memory a bounded time before it gives up.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "core/flags.h"
@@ -138,6 +141,36 @@ TEST_F(OfflinePoolThreads, FaultFoundByAWorkerIsCountedButNotEmitted) {
   EXPECT_GT(run->faults.used, 0);
   EXPECT_EQ(sink.count(EventKind::fault), 0) << "workers never emit";
   EXPECT_EQ(sink.count(EventKind::phase), 0);
+}
+
+// One worker is held inside its first test until the other has tested both
+// other regions; the held region still gets its whole sequence once (five
+// flushes in the quick tier), whichever worker runs its remaining tests, and
+// the pass ends complete.
+TEST_F(OfflinePoolThreads, AHeldWorkersRegionIsFinishedOnceWhoeverTakesItsTests) {
+  MeminfoFixture meminfo(48);
+  auto run = offline_run(meminfo, 2, 1);
+  std::mutex m;
+  std::condition_variable changed;
+  std::map<const uint64_t*, int> flushes;
+  std::thread::id held{};
+  int others = 0;
+  run->after_flush = [&](const TestBlock& b) {
+    std::unique_lock<std::mutex> lock(m);
+    ++flushes[b.base];
+    if (held == std::thread::id{}) {
+      held = std::this_thread::get_id();
+      changed.wait_for(lock, std::chrono::seconds(60), [&] { return others >= 10; });
+    } else if (std::this_thread::get_id() != held) {
+      ++others;
+      changed.notify_all();
+    }
+  };
+  run_offline(*run);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+  EXPECT_EQ(run->st.total_bytes.load(), 48 * kMiB);
+  ASSERT_EQ(flushes.size(), 3u);
+  for (const auto& [base, count] : flushes) EXPECT_EQ(count, 5) << "region " << base;
 }
 
 TEST_F(OfflinePoolThreads, StopEndsEveryWorkerAndReleasesThePool) {

@@ -1,0 +1,166 @@
+// The lane kernels write and expect, at every index, the very word the
+// sequential generator gives it: over many seeds, span lengths (lane counts
+// that do not divide them, spans shorter than a line per lane), stream
+// positions and alignments, on both vector widths, and through the tests of
+// the catalogue that draw from the generator.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/prng.h"
+#include "engine/catalogue.h"
+#include "engine/rand_lanes.h"
+#include "support/test_support.h"
+
+namespace dravik {
+namespace {
+
+using testing::make_run;
+
+// 64-byte aligned words, `offset` words past the line start.
+struct Words {
+  std::vector<uint64_t> store;
+  uint64_t* w;
+  Words(uint64_t n, uint64_t offset) : store(n + offset + 8) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(store.data());
+    w = reinterpret_cast<uint64_t*>((a + 63) & ~uintptr_t{63}) + offset;
+  }
+};
+
+std::vector<uint64_t> sequence(uint64_t seed, uint64_t skip, uint64_t n) {
+  RandState rs;
+  rand_seed(&rs, seed);
+  for (uint64_t k = 0; k < skip; ++k) rand_next(&rs);
+  std::vector<uint64_t> v(n);
+  for (uint64_t& x : v) x = rand_next(&rs);
+  return v;
+}
+
+TEST(RandLanes, EveryIndexGetsTheSequentialWord) {
+  const uint64_t lengths[] = {0, 1, 7, 63, 64, 65, 511, 512, 513, 520, 1000, 4099, 8 * 8 * 37 + 3};
+  std::vector<uint64_t> seeds = {0, 1, 2, 0x5EED, ~uint64_t{0}};
+  uint64_t mix = 7;
+  for (int k = 0; k < 15; ++k) seeds.push_back(splitmix_next(&mix));
+  auto run = make_run();
+  for (const uint64_t seed : seeds) {
+    for (const uint64_t n : lengths) {
+      for (const uint64_t offset : {0, 1, 3}) {
+        const uint64_t skip = seed % 41;
+        SCOPED_TRACE("seed " + std::to_string(seed) + " n " + std::to_string(n) + " offset " +
+                     std::to_string(offset));
+        const std::vector<uint64_t> want = sequence(seed, skip, n + 1);
+        RandomWords start(seed);
+        for (uint64_t k = 0; k < skip; ++k) start.next1();
+
+        Words a(n, offset);
+        RandomWords fill = start;
+        stream_fill(a.w, 0, n, fill);
+        ASSERT_EQ(fill.next1(), want[n]) << "stream not left after the span";
+        for (uint64_t i = 0; i < n; ++i) ASSERT_EQ(a.w[i], want[i]) << "fill, index " << i;
+
+        const uint64_t h = n / 2 + offset;  // odd and even halves
+        Words d(2 * h, offset);
+        RandomWords halves = start;
+        stream_fill_halves(d.w, h, 0, h, halves);
+        for (uint64_t i = 0; i < h; ++i) {
+          ASSERT_EQ(d.w[i], d.w[h + i]) << "halves, index " << i;
+          ASSERT_EQ(d.w[i], sequence(seed, skip, h)[i]) << "halves, index " << i;
+        }
+
+        const TestBlock b{a.w, n, 1};
+        RandomWords check = start;
+        check_span(*run, b, 0, n, check, "t");
+        RandomWords invert = start;
+        check_invert_span(*run, b, 0, n, invert, "t");
+        for (uint64_t i = 0; i < n; ++i) ASSERT_EQ(a.w[i], ~want[i]) << "inverted, index " << i;
+        InvertedRandomWords inverted(seed);
+        for (uint64_t k = 0; k < skip; ++k) inverted.next1();
+        check_span(*run, b, 0, n, inverted, "t");
+        ASSERT_EQ(check.next1(), want[n]);
+        ASSERT_EQ(run->faults.total.load(), 0);
+      }
+    }
+  }
+}
+
+// Both widths of lanes, called directly: the processor running the tests
+// picks only one of them for the kernels.
+TEST(RandLanes, BothVectorWidthsGiveTheSameLines) {
+  const uint64_t len = 8 * 13;
+  const std::vector<uint64_t> want = sequence(0xC0FFEE, 0, kLanes * len);
+  auto lines_of = [&](auto run_lines) {
+    std::vector<uint64_t> got(kLanes * len);
+    RandomWords c(0xC0FFEE);
+    run_lines(c, [&](uint64_t k, uint64_t off, const Line& l) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off]), l.v0);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 2]), l.v1);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 4]), l.v2);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 6]), l.v3);
+    });
+    EXPECT_EQ(c.next1(), sequence(0xC0FFEE, kLanes * len, 1)[0]);
+    return got;
+  };
+  EXPECT_EQ(lines_of([&](RandomWords& c, auto f) {
+              kernel::lanes_by_line<RandLanes2, 4>(c, len, f);
+            }),
+            want);
+  if (kernel::cpu_has_avx2()) {
+    EXPECT_EQ(lines_of([&](RandomWords& c, auto f) { kernel::lanes_by_line_avx2(c, len, f); }),
+              want);
+  }
+}
+
+// The catalogue's generator tests leave their stream in the block: both
+// halves (or the copy) hold op(L, v) for the stream from the test's seed,
+// movinv-rand the complement of its stream.
+TEST(RandLanes, GeneratorTestsWriteTheSequentialWords) {
+  struct Row {
+    const char* name;
+    uint64_t (*word)(uint64_t L, uint64_t v, uint64_t j);
+  };
+  const Row rows[] = {
+      {"movinv-rand", [](uint64_t, uint64_t v, uint64_t) { return ~v; }},
+      {"rand-dual", [](uint64_t, uint64_t v, uint64_t) { return v; }},
+      {"block-move", [](uint64_t, uint64_t v, uint64_t) { return v; }},
+      {"cmp-xor", [](uint64_t L, uint64_t v, uint64_t) { return L ^ v; }},
+      {"cmp-sub", [](uint64_t L, uint64_t v, uint64_t) { return v - L; }},
+      {"cmp-mul", [](uint64_t L, uint64_t v, uint64_t) { return L * v; }},
+      {"cmp-div", [](uint64_t L, uint64_t v, uint64_t) { return v / L; }},
+      {"cmp-or", [](uint64_t L, uint64_t v, uint64_t) { return L | v; }},
+      {"cmp-and", [](uint64_t L, uint64_t v, uint64_t) { return L & v; }},
+      {"seqinc", [](uint64_t, uint64_t v, uint64_t j) { return v + j; }},
+  };
+  auto run = make_run();
+  for (const Row& row : rows) {
+    const CatalogueEntry* test = find_test(row.name);
+    ASSERT_NE(test, nullptr);
+    for (const uint64_t n : {uint64_t{2}, uint64_t{3}, uint64_t{1001}, (uint64_t{1} << 18) + 4099}) {
+      SCOPED_TRACE(std::string(row.name) + " n " + std::to_string(n));
+      Words m(n, 0);
+      const TestBlock b{m.w, n, 3};
+      const uint64_t block_seed = 0x1234567 + n;
+      run_catalogue_test(*run, b, *test, block_seed);
+      const bool halves = test != find_test("movinv-rand");
+      const uint64_t seed = test == find_test("block-move") ? uint64_t{3} ^ 0xB10CC0DEULL
+                                                           : block_seed ^ test->seed_xor;
+      const uint64_t count = halves ? n / 2 : n;
+      const bool ext = test->fn == find_test("cmp-xor")->fn;
+      std::vector<uint64_t> v = sequence(seed, 0, count + 1);
+      uint64_t L = ext ? (v[0] == 0 ? 1 : v[0]) : 0;
+      if (ext) v.erase(v.begin());
+      for (uint64_t j = 0; j < count; ++j) {
+        const uint64_t want = row.word(L, v[j], j);
+        ASSERT_EQ(m.w[j + (halves ? count : 0)], want) << "index " << j;
+        if (halves && test != find_test("block-move")) {
+          ASSERT_EQ(m.w[j], want) << "index " << j;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(run->faults.total.load(), 0);
+}
+
+}  // namespace
+}  // namespace dravik
