@@ -43,9 +43,11 @@ bool unused_module_reason(const MemoryInventory& inv, uint64_t mem_total, char* 
   char used[32];
   format_size(installed, have, sizeof have);
   format_size(mem_total, used, sizeof used);
-  snprintf(out, cap, "installed %s in %d module%s, the system uses %s: a module may not be in use",
-           have, inv.installed_count, inv.installed_count == 1 ? "" : "s", used);
-  return true;
+  // A reason cut short by a small buffer still names the gap.
+  const int n = snprintf(out, cap,
+                         "installed %s in %d module%s, the system uses %s: a module may not be in use",
+                         have, inv.installed_count, inv.installed_count == 1 ? "" : "s", used);
+  return n > 0;
 }
 
 std::string unused_module_warning(uint64_t mem_total, const std::string& dmi_path) {
