@@ -4,15 +4,14 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 
 #include "memory/probes.h"
+#include "support/limited_cgroup.h"
 #include "support/test_support.h"
 
 namespace dravik {
@@ -136,57 +135,11 @@ TEST(CgroupHeadroom, AvailableMemoryIsTheSmallerOfMemAvailableAndHeadroom) {
   EXPECT_EQ(mem_available_bytes(dir.sub("no-meminfo"), capped), 0u);
 }
 
-bool write_file(const std::string& path, const std::string& text) {
-  std::ofstream f(path);
-  f << text;
-  f.flush();
-  return static_cast<bool>(f);
-}
-
-// A child memory group with a limit, made under the process's own group (or
-// the hierarchy's root where a v2 group may not have children with the
-// memory controller); removed when the value dies.
-class LimitedGroup {
- public:
-  explicit LimitedGroup(uint64_t limit) {
-    for (const MemoryCgroup& g : memory_cgroups()) {
-      for (const std::string& parent : {g.dir, g.mount}) {
-        if (g.v2 && !enables_memory(parent)) continue;
-        const std::string dir = parent + "/dravik-test-" + std::to_string(getpid());
-        if (mkdir(dir.c_str(), 0755) != 0) continue;
-        if (write_file(dir + (g.v2 ? "/memory.max" : "/memory.limit_in_bytes"),
-                       std::to_string(limit))) {
-          dir_ = dir;
-          return;
-        }
-        rmdir(dir.c_str());
-      }
-    }
-  }
-  ~LimitedGroup() {
-    if (!dir_.empty()) rmdir(dir_.c_str());
-  }
-  LimitedGroup(const LimitedGroup&) = delete;
-  LimitedGroup& operator=(const LimitedGroup&) = delete;
-  const std::string& dir() const { return dir_; }
-
- private:
-  static bool enables_memory(const std::string& dir) {
-    std::ifstream f(dir + "/cgroup.subtree_control");
-    std::string word;
-    while (f >> word) {
-      if (word == "memory") return true;
-    }
-    return false;
-  }
-  std::string dir_;
-};
-
 TEST(CgroupRealRun, QuickRunInsideA768MiBGroupCompletesUnderTheLimit) {
   if (testing::sanitized_build()) GTEST_SKIP() << "long real-binary run";
   if (!testing::is_root()) GTEST_SKIP() << "making a cgroup needs root";
   constexpr uint64_t kLimit = 768 * MiB;
-  LimitedGroup group(kLimit);
+  testing::LimitedCgroup group(kLimit);
   if (group.dir().empty()) GTEST_SKIP() << "no memory cgroup can be made here";
   // The shell moves itself into the group, then becomes dravik: everything
   // dravik maps and locks is charged to the group from its first byte.
