@@ -28,4 +28,12 @@ class LimitedCgroup {
 // exec: only open, write and close).
 bool join_cgroup(const std::string& dir);
 
+// A CPU cgroup of this test process's own, made once (empty when none can be
+// made: no root, no cpu controller mounted), removed at exit. run_process
+// starts every child in it: a run of the binary takes the idle scheduling
+// class, which gets next to no CPU beside busy processes in the same group;
+// in a group of its own it gets the group's fair share of the box, so other
+// tests and builds running beside it do not starve it.
+const std::string& own_cpu_cgroup();
+
 }  // namespace dravik::testing

@@ -103,9 +103,11 @@ ProcResult run_process(const std::vector<std::string>& argv, const ProcOptions& 
   ProcResult result;
   int out_pipe[2], err_pipe[2], in_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || pipe(in_pipe) != 0) return result;
+  const std::string& cpu_group = own_cpu_cgroup();
   const pid_t pid = fork();
   if (pid < 0) return result;
   if (pid == 0) {
+    if (!cpu_group.empty()) join_cgroup(cpu_group);  // a memory group below may follow
     dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
