@@ -8,9 +8,10 @@
 #
 # ctest runs the tests side by side (-j, twice the CPUs: most of them wait on
 # a child process or a clock); tests/ctest_schedule.cmake keeps those that
-# measure speed alone. The plain suite runs while the sanitizer build compiles
-# beside it: the suite holds on a busy box, and its long real-binary runs
-# (minutes of HCL qualification) cost no wall time that way.
+# measure speed alone. The plain and the AddressSanitizer suites each run
+# while the next build compiles beside them: the suite holds on a busy box
+# (each test's children run in a CPU cgroup of their own), and its long
+# real-binary runs (minutes of HCL qualification) cost no wall time that way.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -64,14 +65,16 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVIK_SANITIZE=add
 cmake --build build-asan -j"$jobs"
 finish_suite "the plain suite"
 
-step "test under AddressSanitizer + UndefinedBehaviorSanitizer"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+step "test under AddressSanitizer + UndefinedBehaviorSanitizer, while the ThreadSanitizer build compiles"
+start_suite build-asan/suite.log env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --timeout 900 -j"$test_jobs"
-
-step "build and test the threaded suites under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVIK_SANITIZE=thread \
   -DDRAVIK_BUILD_PERF=OFF >/dev/null
 cmake --build build-tsan -j"$jobs"
+finish_suite "the suite under AddressSanitizer + UndefinedBehaviorSanitizer"
+
+step "test the threaded suites under ThreadSanitizer"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure --timeout 900 -j"$test_jobs" -R Threads
 

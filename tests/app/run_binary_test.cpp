@@ -329,13 +329,16 @@ std::vector<nlohmann::json> events_of(const std::string& out, const std::string&
   return found;
 }
 
-// OFFLINE runs in a memory group of their own of 1.5 GiB, with a reserve of
-// 1 GiB: 512 MiB of headroom for a budget of 256 MiB, whatever the rest of
-// the box does to its memory. Once the run has laid out its budget, a hog in
-// the same group locks 900 MiB: the headroom falls below the reserve.
+// OFFLINE runs in a memory group of their own of 4 GiB, with a reserve of
+// 2 GiB: 2 GiB of headroom for a budget of 256 MiB, whatever the rest of the
+// box does to its memory. The run itself takes up to 1.3 GiB of the group in
+// a thread-sanitizer build (its shadow memory). Once the run has laid out its
+// budget, a hog in the same group locks the 2 GiB of headroom: what is left
+// falls below the reserve, and the group still holds the run and the hog.
 class OfflinePressureThreads : public ::testing::Test {
  protected:
-  static constexpr uint64_t kGroupLimit = 1536ull << 20;
+  static constexpr uint64_t kGroupLimit = 4096ull << 20;
+  static constexpr size_t kHogMiB = 2048;
   void SetUp() override {
     if (!testing::is_root()) GTEST_SKIP() << "the group and the hog need root";
     group_ = std::make_unique<testing::LimitedCgroup>(kGroupLimit);
@@ -343,7 +346,7 @@ class OfflinePressureThreads : public ::testing::Test {
   }
   std::vector<std::string> args() const {
     return {"--json", "--full", "--threads", "2", "--quick", "--passes", "0", "--chunk", "64",
-            "--mem",  "256M", "--no-klog", "--reserve", "1024"};
+            "--mem",  "256M", "--no-klog", "--reserve", "2048"};
   }
   std::unique_ptr<testing::LimitedCgroup> group_;
 };
@@ -355,7 +358,7 @@ TEST_F(OfflinePressureThreads, MemoryTakenByAnotherProcessAbortsAfterTheWaits) {
   opts.cgroup = group_->dir();
   opts.on_output = [&](pid_t pid, const std::string& out) {
     if (hog != 0 || events_of(out, "map").empty()) return;
-    hog = start_memory_hog(900, group_->dir());
+    hog = start_memory_hog(kHogMiB, group_->dir());
     if (hog < 0) kill(pid, SIGINT);
   };
   const auto r = run_dravik(args(), opts);
@@ -382,7 +385,7 @@ TEST_F(OfflinePressureThreads, MemoryGivenBackWithinTheWaitsLetsTheRunGoOn) {
   opts.on_output = [&](pid_t pid, const std::string& out) {
     if (stopped) return;
     if (hog == 0 && !events_of(out, "map").empty()) {
-      hog = start_memory_hog(900, group_->dir());
+      hog = start_memory_hog(kHogMiB, group_->dir());
       held_since = now_seconds();
       if (hog < 0) {
         kill(pid, SIGINT);
