@@ -3,7 +3,15 @@
 # binary and the Debian package (checked by the plain suite), and runs every
 # test: the plain build (the fuzz corpora replayed too), the whole suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded
-# suites under ThreadSanitizer.
+# suites under ThreadSanitizer (that build compiles only the files holding
+# them).
+#
+# ctest runs the tests side by side (-j, twice the CPUs: most of them wait on
+# a child process or a clock); tests/ctest_schedule.cmake keeps those that
+# measure speed alone. The plain and the AddressSanitizer suites each run
+# while the next build compiles beside them: the suite holds on a busy box
+# (each test's children run in a CPU cgroup of their own), and its long
+# real-binary runs (minutes of HCL qualification) cost no wall time that way.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,28 +25,57 @@ if ((${#missing[@]})); then
 fi
 
 jobs=$(nproc)
-step() { printf '\n=== %s\n' "$*"; }
+test_jobs=$((jobs * 2))
+step() { printf '\n=== [%dm%02ds] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
+
+# A suite run in the background: its output goes to a log printed when it
+# ends; a suite still running when this script stops is stopped with it.
+suite_pid=
+suite_log=
+trap '[[ -n $suite_pid ]] && kill -- "$suite_pid" 2>/dev/null; true' EXIT
+start_suite() {
+  suite_log=$1
+  shift
+  "$@" >"$suite_log" 2>&1 &
+  suite_pid=$!
+}
+finish_suite() {
+  local status=0
+  wait "$suite_pid" || status=$?
+  suite_pid=
+  cat "$suite_log"
+  if ((status != 0)); then
+    step "FAILED: $1"
+    exit "$status"
+  fi
+  step "passed: $1"
+}
 
 step "package: static binary and Debian package into dist/ (checked by the plain suite)"
 bash tools/package.sh
 
-step "build and test (RelWithDebInfo)"
+step "build the plain suite (RelWithDebInfo)"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-test -j"$jobs"
-ctest --test-dir build-test --output-on-failure --timeout 900
 
-step "build and test under AddressSanitizer + UndefinedBehaviorSanitizer"
+step "test (RelWithDebInfo), while the AddressSanitizer + UndefinedBehaviorSanitizer build compiles"
+start_suite build-test/suite.log ctest --test-dir build-test --output-on-failure --timeout 900 -j"$test_jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVIK_SANITIZE=address \
   -DDRAVIK_BUILD_PERF=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure --timeout 900
+finish_suite "the plain suite"
 
-step "build and test the threaded suites under ThreadSanitizer"
+step "test under AddressSanitizer + UndefinedBehaviorSanitizer, while the ThreadSanitizer build compiles"
+start_suite build-asan/suite.log env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure --timeout 900 -j"$test_jobs"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVIK_SANITIZE=thread \
   -DDRAVIK_BUILD_PERF=OFF >/dev/null
 cmake --build build-tsan -j"$jobs"
+finish_suite "the suite under AddressSanitizer + UndefinedBehaviorSanitizer"
+
+step "test the threaded suites under ThreadSanitizer"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-tsan --output-on-failure --timeout 900 -R Threads
+  ctest --test-dir build-tsan --output-on-failure --timeout 900 -j"$test_jobs" -R Threads
 
 step "all tests passed"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -151,7 +152,7 @@ TEST_F(Heartbeat, LoneEscapeKeyDoesNotSwallowTheNextKey) {
   with_keys();
   keys.send("\033");
   ui_poll_keys(*run);
-  usleep(150000);
+  run->ui.esc_time -= 1.0;  // the ESC has been alone for a second
   keys.send("q");
   ui_poll_keys(*run);
   EXPECT_EQ(stop_requested.load(), 1);
@@ -202,17 +203,12 @@ TEST_F(Heartbeat, ProgressAtMostEveryTenthOfASecond) {
 
 TEST_F(Heartbeat, TicksHalfARefreshApartGiveOneProgressPerRefresh) {
   testing::RecordingSink sink(*run);
-  const double start = now_seconds();
   for (int i = 0; i < 20; ++i) {
     heartbeat(*run);
-    usleep(50000);
+    run->ui.last_refresh -= 0.05;  // half a refresh passes before the next tick
   }
-  const double elapsed = now_seconds() - start;
-  const int n = sink.count(EventKind::progress);
-  // Ticks at least 0.05 s apart: every second tick is due, and never two
-  // within 0.1 s.
-  EXPECT_GE(n, 10);
-  EXPECT_LE(n, static_cast<int>(elapsed / 0.1) + 1);
+  // Every second tick is due, and never two within 0.1 s.
+  EXPECT_EQ(sink.count(EventKind::progress), 10);
 }
 
 // Map lines of the real JSON sink around a set-up map: none for a run without
@@ -379,17 +375,32 @@ TEST_F(Heartbeat, DrawFrameWritesOneWholeFrame) {
 
 // --- the pause hold (a second thread presses the keys) ---------------------
 
-class UiHoldThreads : public Heartbeat {};
+// The hold draws its first frame once it holds: the presser waits for it on
+// a pipe, then lets the pause last 0.3 s (the time the pause must not count).
+class UiHoldThreads : public Heartbeat {
+ protected:
+  void with_frames() {
+    fcntl(frames.wr, F_SETFL, O_NONBLOCK);  // frames past the pipe's room are dropped
+    run->ui.out_fd = frames.wr;
+    frames.drain();  // nothing left from an earlier hold
+  }
+  bool wait_for_hold() const {
+    pollfd first{frames.rd, POLLIN, 0};
+    return poll(&first, 1, 60000) == 1;
+  }
+  Pipe frames;
+};
 
 TEST_F(UiHoldThreads, QuitDuringAPauseEndsTheHold) {
   for (bool abort_first : {false, true}) {
     SetUp();
     with_keys();
+    with_frames();
     if (abort_first) set_end_reason_if_none(run->st, EndReason::STRICT_MLOCK_ABORT);
     testing::RecordingSink sink(*run);
     pause_requested = 1;
     std::thread presser([this] {
-      usleep(300000);
+      if (wait_for_hold()) usleep(300000);
       keys.send("q");
     });
     const double start = now_seconds();
@@ -408,9 +419,10 @@ TEST_F(UiHoldThreads, QuitDuringAPauseEndsTheHold) {
 
 TEST_F(UiHoldThreads, PauseKeyAgainResumesAndThePauseIsNotRunTime) {
   with_keys();
+  with_frames();
   pause_requested = 1;
   std::thread presser([this] {
-    usleep(300000);
+    if (wait_for_hold()) usleep(300000);
     keys.send("p");
   });
   heartbeat(*run);
@@ -425,6 +437,9 @@ TEST_F(UiHoldThreads, HoldWithoutTheDashboardClearsResizes) {
   pause_requested = 1;
   resize_pending = 1;
   std::thread releaser([] {
+    // The hold clears the pending resize once it holds.
+    const double deadline = now_seconds() + 60.0;
+    while (resize_pending.load() != 0 && now_seconds() < deadline) usleep(1000);
     usleep(200000);
     pause_requested = 0;
   });

@@ -9,6 +9,7 @@
 
 #include <dirent.h>
 #include <sched.h>
+#include <poll.h>
 #include <sys/resource.h>
 
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "core/text.h"
+#include "support/limited_cgroup.h"
 #include "support/test_support.h"
 
 namespace dravik {
@@ -41,11 +43,12 @@ nlohmann::json json_summary(const std::string& out) {
   return summary;
 }
 
-// Sends sig to the child after a delay (called from on_started).
-std::function<void(pid_t)> signal_after(int sig, useconds_t delay) {
-  return [sig, delay](pid_t pid) {
-    usleep(delay);
+// Sends sig to the child once its output holds text (an on_output callback).
+std::function<void(pid_t, const std::string&)> signal_once_out(int sig, const std::string& text) {
+  return [sig, text, sent = false](pid_t pid, const std::string& out) mutable {
+    if (sent || out.find(text) == std::string::npos) return;
     kill(pid, sig);
+    sent = true;
   };
 }
 
@@ -82,7 +85,7 @@ TEST(RunBinary, BudgetBelowEightMebibytesAbortsWithStatusThree) {
 TEST(RunBinary, InterruptAndTerminateStopThePassAndKeepTheSummary) {
   for (int sig : {SIGINT, SIGTERM}) {
     ProcOptions opts;
-    opts.on_started = signal_after(sig, 1500000);
+    opts.on_output = signal_once_out(sig, "Pass 1/");  // the dashboard of a pass under way
     const auto r = run_dravik({"--passes", "0", "--mem", "512M", "--no-klog"}, opts);
     ASSERT_FALSE(r.timed_out) << sig;
     EXPECT_EQ(r.term_signal, 0) << "no forced exit";
@@ -278,75 +281,140 @@ TEST(OfflineBinaryWorkerLimit, NoWorkerStartedAbortsAndSomeStartedGoOn) {
   }
 }
 
-// A process on the box that takes memory the way a service would: it maps
-// and locks `mib` and holds it until it is killed or `hold_s` passes.
-pid_t start_memory_hog(size_t mib, int hold_s) {
+// A process on the box that takes memory the way a service would: it joins
+// the group at cgroup, maps and locks `mib` and holds it until it is killed.
+// Returns once the memory is held (-1 when the hog could not take it).
+pid_t start_memory_hog(size_t mib, const std::string& cgroup) {
+  int held[2];
+  if (pipe(held) != 0) return -1;
   const pid_t pid = fork();
   if (pid == 0) {
+    close(held[0]);
     const size_t bytes = mib << 20;
+    if (!testing::join_cgroup(cgroup)) _exit(1);
     void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     // Through the system call: the sanitizer runtimes replace mlock with a
     // call that locks nothing.
     if (p == MAP_FAILED || syscall(SYS_mlock, p, bytes) != 0) _exit(1);
-    sleep(static_cast<unsigned>(hold_s));
-    _exit(0);
+    if (write(held[1], "h", 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  close(held[1]);
+  char byte = 0;
+  pollfd ready{held[0], POLLIN, 0};
+  const bool holds = pid > 0 && poll(&ready, 1, 60000) == 1 && read(held[0], &byte, 1) == 1;
+  close(held[0]);
+  if (pid > 0 && !holds) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
   }
   return pid;
 }
 
+void end_memory_hog(pid_t hog) {
+  if (hog <= 0) return;
+  kill(hog, SIGKILL);
+  waitpid(hog, nullptr, 0);
+}
+
+// The JSON lines of a run's output so far that are whole events named event.
+std::vector<nlohmann::json> events_of(const std::string& out, const std::string& event) {
+  std::vector<nlohmann::json> found;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    const auto j = nlohmann::json::parse(line, nullptr, false);
+    if (!j.is_discarded() && j.value("event", "") == event) found.push_back(j);
+  }
+  return found;
+}
+
+// OFFLINE runs in a memory group of their own of 4 GiB, with a reserve of
+// 2 GiB: 2 GiB of headroom for a budget of 256 MiB, whatever the rest of the
+// box does to its memory. The run itself takes up to 1.3 GiB of the group in
+// a thread-sanitizer build (its shadow memory). Once the run has laid out its
+// budget, a hog in the same group locks the 2 GiB of headroom: what is left
+// falls below the reserve, and the group still holds the run and the hog.
 class OfflinePressureThreads : public ::testing::Test {
  protected:
-  // A reserve that leaves 512 MiB of headroom on this box right now.
-  std::string reserve_leaving_512m() {
-    const long available_mib = testing::meminfo_kb_now("MemAvailable") / 1024;
-    return std::to_string(available_mib - 512);
+  static constexpr uint64_t kGroupLimit = 4096ull << 20;
+  static constexpr size_t kHogMiB = 2048;
+  void SetUp() override {
+    if (!testing::is_root()) GTEST_SKIP() << "the group and the hog need root";
+    group_ = std::make_unique<testing::LimitedCgroup>(kGroupLimit);
+    if (group_->dir().empty()) GTEST_SKIP() << "no memory cgroup can be made here";
   }
+  std::vector<std::string> args() const {
+    return {"--json", "--full", "--threads", "2", "--quick", "--passes", "0", "--chunk", "64",
+            "--mem",  "256M", "--no-klog", "--reserve", "2048"};
+  }
+  std::unique_ptr<testing::LimitedCgroup> group_;
 };
 
 TEST_F(OfflinePressureThreads, MemoryTakenByAnotherProcessAbortsAfterTheWaits) {
-  if (!testing::is_root()) GTEST_SKIP() << "the hog locks memory";
-  pid_t hog = -1;
+  pid_t hog = 0;
   ProcOptions opts;
   opts.timeout_s = 240;
-  opts.on_started = [&hog](pid_t) {
-    usleep(1500000);
-    hog = start_memory_hog(900, 60);
+  opts.cgroup = group_->dir();
+  opts.on_output = [&](pid_t pid, const std::string& out) {
+    if (hog != 0 || events_of(out, "map").empty()) return;
+    hog = start_memory_hog(kHogMiB, group_->dir());
+    if (hog < 0) kill(pid, SIGINT);
   };
-  const auto r = run_dravik({"--json", "--full", "--threads", "2", "--quick", "--passes", "0",
-                             "--chunk", "64", "--mem", "256M", "--no-klog", "--reserve",
-                             reserve_leaving_512m()},
-                            opts);
-  if (hog > 0) {
-    kill(hog, SIGKILL);
-    waitpid(hog, nullptr, 0);
-  }
+  const auto r = run_dravik(args(), opts);
+  end_memory_hog(hog);
+  ASSERT_GT(hog, 0) << "the hog could not lock its memory";
   ASSERT_FALSE(r.timed_out);
-  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_EQ(r.exit_code, 3) << r.err;
   const auto summary = json_summary(r.out);
   EXPECT_EQ(summary.value("end_reason", ""), "aborted: system memory pressure limits exceeded");
   EXPECT_GT(summary.value("duration", 0.0), 10.0) << "the workers waited their ten seconds";
 }
 
+// The hog holds its memory for three of the workers' ten seconds of waits
+// (from the moment it holds it), then lets go: the run takes memory again and
+// goes on until it is stopped.
 TEST_F(OfflinePressureThreads, MemoryGivenBackWithinTheWaitsLetsTheRunGoOn) {
-  if (!testing::is_root()) GTEST_SKIP() << "the hog locks memory";
-  pid_t hog = -1;
+  constexpr double kHold = 3.0;
+  pid_t hog = 0;
+  double held_since = 0.0;
+  int64_t pass_at_release = -1;
+  bool stopped = false;
   ProcOptions opts;
-  opts.on_started = [&hog](pid_t pid) {
-    usleep(1500000);
-    hog = start_memory_hog(900, 4);
-    waitpid(hog, nullptr, 0);  // lets go after four seconds
-    usleep(3000000);
-    kill(pid, SIGINT);
+  opts.cgroup = group_->dir();
+  opts.on_output = [&](pid_t pid, const std::string& out) {
+    if (stopped) return;
+    if (hog == 0 && !events_of(out, "map").empty()) {
+      hog = start_memory_hog(kHogMiB, group_->dir());
+      held_since = now_seconds();
+      if (hog < 0) {
+        kill(pid, SIGINT);
+        stopped = true;
+        return;
+      }
+    }
+    if (hog <= 0) return;
+    const auto progress = events_of(out, "progress");
+    if (progress.empty()) return;
+    const nlohmann::json& last = progress.back();
+    if (pass_at_release < 0 && now_seconds() - held_since >= kHold) {
+      end_memory_hog(hog);
+      pass_at_release = last.value("pass", int64_t{0});
+    } else if (pass_at_release >= 0 && last.value("pass", int64_t{0}) > pass_at_release &&
+               last.value("covered", uint64_t{0}) > 0) {
+      kill(pid, SIGINT);  // a later pass tests memory again
+      stopped = true;
+    }
   };
-  const auto r = run_dravik({"--json", "--full", "--threads", "2", "--quick", "--passes", "0",
-                             "--chunk", "64", "--mem", "256M", "--no-klog", "--reserve",
-                             reserve_leaving_512m()},
-                            opts);
+  const auto r = run_dravik(args(), opts);
+  if (pass_at_release < 0) end_memory_hog(hog);
+  ASSERT_GT(hog, 0) << "the hog could not lock its memory";
   ASSERT_FALSE(r.timed_out);
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_TRUE(stopped) << "no pass went on after the memory came back";
+  EXPECT_EQ(r.exit_code, 0) << r.err;
   const auto summary = json_summary(r.out);
   EXPECT_EQ(summary.value("end_reason", ""), "stopped by user");
-  EXPECT_GT(summary.value("duration", 0.0), 8.0);
+  EXPECT_GT(summary.value("duration", 0.0), kHold);
 }
 
 }  // namespace

@@ -198,7 +198,7 @@ std::vector<std::string> keys_of(const Json& object) {
   return keys;
 }
 
-TEST(BenchBinary, JsonStreamHasStartFifteenSizesAndTheSummary) {
+TEST(BenchBinarySolo, JsonStreamHasStartFifteenSizesAndTheSummary) {
   const auto result = testing::run_dravik({"--bench", "--json", "--mem", "64M"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   const std::vector<Json> lines = json_lines(result.out);
@@ -249,20 +249,19 @@ TEST(BenchBinary, ConsoleTablePrintsHeaderRowsAndClosingLine) {
             std::string::npos);
 }
 
-// SIGINT a second into a 1 GiB ladder: the current size completes, the buffer
-// is released, and the run still closes the table and exits 0.
+// SIGINT once the first point of a 1 GiB ladder is out (the buffer is locked
+// and measured): the current size completes, the buffer is released, and the
+// run still closes the table and exits 0.
 TEST(BenchBinary, SigintEndsTheLadderAfterTheCurrentSize) {
   for (bool json : {false, true}) {
     std::vector<std::string> args = {"--bench", "--mem", "1G"};
     if (json) args.push_back("--json");
     testing::ProcOptions opts;
-    // Late enough that the buffer is locked and the first sizes measured
-    // (slower in a sanitizer build), early enough that the ladder is far
-    // from done.
-    const useconds_t delay = testing::sanitized_build() ? 4000000 : 1500000;
-    opts.on_started = [delay](pid_t pid) {
-      usleep(delay);
+    const std::string first_point = json ? "\"event\":\"bench_point\"" : "\n  write ";
+    opts.on_output = [&first_point, sent = false](pid_t pid, const std::string& out) mutable {
+      if (sent || out.find(first_point) == std::string::npos) return;
       kill(pid, SIGINT);
+      sent = true;
     };
     const auto result = testing::run_dravik(args, opts);
     ASSERT_EQ(result.exit_code, 0) << result.err;

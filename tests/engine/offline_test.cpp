@@ -117,16 +117,16 @@ TEST_F(OfflinePoolThreads, MemoryFreedWithinTheWaitsLetsThePassGoOn) {
   auto run = offline_run(meminfo, 2, 1);
   RecordingSink sink(*run);
   bool budget_taken = false;
+  int ticks_waited = 0;
+  // No memory right after the budget was taken; it comes back after five
+  // progress ticks of the main thread (three quarters of a second of waits).
   sink.on_event = [&](EventKind kind) {
     if (kind == EventKind::map && !budget_taken) meminfo.set_available_mib(0);
     budget_taken = true;
+    if (kind == EventKind::progress && ++ticks_waited == 5) meminfo.set_available_mib(32);
   };
-  std::thread release([&meminfo] {
-    usleep(3000000);
-    meminfo.set_available_mib(32);
-  });
   run_offline(*run);
-  release.join();
+  EXPECT_GE(ticks_waited, 5);
   EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
   EXPECT_EQ(run->st.total_bytes.load(), 32 * kMiB);
 }
@@ -177,12 +177,12 @@ TEST_F(OfflinePoolThreads, StopEndsEveryWorkerAndReleasesThePool) {
   MeminfoFixture meminfo(256);
   auto run = offline_run(meminfo, 2, 0);
   run->cfg.tier = Tier::standard;
-  std::thread stopper([] {
-    usleep(500000);
-    stop_requested.store(1);
-  });
+  RecordingSink sink(*run);
+  // Stopped at the main thread's first progress tick, while the workers test.
+  sink.on_event = [](EventKind kind) {
+    if (kind == EventKind::progress) stop_requested.store(1);
+  };
   run_offline(*run);
-  stopper.join();
   EXPECT_EQ(end_reason_of(run->st), EndReason::USER_STOP);
   EXPECT_EQ(run->st.current_pass, 1);
 }

@@ -254,7 +254,7 @@ TEST(TestProgressThreads, AWorkerWaitsOutThePauseUnlessStopping) {
     test_progress(*run, 10);
     returned = 1;
   });
-  usleep(400000);
+  usleep(400000);  // a window in which the worker must not return
   EXPECT_EQ(returned.load(), 0) << "returned while paused";
   pause_requested = 0;
   worker.join();

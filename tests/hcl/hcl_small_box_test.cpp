@@ -16,13 +16,14 @@ namespace {
 TEST(HclSmallBox, FourThreadsInA1200MiBGroupRunEveryPhase) {
   if (testing::sanitized_build()) GTEST_SKIP() << "long real-binary run";
   if (!testing::is_root()) GTEST_SKIP() << "making a cgroup needs root";
-  testing::LimitedGroup group(1200ull << 20);
+  testing::LimitedCgroup group(1200ull << 20);
   if (group.dir().empty()) GTEST_SKIP() << "no memory cgroup can be made here";
   testing::ProcOptions opts;
   opts.timeout_s = 300;
+  opts.cgroup = group.dir();
   const testing::ProcResult r = testing::run_process(
-      {"/bin/sh", "-c", in_group(group, "'" + testing::dravik_binary() +
-                                            "' --hcl --json --tier quick --duration 10 --threads 4 --no-klog")},
+      {testing::dravik_binary(), "--hcl", "--json", "--tier", "quick", "--duration", "10",
+       "--threads", "4", "--no-klog"},
       opts);
   ASSERT_FALSE(r.timed_out);
   std::istringstream lines(r.out);

@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -141,7 +139,7 @@ TEST(CgroupRealRun, QuickRunInsideA768MiBGroupCompletesUnderTheLimit) {
   if (testing::sanitized_build()) GTEST_SKIP() << "long real-binary run";
   if (!testing::is_root()) GTEST_SKIP() << "making a cgroup needs root";
   constexpr uint64_t kLimit = 768 * MiB;
-  testing::LimitedGroup group(kLimit);
+  testing::LimitedCgroup group(kLimit);
   if (group.dir().empty()) GTEST_SKIP() << "no memory cgroup can be made here";
   // The shell moves itself into the group, then becomes dravik: everything
   // dravik maps and locks is charged to the group from its first byte.

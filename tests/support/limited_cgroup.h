@@ -1,66 +1,39 @@
-// A child memory cgroup with a limit, for runs of the real binary under a
-// memory cap: made under the process's own group (or the hierarchy's root
-// where a v2 group may not have children with the memory controller) and
-// removed when the value dies. dir() is empty when none can be made here.
+// A memory cgroup of a test's own: a child group with a fixed limit, made
+// under the test process's memory group (or the hierarchy's root where a v2
+// group may not have children with the memory controller). A run started in
+// it sizes itself from the group's headroom, so what the rest of the box does
+// to its memory does not move the run's numbers.
 #pragma once
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <fstream>
 #include <string>
-
-#include "memory/cgroup.h"
 
 namespace dravik::testing {
 
-inline bool write_file(const std::string& path, const std::string& text) {
-  std::ofstream f(path);
-  f << text;
-  f.flush();
-  return static_cast<bool>(f);
-}
-
-class LimitedGroup {
+class LimitedCgroup {
  public:
-  explicit LimitedGroup(uint64_t limit) {
-    for (const MemoryCgroup& g : memory_cgroups()) {
-      for (const std::string& parent : {g.dir, g.mount}) {
-        if (g.v2 && !enables_memory(parent)) continue;
-        const std::string dir = parent + "/dravik-test-" + std::to_string(getpid());
-        if (mkdir(dir.c_str(), 0755) != 0) continue;
-        if (write_file(dir + (g.v2 ? "/memory.max" : "/memory.limit_in_bytes"),
-                       std::to_string(limit))) {
-          dir_ = dir;
-          return;
-        }
-        rmdir(dir.c_str());
-      }
-    }
-  }
-  ~LimitedGroup() {
-    if (!dir_.empty()) rmdir(dir_.c_str());
-  }
-  LimitedGroup(const LimitedGroup&) = delete;
-  LimitedGroup& operator=(const LimitedGroup&) = delete;
+  // Makes the group (needs root and a mounted memory controller; dir() is
+  // empty when none can be made).
+  explicit LimitedCgroup(uint64_t limit_bytes);
+  // Removes the group once the processes in it have ended.
+  ~LimitedCgroup();
+  LimitedCgroup(const LimitedCgroup&) = delete;
+  LimitedCgroup& operator=(const LimitedCgroup&) = delete;
   const std::string& dir() const { return dir_; }
 
  private:
-  static bool enables_memory(const std::string& dir) {
-    std::ifstream f(dir + "/cgroup.subtree_control");
-    std::string word;
-    while (f >> word) {
-      if (word == "memory") return true;
-    }
-    return false;
-  }
   std::string dir_;
 };
 
-// The shell line that moves itself into the group and becomes `command`:
-// everything the command maps and locks is charged to the group.
-inline std::string in_group(const LimitedGroup& group, const std::string& command) {
-  return "echo $$ > '" + group.dir() + "/cgroup.procs' && exec " + command;
-}
+// Moves the calling process into the group at dir (safe between fork and
+// exec: only open, write and close).
+bool join_cgroup(const std::string& dir);
+
+// A CPU cgroup of this test process's own, made once (empty when none can be
+// made: no root, no cpu controller mounted), removed at exit. run_process
+// starts every child in it: a run of the binary takes the idle scheduling
+// class, which gets next to no CPU beside busy processes in the same group;
+// in a group of its own it gets the group's fair share of the box, so other
+// tests and builds running beside it do not starve it.
+const std::string& own_cpu_cgroup();
 
 }  // namespace dravik::testing

@@ -17,6 +17,7 @@
 
 #include "core/flags.h"
 #include "core/text.h"
+#include "support/limited_cgroup.h"
 
 namespace dravik::testing {
 
@@ -102,9 +103,11 @@ ProcResult run_process(const std::vector<std::string>& argv, const ProcOptions& 
   ProcResult result;
   int out_pipe[2], err_pipe[2], in_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || pipe(in_pipe) != 0) return result;
+  const std::string& cpu_group = own_cpu_cgroup();
   const pid_t pid = fork();
   if (pid < 0) return result;
   if (pid == 0) {
+    if (!cpu_group.empty()) join_cgroup(cpu_group);  // a memory group below may follow
     dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
@@ -112,6 +115,7 @@ ProcResult run_process(const std::vector<std::string>& argv, const ProcOptions& 
       close(fd);
     }
     setpgid(0, 0);
+    if (!opts.cgroup.empty() && !join_cgroup(opts.cgroup)) _exit(125);
     if (opts.memlock_limit >= 0) {
       rlimit lim{static_cast<rlim_t>(opts.memlock_limit), static_cast<rlim_t>(opts.memlock_limit)};
       setrlimit(RLIMIT_MEMLOCK, &lim);
@@ -145,7 +149,9 @@ ProcResult run_process(const std::vector<std::string>& argv, const ProcOptions& 
     const int ready = poll(fds, 2, 100);
     if (ready > 0) {
       if (out_open && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+        const size_t had = result.out.size();
         read_available(out_pipe[0], result.out, out_open);
+        if (opts.on_output && result.out.size() > had) opts.on_output(pid, result.out);
       }
       if (err_open && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
         read_available(err_pipe[0], result.err, err_open);

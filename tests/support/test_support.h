@@ -53,6 +53,13 @@ struct ProcOptions {
   // Called in the parent once the child runs (for example to send a signal
   // after a delay); receives the child's pid.
   std::function<void(pid_t)> on_started;
+  // Called in the parent each time the child has written to its standard
+  // output, with its pid and everything it wrote there so far (for example
+  // to send a signal once a given line is out).
+  std::function<void(pid_t, const std::string&)> on_output;
+  // A memory cgroup the child joins before it runs (testing::MemoryCgroup),
+  // empty to stay in the caller's.
+  std::string cgroup;
 };
 
 // Runs a program (argv[0] is the path) and collects its output.

@@ -83,9 +83,11 @@ TEST(JsonRun, OfflineRunWithTwoWorkersStreamConforms) {
 
 TEST(JsonRun, StoppedRunEndsWithSummary) {
   ProcOptions opts;
-  opts.on_started = [](pid_t pid) {
-    usleep(1500 * 1000);
+  // Stopped once the first progress line is out.
+  opts.on_output = [sent = false](pid_t pid, const std::string& out) mutable {
+    if (sent || out.find("{\"event\":\"progress\"") == std::string::npos) return;
     kill(pid, SIGINT);
+    sent = true;
   };
   const ProcResult r = run_dravik({"--json", "--passes", "0", "--quick", "--mem", "64M"}, opts);
   expect_run_stream(r, "PRODUCTION");

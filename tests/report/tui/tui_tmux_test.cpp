@@ -168,7 +168,7 @@ TEST_F(TuiTmux, DashboardRowsAndKeys) {
   const std::string held_counters = row_with(s, "Covered");
   const std::string held_status = row_with(s, "Window");
   EXPECT_TRUE(has(held_status, "PAUSED")) << held_status;
-  usleep(2500000);
+  usleep(2500000);  // a window in which nothing may move
   s = tmux.screen();
   EXPECT_EQ(row_with(s, "Covered"), held_counters);
   EXPECT_EQ(row_with(s, "Window"), held_status);
@@ -177,8 +177,8 @@ TEST_F(TuiTmux, DashboardRowsAndKeys) {
   tmux.keys("p");
   s = tmux.wait_for({"Running", "p:Pause"});
   EXPECT_FALSE(has(s, "PAUSED by user")) << s;
-  usleep(1500000);
-  EXPECT_NE(row_with(tmux.screen(), "Covered"), held_counters);
+  s = tmux.wait_until([&](const std::string& screen) { return row_with(screen, "Covered") != held_counters; });
+  EXPECT_NE(row_with(s, "Covered"), held_counters);
 
   tmux.keys("l");
   s = tmux.wait_for({" untested", " suspect", " FAULT"});
@@ -232,8 +232,10 @@ TEST_F(TuiTmux, FunctionAndCursorKeysAreIgnored) {
   for (const char* key : {"F1", "F2", "Up", "Down", "Left", "Right", "F5", "F12", "Home", "PageUp"}) {
     tmux.keys(key);
   }
-  usleep(1500000);
-  s = tmux.wait_for({"Running", "p:Pause"});
+  // Keys are read in order: once the legend key shows, every sequence
+  // before it was read.
+  tmux.keys("l");
+  s = tmux.wait_for({" untested", "Running", "p:Pause"});
   EXPECT_TRUE(has(s, "Running") && has(s, "p:Pause")) << s;
   EXPECT_FALSE(has(s, "PAUSED by user")) << s;
   EXPECT_EQ(read_file(dir.sub("exit")), "") << "still running";
