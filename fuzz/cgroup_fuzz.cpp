@@ -17,5 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const dravik::CgroupPaths paths{proc_cgroup.path(), mountinfo.path()};
   dravik::memory_cgroups(paths);
   dravik::cgroup_memory_headroom(paths);
+  dravik::cgroup_memory_limit(paths);
   return 0;
 }

@@ -1,4 +1,5 @@
-// The /proc and /sys probes: the input is the file each of them reads.
+// The /proc and /sys probes (and the CPU-time reader of the latency phase):
+// the input is the file each of them reads.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "fuzz_input.h"
+#include "hcl/hcl_busy.h"
 #include "memory/probes.h"
 
 namespace {
@@ -54,5 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const dravik::EdacCounts edac_totals = dravik::edac_counts(edac.path());
   if (edac_totals.ce < -1 || edac_totals.ue < -1) abort();
   dravik::read_size_file(path);
+  // The box's and this process's CPU time: the same bytes as both files.
+  dravik::read_cpu_times(path, path);
   return 0;
 }

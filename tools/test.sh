@@ -19,9 +19,21 @@ missing=()
 for pkg in cmake g++ make libgtest-dev nlohmann-json3-dev tmux procps binutils help2man man-db dpkg-dev lintian; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
-if ((${#missing[@]})); then
+# The scheduled scan's checks: promtool (prometheus), a real node-exporter
+# serving a run's metrics, and systemd-analyze for the units. Their services
+# are not needed running; recommends are left out.
+tools=()
+for pkg in prometheus prometheus-node-exporter systemd; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || tools+=("$pkg")
+done
+if ((${#missing[@]} + ${#tools[@]})); then
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  if ((${#missing[@]})); then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  fi
+  if ((${#tools[@]})); then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${tools[@]}"
+  fi
 fi
 
 jobs=$(nproc)
