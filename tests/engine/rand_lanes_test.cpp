@@ -162,5 +162,67 @@ TEST(RandLanes, GeneratorTestsWriteTheSequentialWords) {
   EXPECT_EQ(run->faults.total.load(), 0);
 }
 
+// Lanes 0 and 1 of a vector.
+std::vector<uint64_t> lanes_of(__m128i x) {
+  return {static_cast<uint64_t>(_mm_cvtsi128_si64(x)),
+          static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)))};
+}
+
+// The quotients, low and high products of (a, b) by d: one word at a time
+// (by.one and the processor's multiply), then in 128-bit and, where the
+// processor has AVX2, 256-bit lanes (a and b in lanes 0 and 3).
+[[gnu::target("avx2")]] std::vector<uint64_t> in_lanes(const DivideBy& by, uint64_t d,
+                                                       uint64_t a, uint64_t b) {
+  const unsigned __int128 pa = static_cast<unsigned __int128>(a) * d;
+  const unsigned __int128 pb = static_cast<unsigned __int128>(b) * d;
+  std::vector<uint64_t> r = {by.one(a), by.one(b), a * d, b * d, static_cast<uint64_t>(pa >> 64),
+                             static_cast<uint64_t>(pb >> 64)};
+  const __m128i v = pair_of(a, b);
+  const __m128i lo = _mm_set1_epi64x(static_cast<long long>(d));
+  const __m128i hi = _mm_set1_epi64x(static_cast<long long>(d >> 32));
+  for (const __m128i x : {by.two(v), mul_lo64(v, lo, hi), mul_hi64(v, lo, hi)}) {
+    for (const uint64_t w : lanes_of(x)) r.push_back(w);
+  }
+  if (kernel::cpu_has_avx2()) {
+    const __m256i w = _mm256_set_epi64x(static_cast<long long>(b), 0, 0, static_cast<long long>(a));
+    const __m256i lo4 = _mm256_set1_epi64x(static_cast<long long>(d));
+    const __m256i hi4 = _mm256_set1_epi64x(static_cast<long long>(d >> 32));
+    for (const __m256i x : {by.four(w), mul_lo64(w, lo4, hi4), mul_hi64(w, lo4, hi4)}) {
+      r.push_back(static_cast<uint64_t>(_mm256_extract_epi64(x, 0)));
+      r.push_back(static_cast<uint64_t>(_mm256_extract_epi64(x, 3)));
+    }
+  }
+  return r;
+}
+
+// The vector maps of the extended group (the divide-by-multiply, the 64-bit
+// multiply from 32-bit products) against the processor's own divide and
+// multiply, for divisors and values at every edge (1, powers of two and their
+// neighbours, the top of the range) and pseudo-random ones.
+TEST(RandLanes, VectorDivideAndMultiplyAreExact) {
+  std::vector<uint64_t> consts = {1, 2, 3, 5, 7, 10, 641, (1ull << 32) - 1, 1ull << 32,
+                                  (1ull << 32) + 1, (1ull << 63) - 1, 1ull << 63,
+                                  (1ull << 63) + 1, ~uint64_t{0} - 1, ~uint64_t{0}};
+  uint64_t mix = 11;
+  for (int k = 0; k < 60; ++k) consts.push_back((splitmix_next(&mix) >> (k % 64)) | 1);
+  for (const uint64_t d : consts) {
+    std::vector<uint64_t> vs = {0, 1, d - 1, d, d + 1, 2 * d - 1, 2 * d, ~uint64_t{0} - d,
+                                1ull << 63, ~uint64_t{0} - 1, ~uint64_t{0}};
+    for (int k = 0; k < 64; ++k) vs.push_back(splitmix_next(&mix) >> (k % 64));
+    const DivideBy by(d);
+    for (size_t k = 0; k + 1 < vs.size(); ++k) {
+      const uint64_t a = vs[k], b = vs[k + 1];
+      const std::vector<uint64_t> got = in_lanes(by, d, a, b);
+      const unsigned __int128 pa = static_cast<unsigned __int128>(a) * d;
+      const unsigned __int128 pb = static_cast<unsigned __int128>(b) * d;
+      const uint64_t want[6] = {a / d, b / d, a * d, b * d, static_cast<uint64_t>(pa >> 64),
+                                static_cast<uint64_t>(pb >> 64)};
+      for (size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i], want[i % 6]) << "d " << d << " v " << a << ", " << b << " result " << i;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace dravik
