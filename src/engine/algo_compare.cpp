@@ -45,9 +45,7 @@ struct OpMap {
     const __m256i l = _mm256_set1_epi64x(static_cast<long long>(L));
     if constexpr (O == op_xor) return _mm256_xor_si256(l, v);
     if constexpr (O == op_sub) return _mm256_sub_epi64(v, l);
-    if constexpr (O == op_mul) {
-      return mul_lo64(v, l, _mm256_set1_epi64x(static_cast<long long>(L >> 32)));
-    }
+    if constexpr (O == op_mul) return mul_lo64(v, l);
     if constexpr (O == op_div) return by.four(v);
     if constexpr (O == op_or) return _mm256_or_si256(l, v);
     if constexpr (O == op_and) return _mm256_and_si256(l, v);

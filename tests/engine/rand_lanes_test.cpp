@@ -85,31 +85,58 @@ TEST(RandLanes, EveryIndexGetsTheSequentialWord) {
   }
 }
 
+// A map that uses both the value and the stream index, as seqinc and
+// cmp-mul do: v * K + j.
+struct MulIndexMap {
+  uint64_t K = 0x9E3779B97F4A7C15ULL;
+  uint64_t one(uint64_t v, uint64_t j) const { return v * K + j; }
+  __m128i two(__m128i v, __m128i jv) const {
+    const __m128i lo = _mm_set1_epi64x(static_cast<long long>(K));
+    return _mm_add_epi64(mul_lo64(v, lo, _mm_set1_epi64x(static_cast<long long>(K >> 32))), jv);
+  }
+  [[gnu::target("avx2")]] __m256i four(__m256i v, __m256i jv) const {
+    return _mm256_add_epi64(mul_lo64(v, _mm256_set1_epi64x(static_cast<long long>(K))), jv);
+  }
+};
+
 // Both widths of lanes, called directly: the processor running the tests
-// picks only one of them for the kernels.
-TEST(RandLanes, BothVectorWidthsGiveTheSameLines) {
+// picks only one of them for the kernels. The stream starts some words in,
+// so the lanes' indices start away from 0.
+template <class Map>
+void every_width_gives_the_sequential_lines() {
   const uint64_t len = 8 * 13;
-  const std::vector<uint64_t> want = sequence(0xC0FFEE, 0, kLanes * len);
+  MappedRandom<Map> start(0xC0FFEE);
+  for (int k = 0; k < 5; ++k) start.next1();
+  std::vector<uint64_t> want(kLanes * len + 1);
+  MappedRandom<Map> seq = start;
+  for (uint64_t& x : want) x = seq.next1();
   auto lines_of = [&](auto run_lines) {
     std::vector<uint64_t> got(kLanes * len);
-    RandomWords c(0xC0FFEE);
+    MappedRandom<Map> c = start;
     run_lines(c, [&](uint64_t k, uint64_t off, const Line& l) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off]), l.v0);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 2]), l.v1);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 4]), l.v2);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 6]), l.v3);
     });
-    EXPECT_EQ(c.next1(), sequence(0xC0FFEE, kLanes * len, 1)[0]);
+    got.push_back(c.next1());  // the stream after the lanes
     return got;
   };
-  EXPECT_EQ(lines_of([&](RandomWords& c, auto f) {
+  EXPECT_EQ(lines_of([&](MappedRandom<Map>& c, auto f) {
               kernel::lanes_by_line<RandLanes2, 4>(c, len, f);
             }),
             want);
   if (kernel::cpu_has_avx2()) {
-    EXPECT_EQ(lines_of([&](RandomWords& c, auto f) { kernel::lanes_by_line_avx2(c, len, f); }),
+    EXPECT_EQ(lines_of([&](MappedRandom<Map>& c, auto f) {
+                kernel::lanes_by_line_avx2(c, len, f);
+              }),
               want);
   }
+}
+
+TEST(RandLanes, BothVectorWidthsGiveTheSameLines) {
+  every_width_gives_the_sequential_lines<PlainMap>();
+  every_width_gives_the_sequential_lines<MulIndexMap>();
 }
 
 // The catalogue's generator tests leave their stream in the block: both
@@ -187,7 +214,7 @@ std::vector<uint64_t> lanes_of(__m128i x) {
     const __m256i w = _mm256_set_epi64x(static_cast<long long>(b), 0, 0, static_cast<long long>(a));
     const __m256i lo4 = _mm256_set1_epi64x(static_cast<long long>(d));
     const __m256i hi4 = _mm256_set1_epi64x(static_cast<long long>(d >> 32));
-    for (const __m256i x : {by.four(w), mul_lo64(w, lo4, hi4), mul_hi64(w, lo4, hi4)}) {
+    for (const __m256i x : {by.four(w), mul_lo64(w, lo4), mul_hi64(w, lo4, hi4)}) {
       r.push_back(static_cast<uint64_t>(_mm256_extract_epi64(x, 0)));
       r.push_back(static_cast<uint64_t>(_mm256_extract_epi64(x, 3)));
     }
