@@ -86,7 +86,7 @@ inline __m128i mul_hi64(__m128i v, __m128i lo32, __m128i hi32) {
 }
 
 // Unsigned division by a constant d >= 1 as a multiply and shifts, exact for
-// every 64-bit v: q = high half of magic * v, then ((v - q) >> pre) + q) >>
+// every 64-bit v: q = high half of magic * v, then (((v - q) >> pre) + q) >>
 // shift (d = 1: magic 0, no shifts). A divide instruction per word would hold
 // a fill far below the memory's rate.
 struct DivideBy {
