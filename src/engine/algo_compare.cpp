@@ -13,43 +13,12 @@ namespace {
 
 enum Op : int32_t { op_xor, op_sub, op_mul, op_div, op_or, op_and, op_seqinc };
 
-// Unsigned division by a constant d >= 2 as a multiply and shifts, exact for
-// every 64-bit v: q = high half of magic * v, then ((v - q) / 2 + q) >> shift.
-// A divide instruction per word would hold the fill far below the memory's
-// rate.
-struct DivideBy {
-  uint64_t magic = 0;
-  uint32_t shift = 0;
-  explicit DivideBy(uint64_t d) {
-    const uint32_t l = 63 - static_cast<uint32_t>(__builtin_clzll(d | 2));
-    if ((d & (d - 1)) == 0) {
-      shift = l - 1;  // magic 0: q = 0 and v / 2 >> (l - 1)
-      return;
-    }
-    const unsigned __int128 top = static_cast<unsigned __int128>(1) << (64 + l);
-    uint64_t m = static_cast<uint64_t>(top / d);
-    const uint64_t rem = static_cast<uint64_t>(top - static_cast<unsigned __int128>(m) * d);
-    m += m;
-    const uint64_t twice = rem + rem;
-    if (twice >= d || twice < rem) m += 1;
-    magic = m + 1;
-    shift = l;
-  }
-  uint64_t operator()(uint64_t v) const {
-    const uint64_t q = static_cast<uint64_t>((static_cast<unsigned __int128>(magic) * v) >> 64);
-    return (((v - q) >> 1) + q) >> shift;
-  }
-};
-
-inline uint64_t low_of(__m128i v) { return static_cast<uint64_t>(_mm_cvtsi128_si64(v)); }
-inline uint64_t high_of(__m128i v) { return low_of(_mm_unpackhi_epi64(v, v)); }
-
 // Word j of each half: the operation of the constant L and the stream value
-// v. one() is the definition; two() the same for a pair.
+// v. one() is the definition; two() and four() the same in vector lanes.
 template <int32_t O>
 struct OpMap {
   uint64_t L = 1;
-  DivideBy by{2};
+  DivideBy by{1};
   explicit OpMap(uint64_t l) : L(l), by(l) {}
   uint64_t one(uint64_t v, uint64_t j) const {
     if constexpr (O == op_xor) return L ^ v;
@@ -60,20 +29,27 @@ struct OpMap {
     if constexpr (O == op_and) return L & v;
     if constexpr (O == op_seqinc) return v + j;
   }
-  __m128i two(__m128i v, uint64_t j) const {
+  __m128i two(__m128i v, __m128i jv) const {
     const __m128i l = _mm_set1_epi64x(static_cast<long long>(L));
     if constexpr (O == op_xor) return _mm_xor_si128(l, v);
     if constexpr (O == op_sub) return _mm_sub_epi64(v, l);
-    if constexpr (O == op_mul) return pair_of(L * low_of(v), L * high_of(v));
-    if constexpr (O == op_div) {
-      if (L == 1) return v;
-      return pair_of(by(low_of(v)), by(high_of(v)));
+    if constexpr (O == op_mul) {
+      return mul_lo64(v, l, _mm_set1_epi64x(static_cast<long long>(L >> 32)));
     }
+    if constexpr (O == op_div) return by.two(v);
     if constexpr (O == op_or) return _mm_or_si128(l, v);
     if constexpr (O == op_and) return _mm_and_si128(l, v);
-    if constexpr (O == op_seqinc) {
-      return _mm_add_epi64(v, pair_of(j, j + 1));
-    }
+    if constexpr (O == op_seqinc) return _mm_add_epi64(v, jv);
+  }
+  [[gnu::target("avx2")]] __m256i four(__m256i v, __m256i jv) const {
+    const __m256i l = _mm256_set1_epi64x(static_cast<long long>(L));
+    if constexpr (O == op_xor) return _mm256_xor_si256(l, v);
+    if constexpr (O == op_sub) return _mm256_sub_epi64(v, l);
+    if constexpr (O == op_mul) return mul_lo64(v, l);
+    if constexpr (O == op_div) return by.four(v);
+    if constexpr (O == op_or) return _mm256_or_si256(l, v);
+    if constexpr (O == op_and) return _mm256_and_si256(l, v);
+    if constexpr (O == op_seqinc) return _mm256_add_epi64(v, jv);
   }
 };
 

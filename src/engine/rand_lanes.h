@@ -26,16 +26,108 @@ namespace dravik {
 // ---- Value maps ----------------------------------------------------------
 // A map turns the generator's value v for the word with stream index j (its
 // place counted from the stream's first word) into the word written. one()
-// is the definition; two() gives the same for the pair of indices j, j + 1.
+// is the definition; two() and four() give the same for the words of a
+// vector, whose stream indices are the same lanes of jv. The lane kernels map
+// each vector as the generator lanes leave it, on the full width, and keep
+// jv in a vector of its own, so a map that ignores it costs nothing for it.
 
 struct PlainMap {
   uint64_t one(uint64_t v, uint64_t) const { return v; }
-  __m128i two(__m128i v, uint64_t) const { return v; }
+  __m128i two(__m128i v, __m128i) const { return v; }
+  [[gnu::target("avx2")]] __m256i four(__m256i v, __m256i) const { return v; }
 };
 
 struct InvertMap {
   uint64_t one(uint64_t v, uint64_t) const { return ~v; }
-  __m128i two(__m128i v, uint64_t) const { return _mm_xor_si128(v, _mm_set1_epi32(-1)); }
+  __m128i two(__m128i v, __m128i) const { return _mm_xor_si128(v, _mm_set1_epi32(-1)); }
+  [[gnu::target("avx2")]] __m256i four(__m256i v, __m256i) const {
+    return _mm256_xor_si256(v, _mm256_set1_epi32(-1));
+  }
+};
+
+// 64-bit products in the vector lanes from the 32-bit partial products the
+// processor multiplies, for a constant c whose halves lo32 and hi32 fill
+// every lane (only the low 32 bits of each lane count): mul_lo64 is v * c
+// modulo 2^64, mul_hi64 the high half of the 128-bit product.
+inline __m128i mul_lo64(__m128i v, __m128i lo32, __m128i hi32) {
+  const __m128i cross = _mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(v, 32), lo32),
+                                      _mm_mul_epu32(v, hi32));
+  return _mm_add_epi64(_mm_mul_epu32(v, lo32), _mm_slli_epi64(cross, 32));
+}
+
+// The 256-bit form is written as a plain vector multiply, which the compiler
+// makes the same three partial products; c is the whole constant in every
+// lane.
+[[gnu::target("avx2")]] inline __m256i mul_lo64(__m256i v, __m256i c) {
+  using U64x4 = unsigned long long __attribute__((vector_size(32)));
+  return reinterpret_cast<__m256i>(reinterpret_cast<U64x4>(v) * reinterpret_cast<U64x4>(c));
+}
+
+// Column by column: hl plus the carry column of ll, then lh added to its low
+// half; neither sum leaves 64 bits, so no carry is lost.
+inline __m128i mul_hi64(__m128i v, __m128i lo32, __m128i hi32) {
+  const __m128i vh = _mm_srli_epi64(v, 32);
+  const __m128i t =
+      _mm_add_epi64(_mm_mul_epu32(vh, lo32), _mm_srli_epi64(_mm_mul_epu32(v, lo32), 32));
+  const __m128i u = _mm_add_epi64(_mm_and_si128(t, _mm_set1_epi64x(0xFFFFFFFFLL)),
+                                  _mm_mul_epu32(v, hi32));
+  return _mm_add_epi64(_mm_add_epi64(_mm_mul_epu32(vh, hi32), _mm_srli_epi64(t, 32)),
+                       _mm_srli_epi64(u, 32));
+}
+
+[[gnu::target("avx2")]] inline __m256i mul_hi64(__m256i v, __m256i lo32, __m256i hi32) {
+  const __m256i vh = _mm256_srli_epi64(v, 32);
+  const __m256i t = _mm256_add_epi64(_mm256_mul_epu32(vh, lo32),
+                                     _mm256_srli_epi64(_mm256_mul_epu32(v, lo32), 32));
+  const __m256i u = _mm256_add_epi64(_mm256_and_si256(t, _mm256_set1_epi64x(0xFFFFFFFFLL)),
+                                     _mm256_mul_epu32(v, hi32));
+  return _mm256_add_epi64(_mm256_add_epi64(_mm256_mul_epu32(vh, hi32), _mm256_srli_epi64(t, 32)),
+                          _mm256_srli_epi64(u, 32));
+}
+
+// Unsigned division by a constant d >= 1 as a multiply and shifts, exact for
+// every 64-bit v: q = high half of magic * v, then (((v - q) >> pre) + q) >>
+// shift (d = 1: magic 0, no shifts). A divide instruction per word would hold
+// a fill far below the memory's rate.
+struct DivideBy {
+  uint64_t magic = 0;
+  uint32_t pre = 0;
+  uint32_t shift = 0;
+  explicit DivideBy(uint64_t d) {
+    if (d <= 1) return;
+    pre = 1;
+    const uint32_t l = 63 - static_cast<uint32_t>(__builtin_clzll(d));
+    if ((d & (d - 1)) == 0) {
+      shift = l - 1;  // magic 0: q = 0 and v / 2 >> (l - 1)
+      return;
+    }
+    const unsigned __int128 top = static_cast<unsigned __int128>(1) << (64 + l);
+    uint64_t m = static_cast<uint64_t>(top / d);
+    const uint64_t rem = static_cast<uint64_t>(top - static_cast<unsigned __int128>(m) * d);
+    m += m;
+    const uint64_t twice = rem + rem;
+    if (twice >= d || twice < rem) m += 1;
+    magic = m + 1;
+    shift = l;
+  }
+  uint64_t one(uint64_t v) const {
+    const uint64_t q = static_cast<uint64_t>((static_cast<unsigned __int128>(magic) * v) >> 64);
+    return (((v - q) >> pre) + q) >> shift;
+  }
+  __m128i two(__m128i v) const {
+    const __m128i q = mul_hi64(v, _mm_set1_epi64x(static_cast<long long>(magic)),
+                               _mm_set1_epi64x(static_cast<long long>(magic >> 32)));
+    const __m128i pre_n = _mm_cvtsi32_si128(static_cast<int>(pre));
+    const __m128i t = _mm_add_epi64(_mm_srl_epi64(_mm_sub_epi64(v, q), pre_n), q);
+    return _mm_srl_epi64(t, _mm_cvtsi32_si128(static_cast<int>(shift)));
+  }
+  [[gnu::target("avx2")]] __m256i four(__m256i v) const {
+    const __m256i q = mul_hi64(v, _mm256_set1_epi64x(static_cast<long long>(magic)),
+                               _mm256_set1_epi64x(static_cast<long long>(magic >> 32)));
+    const __m256i t = _mm256_add_epi64(
+        _mm256_srl_epi64(_mm256_sub_epi64(v, q), _mm_cvtsi32_si128(static_cast<int>(pre))), q);
+    return _mm256_srl_epi64(t, _mm_cvtsi32_si128(static_cast<int>(shift)));
+  }
 };
 
 // A stream of mapped xorshift128+ values; a copy replays it.
@@ -71,6 +163,7 @@ inline void lane_states(const RandState& at, uint64_t len, RandState (&st)[kLane
 // Eight lanes in four 128-bit vectors: lanes 2v and 2v+1 are the low and high
 // halves of vector v.
 struct RandLanes2 {
+  using Index = __m128i;
   __m128i s0[4], s1[4];
   RandLanes2(const RandState& at, uint64_t len) {
     RandState st[kLanes];
@@ -92,10 +185,21 @@ struct RandLanes2 {
     s1[v] = s;
     return _mm_add_epi64(s, y);
   }
-  // The next two values of lanes 2v and 2v+1 (p[0], p[1]), low word first.
-  void next2(int v, __m128i* p) {
-    const __m128i r0 = step(v);
-    const __m128i r1 = step(v);
+  // The stream indices of vector v's first words, for lanes of len words
+  // from stream index j0.
+  static void index_of(int v, uint64_t j0, uint64_t len, __m128i* jv) {
+    const uint64_t j = j0 + 2 * static_cast<uint64_t>(v) * len;
+    *jv = pair_of(j, j + len);
+  }
+  // The next two values of lanes 2v and 2v+1 (p[0], p[1]), low word first,
+  // mapped; jv holds the lanes' stream indices and moves on with them.
+  template <class Map>
+  void next2(int v, __m128i* p, const Map& map, __m128i& jv) {
+    const __m128i one = _mm_set1_epi64x(1);
+    const __m128i r0 = map.two(step(v), jv);
+    jv = _mm_add_epi64(jv, one);
+    const __m128i r1 = map.two(step(v), jv);
+    jv = _mm_add_epi64(jv, one);
     p[0] = _mm_unpacklo_epi64(r0, r1);
     p[1] = _mm_unpackhi_epi64(r0, r1);
   }
@@ -110,6 +214,7 @@ struct RandLanes2 {
 // processors with AVX2: twice the words per instruction, which a fill needs
 // to keep up with the memory.
 struct RandLanes4 {
+  using Index = __m256i;
   __m256i s0[2], s1[2];
   [[gnu::target("avx2")]] RandLanes4(const RandState& at, uint64_t len) {
     RandState st[kLanes];
@@ -132,10 +237,21 @@ struct RandLanes4 {
     s1[v] = s;
     return _mm256_add_epi64(s, y);
   }
-  // The next two values of lanes 4v to 4v+3 (p[0] to p[3]), low word first.
-  [[gnu::target("avx2")]] void next2(int v, __m128i* p) {
-    const __m256i r0 = step(v);
-    const __m256i r1 = step(v);
+  [[gnu::target("avx2")]] static void index_of(int v, uint64_t j0, uint64_t len, __m256i* jv) {
+    const uint64_t j = j0 + 4 * static_cast<uint64_t>(v) * len;
+    *jv = _mm256_set_epi64x(static_cast<long long>(j + 3 * len),
+                             static_cast<long long>(j + 2 * len), static_cast<long long>(j + len),
+                             static_cast<long long>(j));
+  }
+  // The next two values of lanes 4v to 4v+3 (p[0] to p[3]), low word first,
+  // mapped on the full width.
+  template <class Map>
+  [[gnu::target("avx2")]] void next2(int v, __m128i* p, const Map& map, __m256i& jv) {
+    const __m256i one = _mm256_set1_epi64x(1);
+    const __m256i r0 = map.four(step(v), jv);
+    jv = _mm256_add_epi64(jv, one);
+    const __m256i r1 = map.four(step(v), jv);
+    jv = _mm256_add_epi64(jv, one);
     const __m256i lo = _mm256_unpacklo_epi64(r0, r1);  // lanes 4v, 4v+2
     const __m256i hi = _mm256_unpackhi_epi64(r0, r1);  // lanes 4v+1, 4v+3
     p[0] = _mm256_castsi256_si128(lo);
@@ -205,7 +321,7 @@ template <class Report>
 }
 
 // Runs eight lanes of len words over the stream c, two words of every lane
-// at a time: pairs(k, off, a, b) gets the expected pairs of lanes k and k+1
+// at a time: pairs(k, off, a, b) gets the expected (mapped) pairs of lanes k and k+1
 // (k even) at offset off into their lanes; ahead(k, off) comes first at each
 // line of lanes k and k+1. Leaves c after the last lane.
 // Always inlined: the AVX2 wrappers below make it AVX2 code.
@@ -216,19 +332,21 @@ template <class Lanes, int kVectors, class Map, class Pairs, class Ahead>
   Lanes lanes(c.rs, len);
   const Map map = c.map;
   const uint64_t j0 = c.j;
+  typename Lanes::Index jv[kVectors];
+#pragma GCC unroll 4
+  for (int v = 0; v < kVectors; ++v) Lanes::index_of(v, j0, len, &jv[v]);
   for (uint64_t line = 0; line < len; line += 8) {
 #pragma GCC unroll 4
     for (uint64_t off = line; off < line + 8; off += 2) {
 #pragma GCC unroll 4
       for (int v = 0; v < kVectors; ++v) {
         __m128i p[kPer];
-        lanes.next2(v, p);
+        lanes.next2(v, p, map, jv[v]);
 #pragma GCC unroll 2
         for (int k = 0; k < kPer; k += 2) {
           const uint64_t lane = static_cast<uint64_t>(kPer * v + k);
-          const uint64_t ja = j0 + lane * len + off;
           if (off == line) ahead(lane, off);
-          pairs(lane, off, map.two(p[k], ja), map.two(p[k + 1], ja + len));
+          pairs(lane, off, p[k], p[k + 1]);
         }
       }
     }
@@ -246,19 +364,19 @@ template <class Lanes, int kVectors, class Map, class Lines>
   Lanes lanes(c.rs, len);
   const Map map = c.map;
   const uint64_t j0 = c.j;
+  typename Lanes::Index jv[kVectors];
+#pragma GCC unroll 4
+  for (int v = 0; v < kVectors; ++v) Lanes::index_of(v, j0, len, &jv[v]);
   for (uint64_t off = 0; off < len; off += 8) {
 #pragma GCC unroll 4
     for (int v = 0; v < kVectors; ++v) {
       __m128i p[4][kPer];
 #pragma GCC unroll 4
-      for (int s = 0; s < 4; ++s) lanes.next2(v, p[s]);
+      for (int s = 0; s < 4; ++s) lanes.next2(v, p[s], map, jv[v]);
 #pragma GCC unroll 4
       for (int k = 0; k < kPer; ++k) {
         const uint64_t lane = static_cast<uint64_t>(kPer * v + k);
-        const uint64_t j = j0 + lane * len + off;
-        line(lane, off,
-             Line{map.two(p[0][k], j), map.two(p[1][k], j + 2), map.two(p[2][k], j + 4),
-                  map.two(p[3][k], j + 6)});
+        line(lane, off, Line{p[0][k], p[1][k], p[2][k], p[3][k]});
       }
     }
   }

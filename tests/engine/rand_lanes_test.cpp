@@ -85,31 +85,58 @@ TEST(RandLanes, EveryIndexGetsTheSequentialWord) {
   }
 }
 
+// A map that uses both the value and the stream index, as seqinc and
+// cmp-mul do: v * K + j.
+struct MulIndexMap {
+  uint64_t K = 0x9E3779B97F4A7C15ULL;
+  uint64_t one(uint64_t v, uint64_t j) const { return v * K + j; }
+  __m128i two(__m128i v, __m128i jv) const {
+    const __m128i lo = _mm_set1_epi64x(static_cast<long long>(K));
+    return _mm_add_epi64(mul_lo64(v, lo, _mm_set1_epi64x(static_cast<long long>(K >> 32))), jv);
+  }
+  [[gnu::target("avx2")]] __m256i four(__m256i v, __m256i jv) const {
+    return _mm256_add_epi64(mul_lo64(v, _mm256_set1_epi64x(static_cast<long long>(K))), jv);
+  }
+};
+
 // Both widths of lanes, called directly: the processor running the tests
-// picks only one of them for the kernels.
-TEST(RandLanes, BothVectorWidthsGiveTheSameLines) {
+// picks only one of them for the kernels. The stream starts some words in,
+// so the lanes' indices start away from 0.
+template <class Map>
+void every_width_gives_the_sequential_lines() {
   const uint64_t len = 8 * 13;
-  const std::vector<uint64_t> want = sequence(0xC0FFEE, 0, kLanes * len);
+  MappedRandom<Map> start(0xC0FFEE);
+  for (int k = 0; k < 5; ++k) start.next1();
+  std::vector<uint64_t> want(kLanes * len + 1);
+  MappedRandom<Map> seq = start;
+  for (uint64_t& x : want) x = seq.next1();
   auto lines_of = [&](auto run_lines) {
     std::vector<uint64_t> got(kLanes * len);
-    RandomWords c(0xC0FFEE);
+    MappedRandom<Map> c = start;
     run_lines(c, [&](uint64_t k, uint64_t off, const Line& l) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off]), l.v0);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 2]), l.v1);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 4]), l.v2);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 6]), l.v3);
     });
-    EXPECT_EQ(c.next1(), sequence(0xC0FFEE, kLanes * len, 1)[0]);
+    got.push_back(c.next1());  // the stream after the lanes
     return got;
   };
-  EXPECT_EQ(lines_of([&](RandomWords& c, auto f) {
+  EXPECT_EQ(lines_of([&](MappedRandom<Map>& c, auto f) {
               kernel::lanes_by_line<RandLanes2, 4>(c, len, f);
             }),
             want);
   if (kernel::cpu_has_avx2()) {
-    EXPECT_EQ(lines_of([&](RandomWords& c, auto f) { kernel::lanes_by_line_avx2(c, len, f); }),
+    EXPECT_EQ(lines_of([&](MappedRandom<Map>& c, auto f) {
+                kernel::lanes_by_line_avx2(c, len, f);
+              }),
               want);
   }
+}
+
+TEST(RandLanes, BothVectorWidthsGiveTheSameLines) {
+  every_width_gives_the_sequential_lines<PlainMap>();
+  every_width_gives_the_sequential_lines<MulIndexMap>();
 }
 
 // The catalogue's generator tests leave their stream in the block: both
@@ -160,6 +187,68 @@ TEST(RandLanes, GeneratorTestsWriteTheSequentialWords) {
     }
   }
   EXPECT_EQ(run->faults.total.load(), 0);
+}
+
+// Lanes 0 and 1 of a vector.
+std::vector<uint64_t> lanes_of(__m128i x) {
+  return {static_cast<uint64_t>(_mm_cvtsi128_si64(x)),
+          static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)))};
+}
+
+// The quotients, low and high products of (a, b) by d: one word at a time
+// (by.one and the processor's multiply), then in 128-bit and, where the
+// processor has AVX2, 256-bit lanes (a and b in lanes 0 and 3).
+[[gnu::target("avx2")]] std::vector<uint64_t> in_lanes(const DivideBy& by, uint64_t d,
+                                                       uint64_t a, uint64_t b) {
+  const unsigned __int128 pa = static_cast<unsigned __int128>(a) * d;
+  const unsigned __int128 pb = static_cast<unsigned __int128>(b) * d;
+  std::vector<uint64_t> r = {by.one(a), by.one(b), a * d, b * d, static_cast<uint64_t>(pa >> 64),
+                             static_cast<uint64_t>(pb >> 64)};
+  const __m128i v = pair_of(a, b);
+  const __m128i lo = _mm_set1_epi64x(static_cast<long long>(d));
+  const __m128i hi = _mm_set1_epi64x(static_cast<long long>(d >> 32));
+  for (const __m128i x : {by.two(v), mul_lo64(v, lo, hi), mul_hi64(v, lo, hi)}) {
+    for (const uint64_t w : lanes_of(x)) r.push_back(w);
+  }
+  if (kernel::cpu_has_avx2()) {
+    const __m256i w = _mm256_set_epi64x(static_cast<long long>(b), 0, 0, static_cast<long long>(a));
+    const __m256i lo4 = _mm256_set1_epi64x(static_cast<long long>(d));
+    const __m256i hi4 = _mm256_set1_epi64x(static_cast<long long>(d >> 32));
+    for (const __m256i x : {by.four(w), mul_lo64(w, lo4), mul_hi64(w, lo4, hi4)}) {
+      r.push_back(static_cast<uint64_t>(_mm256_extract_epi64(x, 0)));
+      r.push_back(static_cast<uint64_t>(_mm256_extract_epi64(x, 3)));
+    }
+  }
+  return r;
+}
+
+// The vector maps of the extended group (the divide-by-multiply, the 64-bit
+// multiply from 32-bit products) against the processor's own divide and
+// multiply, for divisors and values at every edge (1, powers of two and their
+// neighbours, the top of the range) and pseudo-random ones.
+TEST(RandLanes, VectorDivideAndMultiplyAreExact) {
+  std::vector<uint64_t> consts = {1, 2, 3, 5, 7, 10, 641, (1ull << 32) - 1, 1ull << 32,
+                                  (1ull << 32) + 1, (1ull << 63) - 1, 1ull << 63,
+                                  (1ull << 63) + 1, ~uint64_t{0} - 1, ~uint64_t{0}};
+  uint64_t mix = 11;
+  for (int k = 0; k < 60; ++k) consts.push_back((splitmix_next(&mix) >> (k % 64)) | 1);
+  for (const uint64_t d : consts) {
+    std::vector<uint64_t> vs = {0, 1, d - 1, d, d + 1, 2 * d - 1, 2 * d, ~uint64_t{0} - d,
+                                1ull << 63, ~uint64_t{0} - 1, ~uint64_t{0}};
+    for (int k = 0; k < 64; ++k) vs.push_back(splitmix_next(&mix) >> (k % 64));
+    const DivideBy by(d);
+    for (size_t k = 0; k + 1 < vs.size(); ++k) {
+      const uint64_t a = vs[k], b = vs[k + 1];
+      const std::vector<uint64_t> got = in_lanes(by, d, a, b);
+      const unsigned __int128 pa = static_cast<unsigned __int128>(a) * d;
+      const unsigned __int128 pb = static_cast<unsigned __int128>(b) * d;
+      const uint64_t want[6] = {a / d, b / d, a * d, b * d, static_cast<uint64_t>(pa >> 64),
+                                static_cast<uint64_t>(pb >> 64)};
+      for (size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i], want[i % 6]) << "d " << d << " v " << a << ", " << b << " result " << i;
+      }
+    }
+  }
 }
 
 }  // namespace
