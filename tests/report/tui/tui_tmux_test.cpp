@@ -141,8 +141,20 @@ class TuiTmux : public ::testing::Test {
 TEST_F(TuiTmux, DashboardRowsAndKeys) {
   TmuxSession tmux(framed(endless_run()), 120, 40);
   ASSERT_TRUE(tmux.ok());
-  // The first frames come before the scheduler has laid out the budget.
-  std::string s = tmux.wait_for({"Pass 1/∞", "Tested 128.00MiB", "Running", "q:Quit"});
+  // The first frames come before the scheduler has laid out the budget. A
+  // capture can hold a frame half drawn (a slow build stalls mid-frame for
+  // longer than the settle check): wait for a whole one, every row as wide as
+  // the window.
+  std::string s = tmux.wait_until([](const std::string& screen) {
+    for (const char* n : {"Pass 1/∞", "Tested 128.00MiB", "Running", "q:Quit", "Covered", "STATUS",
+                          "KERNEL LOG", "FAULTS"}) {
+      if (!has(screen, n)) return false;
+    }
+    for (const std::string& line : split_lines(screen)) {
+      if (!line.empty() && visible_width(line.c_str()) != 120u) return false;
+    }
+    return true;
+  });
   const std::vector<std::string> lines = split_lines(s);
   ASSERT_GE(lines.size(), 30u) << s;
   EXPECT_EQ(visible_width(lines[0].c_str()), 120u) << lines[0];
