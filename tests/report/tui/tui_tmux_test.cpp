@@ -79,6 +79,20 @@ class TmuxSession {
     } while (now_seconds() < deadline);
     return s;
   }
+  // Polls until a whole frame `cols` wide holds every needle: a capture can
+  // hold a frame half drawn when a slow build stalls mid-frame for longer
+  // than the settle check, so every row must be as wide as the window.
+  std::string wait_for_frame(size_t cols, const std::vector<std::string>& needles) const {
+    return wait_until([&](const std::string& s) {
+      for (const std::string& n : needles) {
+        if (!has(s, n)) return false;
+      }
+      for (const std::string& line : split_lines(s)) {
+        if (!line.empty() && visible_width(line.c_str()) != cols) return false;
+      }
+      return true;
+    });
+  }
   // Polls until the screen contains every needle.
   std::string wait_for(const std::vector<std::string>& needles, double seconds = 20.0) const {
     return wait_until(
@@ -141,20 +155,9 @@ class TuiTmux : public ::testing::Test {
 TEST_F(TuiTmux, DashboardRowsAndKeys) {
   TmuxSession tmux(framed(endless_run()), 120, 40);
   ASSERT_TRUE(tmux.ok());
-  // The first frames come before the scheduler has laid out the budget. A
-  // capture can hold a frame half drawn (a slow build stalls mid-frame for
-  // longer than the settle check): wait for a whole one, every row as wide as
-  // the window.
-  std::string s = tmux.wait_until([](const std::string& screen) {
-    for (const char* n : {"Pass 1/∞", "Tested 128.00MiB", "Running", "q:Quit", "Covered", "STATUS",
-                          "KERNEL LOG", "FAULTS"}) {
-      if (!has(screen, n)) return false;
-    }
-    for (const std::string& line : split_lines(screen)) {
-      if (!line.empty() && visible_width(line.c_str()) != 120u) return false;
-    }
-    return true;
-  });
+  // The first frames come before the scheduler has laid out the budget.
+  std::string s = tmux.wait_for_frame(120, {"Pass 1/∞", "Tested 128.00MiB", "Running", "q:Quit",
+                                            "Covered", "STATUS", "KERNEL LOG", "FAULTS"});
   const std::vector<std::string> lines = split_lines(s);
   ASSERT_GE(lines.size(), 30u) << s;
   EXPECT_EQ(visible_width(lines[0].c_str()), 120u) << lines[0];
@@ -219,7 +222,7 @@ TEST_F(TuiTmux, ResizeRedrawsAtTheNewWidthWithARebuiltMap) {
   ASSERT_TRUE(has(s, "MEMORY MAP 2668 cells")) << s;
 
   tmux.resize(100, 30);
-  s = tmux.wait_for({"MEMORY MAP 1248 cells"});  // 96 x 13
+  s = tmux.wait_for_frame(100, {"MEMORY MAP 1248 cells", "q:Quit"});  // 96 x 13
   const std::vector<std::string> lines = split_lines(s);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(visible_width(lines[0].c_str()), 100u) << lines[0];
