@@ -33,6 +33,7 @@
 #include <thread>
 
 #include "app/run.h"
+#include "bench_run.h"
 #include "core/flags.h"
 #include "core/text.h"
 #include "engine/algo.h"
@@ -49,20 +50,8 @@ using namespace dravik;
 namespace {
 
 std::unique_ptr<Run> bench_run(uint64_t bytes, Tier tier, int32_t threads) {
-  auto run = std::make_unique<Run>();
-  run->cfg.mode = RunMode::OFFLINE;
-  run->cfg.tier = tier;
-  run->cfg.output = OutputStyle::json;  // no terminal; no sink is installed
-  run->cfg.mem_cap = bytes;
-  run->cfg.threads = threads;
+  auto run = make_bench_run(bytes, RunMode::OFFLINE, tier, threads);
   run->cfg.passes = 1;
-  run->cfg.seed = 0x5eed;
-  run->clflush_usable = probe_clflush();
-  run->clflushopt = run->clflush_usable && cpu_has_clflushopt();
-  phys_setup(run->phys);
-  const int64_t total_kb = meminfo_kb("MemTotal");
-  run->st.mem_total = total_kb > 0 ? static_cast<uint64_t>(total_kb) * 1024 : 0;
-  run->st.run_start_time = now_seconds();
   return run;
 }
 

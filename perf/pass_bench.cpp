@@ -10,6 +10,7 @@
 
 #include "core/flags.h"
 #include "app/run.h"
+#include "bench_run.h"
 #include "engine/catalogue.h"
 #include "engine/flush.h"
 #include "engine/offline.h"
@@ -24,20 +25,7 @@ using namespace dravik;
 namespace {
 
 std::unique_ptr<Run> bench_run(uint64_t bytes, RunMode mode, int32_t threads) {
-  auto run = std::make_unique<Run>();
-  run->cfg.mode = mode;
-  run->cfg.tier = Tier::quick;
-  run->cfg.output = OutputStyle::json;  // no terminal; no sink is installed
-  run->cfg.mem_cap = bytes;
-  run->cfg.threads = threads;
-  run->cfg.seed = 0x5eed;
-  run->clflush_usable = probe_clflush();
-  run->clflushopt = run->clflush_usable && cpu_has_clflushopt();
-  phys_setup(run->phys);
-  const int64_t total_kb = meminfo_kb("MemTotal");
-  run->st.mem_total = total_kb > 0 ? static_cast<uint64_t>(total_kb) * 1024 : 0;
-  run->st.run_start_time = now_seconds();
-  return run;
+  return make_bench_run(bytes, mode, Tier::quick, threads);
 }
 
 double time_backing(uint64_t bytes, int repeats) {
