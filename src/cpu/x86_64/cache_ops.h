@@ -1,0 +1,24 @@
+// Fences and the one-line flushes of x86-64. Included by cpu/cache.h only.
+#pragma once
+#include <cstdint>
+
+namespace dravik::cpu {
+
+// Full memory fence; also a compiler barrier.
+inline void full_fence() { asm volatile("mfence" ::: "memory"); }
+
+// Orders the non-temporal stores before it against every later store and
+// load; also a compiler barrier.
+inline void store_fence() { asm volatile("sfence" ::: "memory"); }
+
+// The memory operand and the "memory" clobber keep the compiler from moving
+// any load or store of the block across the flush: a value written before it
+// cannot be carried in a register into the verify pass that follows.
+inline void flush_line(uintptr_t line) {
+  asm volatile("clflush %0" ::"m"(*reinterpret_cast<const char*>(line)) : "memory");
+}
+inline void flush_line_unordered(uintptr_t line) {
+  asm volatile("clflushopt %0" ::"m"(*reinterpret_cast<const char*>(line)) : "memory");
+}
+
+}  // namespace dravik::cpu
