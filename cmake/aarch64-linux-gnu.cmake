@@ -20,6 +20,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # -L: a dynamically linked test binary finds the target's loader and shared
-# libraries under the cross root.
-find_program(DRAVIK_QEMU_AARCH64 qemu-aarch64-static REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${DRAVIK_QEMU_AARCH64} -L /usr/${DRAVIK_CROSS_TRIPLE})
+# libraries under the cross root. A build of the shipped binary alone runs
+# nothing and needs no emulator.
+find_program(DRAVIK_QEMU_AARCH64 qemu-aarch64-static)
+if(DRAVIK_QEMU_AARCH64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${DRAVIK_QEMU_AARCH64} -L /usr/${DRAVIK_CROSS_TRIPLE})
+endif()

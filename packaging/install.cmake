@@ -2,7 +2,8 @@
 # builds from the same rules:
 #   bin/dravik
 #   share/man/man1/dravik.1.gz   (help2man over --help/--version, through
-#                                 packaging/man-help.sh, plus packaging/dravik.h2m)
+#                                 packaging/man-help.sh, plus packaging/dravik.h2m;
+#                                 a cross build installs DRAVIK_MAN_PAGE)
 #   share/bash-completion/completions/dravik
 #   share/doc/dravik/{README.md,copyright,changelog.gz}
 #   share/doc/dravik/examples/dravik-alerts.yml   (Prometheus alerting rules)
@@ -63,8 +64,19 @@ install(FILES ${DRAVIK_PACKAGING_DIR}/lintian-overrides
 # environment sets it.
 find_program(DRAVIK_HELP2MAN help2man)
 find_program(DRAVIK_GZIP gzip)
-# Sanitizer builds ship nothing and their binaries need not run everywhere.
-if(DRAVIK_HELP2MAN AND DRAVIK_GZIP AND NOT DRAVIK_SANITIZE)
+# A cross build's binary does not run here: it installs the page another
+# build made (--help and --version read the same on every processor;
+# tools/package.sh hands over the x86-64 build's page). Sanitizer builds ship
+# nothing and their binaries need not run everywhere.
+set(DRAVIK_MAN_PAGE "" CACHE FILEPATH "A ready dravik.1.gz to install instead of running help2man")
+if(DRAVIK_MAN_PAGE)
+  if(NOT EXISTS ${DRAVIK_MAN_PAGE})
+    message(FATAL_ERROR "DRAVIK_MAN_PAGE: there is no ${DRAVIK_MAN_PAGE}")
+  endif()
+  install(FILES ${DRAVIK_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 RENAME dravik.1.gz)
+elseif(CMAKE_CROSSCOMPILING)
+  message(STATUS "No man page is installed: a cross build needs DRAVIK_MAN_PAGE")
+elseif(DRAVIK_HELP2MAN AND DRAVIK_GZIP AND NOT DRAVIK_SANITIZE)
   set(man_page ${CMAKE_BINARY_DIR}/dravik.1)
   add_custom_command(OUTPUT ${man_page}.gz
     COMMAND ${CMAKE_COMMAND} -E env DRAVIK_BINARY=$<TARGET_FILE:dravik>
@@ -98,8 +110,16 @@ set(CPACK_PACKAGE_CONTACT "Dravik maintainers <dravik-maintainers@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "userspace RAM tester for a Linux box that stays up")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
-set(CPACK_DEBIAN_FILE_NAME dravik_${PROJECT_VERSION}_amd64.deb)
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+# Debian's name for the processor the build is for.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+  set(dravik_deb_arch arm64)
+elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|amd64|AMD64)$")
+  set(dravik_deb_arch amd64)
+else()
+  message(FATAL_ERROR "No Debian architecture for the processor ${CMAKE_SYSTEM_PROCESSOR}")
+endif()
+set(CPACK_DEBIAN_FILE_NAME dravik_${PROJECT_VERSION}_${dravik_deb_arch}.deb)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${dravik_deb_arch})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://example.org/dravik)
