@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the tests need (only what is missing), builds the static
-# binary and the Debian package (checked by the plain suite), and runs every
-# test: the plain build (the fuzz corpora replayed too), the whole suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded
-# suites under ThreadSanitizer (that build compiles only the files holding
-# them).
+# binaries and the Debian packages for x86-64 and aarch64 (checked by the
+# plain suite), and runs every test: the plain build (the fuzz corpora
+# replayed too), the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the threaded suites under ThreadSanitizer (that
+# build compiles only the files holding them), and the aarch64 unit tests and
+# binary under user-mode emulation (tools/test_aarch64.sh).
 #
 # ctest runs the tests side by side (-j, twice the CPUs: most of them wait on
 # a child process or a clock); tests/ctest_schedule.cmake keeps those that
@@ -12,11 +13,14 @@
 # while the next build compiles beside them: the suite holds on a busy box
 # (each test's children run in a CPU cgroup of their own), and its long
 # real-binary runs (minutes of HCL qualification) cost no wall time that way.
+# The aarch64 phase (its cross build, then its tests under the emulator) runs
+# beside the ThreadSanitizer suite, the one phase with nothing beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 missing=()
-for pkg in cmake g++ make libgtest-dev nlohmann-json3-dev tmux procps binutils help2man man-db dpkg-dev lintian; do
+for pkg in cmake g++ make libgtest-dev nlohmann-json3-dev tmux procps binutils help2man man-db dpkg-dev lintian \
+  g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user-static googletest jq; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 # The scheduled scan's checks: promtool (prometheus), a real node-exporter
@@ -63,7 +67,7 @@ finish_suite() {
   step "passed: $1"
 }
 
-step "package: static binary and Debian package into dist/ (checked by the plain suite)"
+step "package: static binaries and Debian packages into dist/ (checked by the plain suite)"
 bash tools/package.sh
 
 step "build the plain suite (RelWithDebInfo)"
@@ -86,8 +90,12 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVIK_SANITIZE=thr
 cmake --build build-tsan -j"$jobs"
 finish_suite "the suite under AddressSanitizer + UndefinedBehaviorSanitizer"
 
-step "test the threaded suites under ThreadSanitizer"
+step "test the threaded suites under ThreadSanitizer, while the aarch64 tests build and run under the emulator"
+mkdir -p build-aarch64
+start_suite build-aarch64/suite.log bash tools/test_aarch64.sh
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure --timeout 900 -j"$test_jobs" -R Threads
+step "passed: the threaded suites under ThreadSanitizer"
+finish_suite "the aarch64 build and its tests under the emulator"
 
 step "all tests passed"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks what tools/package.sh left in dist/ (the first argument):
-#   - dist/dravik is fully static (no interpreter, no NEEDED entry) and the
-#     checksums match;
+#   - dist/dravik (x86-64) and dist/dravik-aarch64 (AArch64) are fully static
+#     (no interpreter, no NEEDED entry) and SHA256SUMS covers every file of
+#     dist/ and matches;
 #   - the .deb unpacks into a scratch root with exactly the expected files;
+#   - the arm64 .deb holds the same files, byte for byte, but its binary;
 #   - man -l renders its page without warnings, with every option and the
 #     hand-written sections;
 #   - its bash completion offers every option of --help, the options for
@@ -45,16 +47,30 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# --- the static binary -------------------------------------------------------
-if readelf -lW "$binary" | grep -q INTERP; then
-  fail "$binary asks for a program interpreter"
-elif readelf -dW "$binary" | grep -q NEEDED; then
-  fail "$binary needs shared libraries: $(readelf -dW "$binary" | grep NEEDED)"
-else
-  pass "dravik has no interpreter and no NEEDED entry"
-fi
-if (cd "$dist" && sha256sum --quiet -c SHA256SUMS); then
-  pass "SHA256SUMS match"
+# --- the static binaries -----------------------------------------------------
+arm_binary=$dist/dravik-aarch64
+arm_debs=("$dist"/dravik_*_arm64.deb)
+[[ -f ${arm_debs[0]} ]] || fail "no arm64 package in $dist"
+arm_deb=${arm_debs[0]}
+for pair in "$binary:Advanced Micro Devices X86-64" "$arm_binary:AArch64"; do
+  file=${pair%%:*} machine=${pair#*:}
+  said=$(readelf -h "$file" 2>&1 | sed -n 's/^ *Machine: *//p')
+  if [[ $said != "$machine" ]]; then
+    fail "$file is not an $machine program: '$said'"
+  elif readelf -lW "$file" | grep -q INTERP; then
+    fail "$file asks for a program interpreter"
+  elif readelf -dW "$file" | grep -q NEEDED; then
+    fail "$file needs shared libraries: $(readelf -dW "$file" | grep NEEDED)"
+  else
+    pass "$(basename "$file") is $machine with no interpreter and no NEEDED entry"
+  fi
+done
+listed=$(awk '{print $2}' "$dist/SHA256SUMS" | sort)
+present=$(cd "$dist" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' | sort)
+if [[ $listed != "$present" ]]; then
+  fail "SHA256SUMS lists other files than dist/ holds:"$'\n'"$(diff <(echo "$listed") <(echo "$present"))"
+elif (cd "$dist" && sha256sum --quiet -c SHA256SUMS); then
+  pass "SHA256SUMS covers every file and matches"
 else
   fail "SHA256SUMS do not match dist/"
 fi
@@ -87,6 +103,24 @@ else
 fi
 cmp -s "$root/usr/bin/dravik" "$binary" || fail "usr/bin/dravik in the .deb is not dist/dravik"
 grep -q '^License: Expat' "$root/usr/share/doc/dravik/copyright" || fail "copyright names no licence"
+
+# The arm64 package: its control fields, and the amd64 package's files and
+# folders but the binary, which is dist/dravik-aarch64.
+if [[ -f $arm_deb ]]; then
+  before=$failures
+  [[ $(dpkg-deb -f "$arm_deb" Package Version Architecture | tr '\n' ' ') == "dravik $version arm64 " ]] ||
+    fail "arm64 control fields: $(dpkg-deb -f "$arm_deb" Package Version Architecture | tr '\n' ' ')"
+  [[ $(dpkg-deb -I "$arm_deb" conffiles) == /etc/default/dravik ]] || fail "the arm64 conffiles are not /etc/default/dravik"
+  arm_root=$scratch/arm64
+  dpkg-deb -x "$arm_deb" "$arm_root"
+  said=$(diff -r --no-dereference "$root" "$arm_root" 2>&1 | grep -vx "Binary files $root/usr/bin/dravik and $arm_root/usr/bin/dravik differ")
+  [[ -z $said ]] || fail "the arm64 package differs from the amd64 one in more than its binary:"$'\n'"$said"
+  cmp -s "$arm_root/usr/bin/dravik" "$arm_binary" || fail "usr/bin/dravik in the arm64 .deb is not dist/dravik-aarch64"
+  modes() { (cd "$1" && find . -printf '%p %y %#m\n' | sort); }
+  [[ $(modes "$arm_root") == "$(modes "$root")" ]] ||
+    fail "the arm64 package's modes differ:"$'\n'"$(diff <(modes "$root") <(modes "$arm_root"))"
+  ((failures == before)) && pass "the arm64 .deb holds the amd64 one's files with dist/dravik-aarch64 as its binary"
+fi
 
 # Every option --help names (in its table or its text).
 mapfile -t options < <("$binary" --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u)
