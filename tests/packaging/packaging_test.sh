@@ -108,8 +108,8 @@ grep -q '^License: Expat' "$root/usr/share/doc/dravik/copyright" || fail "copyri
 # folders but the binary, which is dist/dravik-aarch64.
 if [[ -f $arm_deb ]]; then
   before=$failures
-  [[ $(dpkg-deb -f "$arm_deb" Package Version Architecture | tr '\n' ' ') == "dravik $version arm64 " ]] ||
-    fail "arm64 control fields: $(dpkg-deb -f "$arm_deb" Package Version Architecture | tr '\n' ' ')"
+  fields="$(dpkg-deb -f "$arm_deb" Package) $(dpkg-deb -f "$arm_deb" Version) $(dpkg-deb -f "$arm_deb" Architecture)"
+  [[ $fields == "dravik $version arm64" ]] || fail "arm64 package, version, architecture: $fields"
   [[ $(dpkg-deb -I "$arm_deb" conffiles) == /etc/default/dravik ]] || fail "the arm64 conffiles are not /etc/default/dravik"
   arm_root=$scratch/arm64
   dpkg-deb -x "$arm_deb" "$arm_root"
