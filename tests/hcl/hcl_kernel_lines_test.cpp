@@ -66,20 +66,5 @@ TEST(HclKernelLines, EveryCursorFillsVerifiesAndRewritesEachWordOfASpan) {
       [](uint64_t*, uint64_t k) { return ~stream_word(kSeed, 8 + k); });
 }
 
-TEST(HclKernelLines, StreamFillWritesEveryWordFromAnyStartAndNoOther) {
-  for (const uint64_t start : {uint64_t{0}, uint64_t{1}}) {
-    for (uint64_t n = 0; n <= 21; ++n) {
-      alignas(16) uint64_t buf[2 + 22 + 2];
-      std::fill(std::begin(buf), std::end(buf), kGuard);
-      uint64_t* w = buf + 2 + start;
-      stream_fill(w, n, 77, kSeed);
-      SCOPED_TRACE(testing::Message() << "start " << start << ", " << n << " words");
-      for (uint64_t k = 0; k < n; ++k) ASSERT_EQ(w[k], stream_word(kSeed, 77 + k)) << "word " << k;
-      ASSERT_EQ(w[-1], kGuard);
-      ASSERT_EQ(w[n], kGuard);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace dravik::hcl_lines
