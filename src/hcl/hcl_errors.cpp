@@ -14,9 +14,10 @@ void record_bit_error(HclJob& job, const char* kernel, uint64_t* address, uint64
                       uint64_t actual) {
   job.error_total.fetch_add(1, std::memory_order_relaxed);
   // The verify left the line in the cache; the re-read must come from
-  // memory, so the line goes first. The re-read only classifies: the error
-  // is counted and recorded whatever it shows.
-  cpu::flush_line(reinterpret_cast<uintptr_t>(address));
+  // memory, so the line goes first (when the kernel lets user space flush:
+  // an unprobed flush would trap on a box that forbids it). The re-read only
+  // classifies: the error is counted and recorded whatever it shows.
+  if (job.flush_usable != 0) cpu::flush_line(reinterpret_cast<uintptr_t>(address));
   cpu::full_fence();
   const uint64_t reread = *static_cast<volatile const uint64_t*>(address);
   std::lock_guard<std::mutex> hold(job.error_log.lock);
