@@ -128,6 +128,7 @@ struct HclJob {
   // pages, 8192 with the 64 KiB pages of some ARM kernels. Start-up sets it
   // from the run's page size.
   uint64_t page_words = system_page_size() / 8;
+  int32_t flush_usable = 0;  // the cache flush may be used (start-up's probe)
   std::array<HclThreadStats, kHclMaxWorkers> stats{};
 
   // Latency: 64-byte nodes whose first word is the index of the next node.

@@ -1,7 +1,5 @@
 // The realistic loads: the latency chase, the OLTP mix on the shared hot
 // set, the TLB walk and the fletcher4 checksum.
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <atomic>
 #include <vector>
@@ -145,13 +143,13 @@ void hcl_fletcher4(HclJob& job, int index) {
       for (uint64_t i = 0; i < kRecordWords; i += 8) {
         const Line l = load_line(p + i);
         const Line e = expect.next8();
-        if (any_set(line_diff(l, e))) [[unlikely]] record_line(job, "fletcher", p + i, l, e);
-        for (const __m128i v : {l.v0, l.v1, l.v2, l.v3}) {
-          s1 += low_word(v);
+        if (line_differs(l, e)) [[unlikely]] record_line(job, "fletcher", p + i, l, e);
+        for (const Pair v : {l.v0, l.v1, l.v2, l.v3}) {
+          s1 += cpu::low_word(v);
           s2 += s1;
           s3 += s2;
           s4 += s3;
-          s1 += high_word(v);
+          s1 += cpu::high_word(v);
           s2 += s1;
           s3 += s2;
           s4 += s3;
