@@ -321,11 +321,17 @@ inline uint64_t diff_or(const uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream
   uint64_t acc = 0;
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) acc |= w[i] ^ c.next1();
-  Line a = cpu::splat_line(0);
-  for (; i + 8 <= hi; i += 8) a = cpu::or_lines(a, cpu::diff_line(w + i, c.next8()));
+  Pair a0 = cpu::zero_pair(), a1 = a0, a2 = a0, a3 = a0;
+  for (; i + 8 <= hi; i += 8) {
+    const Line e = c.next8();
+    a0 = a0 | (cpu::load_pair(w + i) ^ e.v0);
+    a1 = a1 | (cpu::load_pair(w + i + 2) ^ e.v1);
+    a2 = a2 | (cpu::load_pair(w + i + 4) ^ e.v2);
+    a3 = a3 | (cpu::load_pair(w + i + 6) ^ e.v3);
+  }
   for (; i < hi; ++i) acc |= w[i] ^ c.next1();
   stream = c;
-  return acc | cpu::fold(cpu::or_pairs(a));
+  return acc | cpu::fold((a0 | a1) | (a2 | a3));
 }
 
 // Verifies word[lo, hi) against the stream and records every mismatch from
