@@ -12,7 +12,6 @@
 // Each pair alternates and keeps its best of several rounds.
 //
 // usage: perf_hcl_stream_bench [rounds]
-#include <emmintrin.h>
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
@@ -27,6 +26,8 @@
 #include "core/flags.h"
 #include "core/prng.h"
 #include "core/text.h"
+#include "cpu/cache.h"
+#include "cpu/vector.h"
 #include "hcl/hcl_job.h"
 #include "hcl/hcl_output.h"
 #include "hcl/hcl_worker.h"
@@ -102,37 +103,33 @@ double on_threads(int n, int cpus, Body body) {
 
 // The plain write: the stream pattern with non-temporal 128-bit stores.
 void reference_write(uint64_t* w, uint64_t n, uint64_t s) {
-  const __m128i seed = _mm_set1_epi64x(static_cast<long long>(s));
-  const __m128i step = _mm_set1_epi64x(static_cast<long long>(4 * kHclPhi));
-  __m128i m0 = _mm_set_epi64x(static_cast<long long>(kHclPhi), 0);
-  __m128i m1 = _mm_set_epi64x(static_cast<long long>(3 * kHclPhi), static_cast<long long>(2 * kHclPhi));
+  const cpu::Pair seed = cpu::splat(s);
+  const cpu::Pair step = cpu::splat(4 * kHclPhi);
+  cpu::Pair m0 = cpu::pair_of(0, kHclPhi);
+  cpu::Pair m1 = cpu::pair_of(2 * kHclPhi, 3 * kHclPhi);
   for (uint64_t i = 0; i + 4 <= n; i += 4) {
-    _mm_stream_si128(reinterpret_cast<__m128i*>(w + i), _mm_xor_si128(seed, m0));
-    _mm_stream_si128(reinterpret_cast<__m128i*>(w + i + 2), _mm_xor_si128(seed, m1));
-    m0 = _mm_add_epi64(m0, step);
-    m1 = _mm_add_epi64(m1, step);
+    cpu::stream_pairs(w + i, seed ^ m0, seed ^ m1);
+    m0 += step;
+    m1 += step;
   }
-  _mm_sfence();
+  cpu::store_fence();
 }
 
 // The plain verify: 128-bit loads XORed with the pattern, ORed together,
 // one test at the end.
 uint64_t reference_verify(const uint64_t* w, uint64_t n, uint64_t s) {
-  const __m128i seed = _mm_set1_epi64x(static_cast<long long>(s));
-  const __m128i step = _mm_set1_epi64x(static_cast<long long>(4 * kHclPhi));
-  __m128i m0 = _mm_set_epi64x(static_cast<long long>(kHclPhi), 0);
-  __m128i m1 = _mm_set_epi64x(static_cast<long long>(3 * kHclPhi), static_cast<long long>(2 * kHclPhi));
-  __m128i a0 = _mm_setzero_si128(), a1 = a0;
+  const cpu::Pair seed = cpu::splat(s);
+  const cpu::Pair step = cpu::splat(4 * kHclPhi);
+  cpu::Pair m0 = cpu::pair_of(0, kHclPhi);
+  cpu::Pair m1 = cpu::pair_of(2 * kHclPhi, 3 * kHclPhi);
+  cpu::Pair a0 = cpu::zero_pair(), a1 = a0;
   for (uint64_t i = 0; i + 4 <= n; i += 4) {
-    a0 = _mm_or_si128(a0, _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(w + i)),
-                                        _mm_xor_si128(seed, m0)));
-    a1 = _mm_or_si128(a1, _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(w + i + 2)),
-                                        _mm_xor_si128(seed, m1)));
-    m0 = _mm_add_epi64(m0, step);
-    m1 = _mm_add_epi64(m1, step);
+    a0 |= cpu::load_pair(w + i) ^ (seed ^ m0);
+    a1 |= cpu::load_pair(w + i + 2) ^ (seed ^ m1);
+    m0 += step;
+    m1 += step;
   }
-  const __m128i a = _mm_or_si128(a0, a1);
-  return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_or_si128(a, _mm_unpackhi_epi64(a, a))));
+  return cpu::fold(a0 | a1);
 }
 
 void row(const char* what, const char* unit, double kernel, double reference, double ratio,

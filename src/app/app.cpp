@@ -83,6 +83,8 @@ int run_hcl(Run& run, std::optional<HclVerdictReport>* verdict) {
   ctx.paths.psi_memory = run.paths.psi_memory;
   ctx.paths.edac_mc = run.paths.edac_mc;
   ctx.mem_total = run.st.mem_total;
+  ctx.page_size = run.phys.page_size;
+  ctx.flush_usable = run.clflush_usable;
   if (run.klog.fd >= 0) ctx.klog_drain = [&run] { klog_drain(run); };
   ctx.klog_crit = [&run] { return run.klog.crit; };
   const int code = run_qualification(ctx);

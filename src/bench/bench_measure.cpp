@@ -1,5 +1,6 @@
 #include "bench/bench_measure.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "bench/bench.h"
@@ -12,7 +13,7 @@ namespace {
 // Between repetitions: the compiler must assume the buffer was read and
 // changed, so no repetition can be merged into another or dropped as a dead
 // store. Emits no instruction.
-inline void reps_barrier() { asm volatile("" ::: "memory"); }
+inline void reps_barrier() { std::atomic_signal_fence(std::memory_order_seq_cst); }
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 
 #include "core/config.h"
 #include "memory/cgroup.h"
+#include "memory/phys_map.h"
 
 namespace dravik {
 
@@ -37,6 +38,13 @@ struct HclContext {
   HclOutput& out;
   // MemTotal in bytes as start-up read it; 0 when unknown.
   uint64_t mem_total = 0;
+  // The run's page size: the TLB walk's stride and the kernel's page map in
+  // the unused module rule (16 or 64 KiB on some ARM kernels).
+  uint64_t page_size = system_page_size();
+  // 1 when start-up's probe found the cache flush usable: the re-read of a
+  // bit error then comes from memory; 0 (a kernel that forbids cache
+  // maintenance from user space) re-reads after a fence only.
+  int32_t flush_usable = 0;
   // Reads the pending /dev/kmsg records; empty when that descriptor is not
   // open (the other log sources are read once at start and never polled).
   std::function<void()> klog_drain;

@@ -1,10 +1,9 @@
 // The bit-error log: recording on the worker side, reporting on the
 // controller's.
-#include <emmintrin.h>
-
 #include <cstring>
 #include <mutex>
 
+#include "cpu/cache.h"
 #include "hcl/hcl_kernel_lines.h"
 #include "hcl/hcl_output.h"
 #include "hcl/hcl_worker.h"
@@ -15,10 +14,11 @@ void record_bit_error(HclJob& job, const char* kernel, uint64_t* address, uint64
                       uint64_t actual) {
   job.error_total.fetch_add(1, std::memory_order_relaxed);
   // The verify left the line in the cache; the re-read must come from
-  // memory, so the line goes first. The re-read only classifies: the error
-  // is counted and recorded whatever it shows.
-  _mm_clflush(address);
-  _mm_mfence();
+  // memory, so the line goes first (when the kernel lets user space flush:
+  // an unprobed flush would trap on a box that forbids it). The re-read only
+  // classifies: the error is counted and recorded whatever it shows.
+  if (job.flush_usable != 0) cpu::flush_line(reinterpret_cast<uintptr_t>(address));
+  cpu::full_fence();
   const uint64_t reread = *static_cast<volatile const uint64_t*>(address);
   std::lock_guard<std::mutex> hold(job.error_log.lock);
   HclErrorLog& log = job.error_log;
@@ -37,14 +37,10 @@ namespace hcl_lines {
 
 void record_line(HclJob& job, const char* kernel, uint64_t* p, const Line& loaded,
                  const Line& expected) {
-  alignas(16) uint64_t a[8];
-  alignas(16) uint64_t e[8];
-  const __m128i* lv[4] = {&loaded.v0, &loaded.v1, &loaded.v2, &loaded.v3};
-  const __m128i* ev[4] = {&expected.v0, &expected.v1, &expected.v2, &expected.v3};
-  for (int k = 0; k < 4; ++k) {
-    _mm_store_si128(reinterpret_cast<__m128i*>(a + 2 * k), *lv[k]);
-    _mm_store_si128(reinterpret_cast<__m128i*>(e + 2 * k), *ev[k]);
-  }
+  uint64_t a[8];
+  uint64_t e[8];
+  cpu::words_of(loaded, a);
+  cpu::words_of(expected, e);
   // The seam runs before anything reads the line again: what is recorded
   // must come from the loaded values alone.
   if (job.mismatch_hook != nullptr) {

@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "memory/phys_map.h"
+
 namespace dravik {
 
 class HclOutput;
@@ -122,6 +124,11 @@ struct HclJob {
 
   std::array<HclArena, kHclMaxWorkers> arenas{};
   int64_t arena_bytes = 0;  // bytes per worker arena
+  // Words per page of the run (the TLB walk's stride): 512 with 4 KiB
+  // pages, 8192 with the 64 KiB pages of some ARM kernels. Start-up sets it
+  // from the run's page size.
+  uint64_t page_words = system_page_size() / 8;
+  int32_t flush_usable = 0;  // the cache flush may be used (start-up's probe)
   std::array<HclThreadStats, kHclMaxWorkers> stats{};
 
   // Latency: 64-byte nodes whose first word is the index of the next node.

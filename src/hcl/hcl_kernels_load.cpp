@@ -1,7 +1,5 @@
 // The realistic loads: the latency chase, the OLTP mix on the shared hot
 // set, the TLB walk and the fletcher4 checksum.
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <atomic>
 #include <vector>
@@ -97,23 +95,24 @@ void hcl_oltp(HclJob& job, int index) {
 void hcl_tlb_walk(HclJob& job, int index) {
   HclArena& a = job.arenas[static_cast<size_t>(index)];
   HclThreadStats& st = job.stats[static_cast<size_t>(index)];
-  if (a.base == nullptr || a.words <= 4095) return;
+  const uint64_t stride = job.page_words;
+  if (a.base == nullptr || stride == 0 || a.words / stride < 8) return;
   uint64_t* w = a.base;
-  const uint64_t pages = a.words / 512;
+  const uint64_t pages = a.words / stride;
   const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) + 7717);
   RandState rs;
   rand_seed(&rs, s);
-  for (uint64_t k = 0; k < pages; ++k) w[k * 512] = stream_word(s, k);
+  for (uint64_t k = 0; k < pages; ++k) w[k * stride] = stream_word(s, k);
   if (job_stopped(job)) return;
   uint64_t ops = 0;
   std::vector<uint64_t> counted;
   for (;;) {
     for (int v = 0; v < 4096; ++v) {
       const uint64_t k = rand_next(&rs) % pages;
-      const uint64_t loaded = w[k * 512];
+      const uint64_t loaded = w[k * stride];
       const uint64_t expected = stream_word(s, k);
       if (loaded != expected) [[unlikely]] {
-        tlb_error(job, counted, pages, w + k * 512, k, loaded, expected);
+        tlb_error(job, counted, pages, w + k * stride, k, loaded, expected);
       }
     }
     ops += 4096;
@@ -144,13 +143,13 @@ void hcl_fletcher4(HclJob& job, int index) {
       for (uint64_t i = 0; i < kRecordWords; i += 8) {
         const Line l = load_line(p + i);
         const Line e = expect.next8();
-        if (any_set(line_diff(l, e))) [[unlikely]] record_line(job, "fletcher", p + i, l, e);
-        for (const __m128i v : {l.v0, l.v1, l.v2, l.v3}) {
-          s1 += low_word(v);
+        if (line_differs(l, e)) [[unlikely]] record_line(job, "fletcher", p + i, l, e);
+        for (const Pair v : {l.v0, l.v1, l.v2, l.v3}) {
+          s1 += cpu::low_word(v);
           s2 += s1;
           s3 += s2;
           s4 += s3;
-          s1 += high_word(v);
+          s1 += cpu::high_word(v);
           s2 += s1;
           s3 += s2;
           s4 += s3;

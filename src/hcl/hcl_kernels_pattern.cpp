@@ -1,8 +1,6 @@
 // The read-modify-write kernels: address test, fixed pattern, copy/invert
 // churn. Each checks a line, records its errors from the loaded values, and
 // only then rewrites it.
-#include <emmintrin.h>
-
 #include "hcl/hcl_kernel_lines.h"
 #include "hcl/hcl_worker.h"
 
@@ -25,7 +23,7 @@ void write_invert_verify(HclJob& job, int index, const char* kernel, Expect expe
   a.written = 0;
   uint64_t* w = a.base;
   const uint64_t d = a.words;
-  auto complement = [](const Line&, const Line& e) { return invert(e); };
+  auto complement = [](const Line&, const Line& e) { return cpu::invert(e); };
   if (!for_chunks(job, d, kStopWords,
                   [&](uint64_t lo, uint64_t hi) { fill_span(w + lo, hi - lo, expect_at(lo)); })) {
     return;
@@ -65,7 +63,7 @@ void hcl_churn(HclJob& job, int index) {
   a.written = 0;
   uint64_t* w = a.base;
   const uint64_t half = (a.words / 8) * 4;
-  auto copy_inverted = [](const Line& loaded, const Line&) { return invert(loaded); };
+  auto copy_inverted = [](const Line& loaded, const Line&) { return cpu::invert(loaded); };
   uint64_t bytes = 0;
   for (uint64_t r = 0; !job_stopped(job); ++r) {
     const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) * 977 + r);

@@ -1,6 +1,4 @@
 // The streaming kernels: write stream, read-and-verify stream, copy.
-#include <emmintrin.h>
-
 #include <algorithm>
 
 #include "hcl/hcl_kernel_lines.h"
@@ -64,9 +62,9 @@ void copy_stream(HclJob& job, int index) {
       const bool full = for_chunks(job, half, kHclChunkWords, [&](uint64_t lo, uint64_t hi) {
         uint64_t i = lo;
         for (; i + 2 <= hi; i += 2) {
-          _mm_stream_si128(reinterpret_cast<__m128i*>(w + half + i), load2(w + i));
+          cpu::stream_pair(w + half + i, cpu::load_pair_unaligned(w + i));
         }
-        _mm_sfence();
+        cpu::store_fence();
         moved += 2 * (hi - lo);
         st.bytes.store(moved * 8, std::memory_order_relaxed);
       });

@@ -25,7 +25,7 @@ void phase_preflight(HclSession& s) {
   run.psi_mem10 = psi_some_avg10(s.ctx.paths.psi_memory);
   run.max_freq = read_cpufreq(s.ctx.paths.cpufreq_dir, "cpuinfo_max_freq");
   run.busy = system_busy(run.load1, s.inv.cpus);
-  s.gate = assess_setup(s.inv, s.ctx.cfg.setup_override, s.ctx.mem_total);
+  s.gate = assess_setup(s.inv, s.ctx.cfg.setup_override, s.ctx.mem_total, s.ctx.page_size);
   s.out().setup(s.gate, run.load1, run.psi_mem10, run.busy, s.inv.cpus);
   phase_finish(s, 0, false);
 }

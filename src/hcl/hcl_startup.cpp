@@ -34,6 +34,8 @@ bool hcl_startup(HclSession& s) {
   s.runner.klog_drain = s.ctx.klog_drain;
   s.runner.meminfo_path = s.ctx.paths.meminfo;
   s.runner.psi_path = s.ctx.paths.psi_memory;
+  s.job.page_words = s.ctx.page_size / 8;
+  s.job.flush_usable = s.ctx.flush_usable;
   const HclPoolStart pool = hcl_pool_start(s.runner, run.threads, s.inv.cpus,
                                            run.arena_bytes_per_thread, hcl_pressure_floor(cfg));
   s.pool_started = true;

@@ -2,13 +2,14 @@
 // dispatch of an op to its kernel, and the arena allocation.
 #include "hcl/hcl_worker.h"
 
-#include <emmintrin.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
 
 #include "core/flags.h"
 #include "core/prng.h"
+#include "cpu/cache.h"
+#include "cpu/vector.h"
 
 namespace dravik {
 
@@ -39,26 +40,21 @@ void stream_fill(uint64_t* words, uint64_t count, uint64_t j0, uint64_t seed) {
   // An unaligned start: 64-bit non-temporal stores up to the first 16-byte
   // boundary (the 128-bit ones need it).
   if ((reinterpret_cast<uintptr_t>(words) & 15) != 0 && count >= 4) {
-    _mm_stream_si64(reinterpret_cast<long long*>(words),
-                    static_cast<long long>(stream_word(seed, j0)));
+    cpu::stream_word(words, stream_word(seed, j0));
     i = 1;
   }
-  const __m128i s = _mm_set1_epi64x(static_cast<long long>(seed));
-  const __m128i step = _mm_set1_epi64x(static_cast<long long>(4 * kHclPhi));
+  const cpu::Pair s = cpu::splat(seed);
+  const cpu::Pair step = cpu::splat(4 * kHclPhi);
   const uint64_t j = j0 + i;
-  __m128i m0 = _mm_set_epi64x(static_cast<long long>((j + 1) * kHclPhi),
-                              static_cast<long long>(j * kHclPhi));
-  __m128i m1 = _mm_set_epi64x(static_cast<long long>((j + 3) * kHclPhi),
-                              static_cast<long long>((j + 2) * kHclPhi));
+  cpu::Pair m0 = cpu::pair_of(j * kHclPhi, (j + 1) * kHclPhi);
+  cpu::Pair m1 = cpu::pair_of((j + 2) * kHclPhi, (j + 3) * kHclPhi);
   const uint64_t groups_end = i + ((count - i) & ~uint64_t{3});
   for (; i < groups_end; i += 4) {
-    __m128i* p = reinterpret_cast<__m128i*>(words + i);
-    _mm_stream_si128(p, _mm_xor_si128(s, m0));
-    _mm_stream_si128(p + 1, _mm_xor_si128(s, m1));
-    m0 = _mm_add_epi64(m0, step);
-    m1 = _mm_add_epi64(m1, step);
+    cpu::stream_pairs(words + i, s ^ m0, s ^ m1);
+    m0 += step;
+    m1 += step;
   }
-  _mm_sfence();
+  cpu::store_fence();
   for (; i < count; ++i) words[i] = stream_word(seed, j0 + i);
 }
 

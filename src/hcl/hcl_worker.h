@@ -21,7 +21,7 @@
 //   7 address    own address, then its complement ("addr").
 //   8 pattern    job.pattern, then its complement ("pattern").
 //   9 churn      fill half, copy-invert it to the other half, verify both.
-//  10 TLB        one load on a random 4 KiB page per visit ("tlb").
+//  10 TLB        one load on a random page (job.page_words) per visit ("tlb").
 //  11 fletcher4  cascaded sums over 128 KiB records ("fletcher").
 // Looping kernels (copy, OLTP, churn, TLB, fletcher4) run until stop in a
 // timed job; in an until-done job they make one pass (OLTP: 2^20 operations),

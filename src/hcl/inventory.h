@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/config.h"
+#include "memory/phys_map.h"
 
 namespace dravik {
 
@@ -109,7 +110,8 @@ void derive_reference(MemoryInventory& inv, JedecReference& ref, double jedec_gb
 void inventory_from_table(const uint8_t* table, size_t len, double jedec_gbs,
                           MemoryInventory& inv, JedecReference& ref);
 
-// Reads the DMI table file (at most kDmiTableMaxBytes) and builds the inventory.
+// Reads the DMI table file (at most kDmiTableMaxBytes) and builds the
+// inventory; a missing, unreadable or empty file is no table.
 void read_memory_inventory(double jedec_gbs, MemoryInventory& inv, JedecReference& ref,
                            const std::string& dmi_path = kDmiTablePath);
 
@@ -132,22 +134,25 @@ void take_memory_inventory(const RunConfig& cfg, MemoryInventory& inv, JedecRefe
 
 // --- the uniformity gate (inventory_gate.cpp) ---
 
-// mem_total: the kernel's MemTotal in bytes (0 unknown), for the unused
-// module rule below.
+// mem_total: the kernel's MemTotal in bytes (0 unknown), and page_size the
+// run's page size, for the unused module rule below.
 SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_mode,
-                             uint64_t mem_total = 0);
+                             uint64_t mem_total = 0, uint64_t page_size = system_page_size());
 
 // A module the system does not use (badly seated, or refused at boot): the
 // populated slots add up to more than the kernel sees by at least the
 // smallest module, beyond the page map the kernel keeps out of MemTotal
-// (1/64 of what it uses); firmware and graphics reservations are far
-// smaller. Writes "installed %s in %d module%s, the system uses %s: a module
-// may not be in use" and returns true; false when nothing is missing or
-// either total is unknown.
-bool unused_module_reason(const MemoryInventory& inv, uint64_t mem_total, char* out, size_t cap);
+// (64 bytes per page of page_size bytes: 1/64 of what it uses with 4 KiB
+// pages, 1/1024 with 64 KiB pages); firmware and graphics reservations are
+// far smaller. Writes "installed %s in %d module%s, the system uses %s: a
+// module may not be in use" and returns true; false when nothing is missing
+// or either total is unknown.
+bool unused_module_reason(const MemoryInventory& inv, uint64_t mem_total, char* out, size_t cap,
+                          uint64_t page_size = system_page_size());
 
 // The same rule for a run that has no inventory: reads the table at
 // dmi_path; empty when the table cannot be read or nothing is missing.
-std::string unused_module_warning(uint64_t mem_total, const std::string& dmi_path = kDmiTablePath);
+std::string unused_module_warning(uint64_t mem_total, const std::string& dmi_path = kDmiTablePath,
+                                  uint64_t page_size = system_page_size());
 
 }  // namespace dravik

@@ -138,7 +138,9 @@ void read_memory_inventory(double jedec_gbs, MemoryInventory& inv, JedecReferenc
   std::vector<uint8_t> table(kDmiTableMaxBytes);
   const size_t got = fread(table.data(), 1, table.size(), f);
   fclose(f);
-  inventory_from_table(table.data(), got, jedec_gbs, inv, ref);
+  // An empty file, or one whose read fails, is no table: the firmware
+  // described nothing, which is not a table that lists no populated slot.
+  inventory_from_table(got > 0 ? table.data() : nullptr, got, jedec_gbs, inv, ref);
 }
 
 }  // namespace dravik

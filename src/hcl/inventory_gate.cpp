@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -31,13 +32,17 @@ const char* part_or_type(const MemoryModule& m) { return m.part[0] != '\0' ? m.p
 
 }  // namespace
 
-bool unused_module_reason(const MemoryInventory& inv, uint64_t mem_total, char* out, size_t cap) {
+bool unused_module_reason(const MemoryInventory& inv, uint64_t mem_total, char* out, size_t cap,
+                          uint64_t page_size) {
   const uint64_t installed = inv.installed_bytes;
   if (inv.installed_count < 1 || mem_total == 0 || installed <= mem_total) return false;
-  // The kernel's page map (64 bytes per 4 KiB page) covers the memory it
-  // uses and never shows in MemTotal; a missing module leaves a gap of its
-  // own size on top of it.
-  const uint64_t page_map = (installed - inv.smallest_bytes) / 64;
+  // The kernel's page map (64 bytes per page) covers the memory it uses and
+  // never shows in MemTotal; a missing module leaves a gap of its own size
+  // on top of it. With 16 or 64 KiB pages the map is 4 or 16 times smaller
+  // than with 4 KiB pages, and allowing for a 4 KiB map there would hide a
+  // missing module of up to that difference.
+  const uint64_t page_map =
+      (installed - inv.smallest_bytes) / (std::max<uint64_t>(page_size, 4096) / 64);
   if (installed - mem_total < inv.smallest_bytes + page_map) return false;
   char have[32];
   char used[32];
@@ -50,16 +55,17 @@ bool unused_module_reason(const MemoryInventory& inv, uint64_t mem_total, char* 
   return n > 0;
 }
 
-std::string unused_module_warning(uint64_t mem_total, const std::string& dmi_path) {
+std::string unused_module_warning(uint64_t mem_total, const std::string& dmi_path,
+                                  uint64_t page_size) {
   MemoryInventory inv;
   JedecReference ref;
   read_memory_inventory(0.0, inv, ref, dmi_path);
   char reason[SetupAssessment::kReasonBytes];
-  return unused_module_reason(inv, mem_total, reason, sizeof reason) ? reason : "";
+  return unused_module_reason(inv, mem_total, reason, sizeof reason, page_size) ? reason : "";
 }
 
 SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_mode,
-                             uint64_t mem_total) {
+                             uint64_t mem_total, uint64_t page_size) {
   SetupAssessment gate;
   if (override_mode == SetupOverride::mixed) {
     gate.uniform = 0;
@@ -78,7 +84,7 @@ SetupAssessment assess_setup(const MemoryInventory& inv, SetupOverride override_
   // Kit's own figures against what the system uses: a module that is
   // installed but not in use cannot be qualified as installed.
   char unused[SetupAssessment::kReasonBytes];
-  const bool missing = unused_module_reason(inv, mem_total, unused, sizeof unused);
+  const bool missing = unused_module_reason(inv, mem_total, unused, sizeof unused, page_size);
   if (n == 1) {
     if (missing) add_reason(gate, "%s", unused);
     gate.uniform = missing ? 0 : 1;

@@ -1,9 +1,12 @@
 // The start-up probes: the physical-address probe needs translation (root),
-// the option, and at least one RAM range.
+// the option, and at least one RAM range; the cache sizes of a sysfs tree,
+// 0 for each level the tree does not give (often all of them on ARM).
 #include <gtest/gtest.h>
 
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "app/startup.h"
 #include "memory/phys_map.h"
@@ -45,6 +48,36 @@ TEST(StartupProbe, PhysicalAddressesNeedTranslationTheOptionAndRamRanges) {
   });
   if (testing::is_root()) {
     EXPECT_EQ(status, 0) << "nobody";
+  }
+}
+
+TEST(StartupProbe, CacheSizesOfATreeAndZeroWhereItGivesNone) {
+  using Files = std::map<std::string, std::string>;
+  const struct {
+    const char* what;
+    Files files;  // relative to the cache directory
+    std::vector<uint64_t> sizes;
+  } cases[] = {
+      {"data, instruction, L2 and L3 caches",
+       {{"index0/level", "1\n"}, {"index0/size", "48K\n"}, {"index1/level", "1\n"},
+        {"index1/size", "32K\n"}, {"index2/level", "2\n"}, {"index2/size", "1280K\n"},
+        {"index3/level", "3\n"}, {"index3/size", "30M\n"}},
+       {48 << 10, 1280 << 10, 30 << 20}},
+      {"no cache directory", {}, {0, 0, 0}},
+      {"levels without size files",
+       {{"index0/level", "1\n"}, {"index1/level", "1\n"}, {"index2/level", "2\n"}},
+       {0, 0, 0}},
+      {"unreadable level and level 4 are skipped",
+       {{"index0/level", "x\n"}, {"index0/size", "32K\n"}, {"index1/level", "4\n"},
+        {"index1/size", "64M\n"}, {"index2/level", "2\n"}, {"index2/size", "512K\n"}},
+       {0, 512 << 10, 0}},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir dir;
+    for (const auto& [name, text] : c.files) dir.write("cache/" + name, text);
+    uint64_t sizes[3] = {0, 0, 0};
+    read_cache_sizes(dir.sub("cache"), sizes);
+    EXPECT_EQ(std::vector<uint64_t>(sizes, sizes + 3), c.sizes) << c.what;
   }
 }
 

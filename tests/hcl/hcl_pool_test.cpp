@@ -45,7 +45,7 @@ TEST(HclPoolThreads, WorkersWriteAndVerifyTheirArenasAndAPlantedFlipIsFound) {
   Pool pool(2, 2);
   HclJob& job = *pool.job;
   ASSERT_EQ(pool.started.arenas_allocated, 2);
-  EXPECT_EQ(pool.started.arena_total, 2u * kArenaBytes);
+  EXPECT_EQ(pool.started.arena_total, 2 * static_cast<uint64_t>(kArenaBytes));
   const uint64_t words = kArenaBytes / 8;
 
   EXPECT_GT(run_job(pool.runner, HCL_OP_WRITE, 2, 99, 1), 0.0);
@@ -81,7 +81,7 @@ TEST(HclPoolThreads, ATimedWriteWrapsUntilStopAndKeepsWrittenAtTheArenaSize) {
   const double wall = run_job(pool.runner, HCL_OP_WRITE, 1, 5, 0, 0.3);
   EXPECT_GE(wall, 0.3);
   EXPECT_LT(wall, 2.0);
-  EXPECT_GT(pool.bytes(0), 2u * kArenaBytes);  // wrapped at least twice
+  EXPECT_GT(pool.bytes(0), 2 * static_cast<uint64_t>(kArenaBytes));  // wrapped at least twice
   EXPECT_EQ(pool.job->arenas[0].written, static_cast<uint64_t>(kArenaBytes) / 8);
 }
 

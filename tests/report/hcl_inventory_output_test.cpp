@@ -11,6 +11,13 @@
 #include "report/json/hcl_json_output.h"
 #include "report/json/json_capture.h"
 
+// The vector kind the reports name: each processor's own.
+#if defined(__aarch64__)
+#define SIMD_KIND "neon-nt"
+#else
+#define SIMD_KIND "sse2-nt"
+#endif
+
 namespace dravik {
 namespace {
 
@@ -74,7 +81,7 @@ TEST(HclConsoleInventory, HeaderArenaModulesAndReferenceLines) {
   two_channel_kit(inv, ref);
   const std::string got = written([&](FILE* f) { ConsoleHclOutput(f).info(run_info(), inv, ref); });
   EXPECT_EQ(got,
-            "\ndravik HCL qualification  (2 threads on 4 cpus, 1 NUMA node, affinity:on, simd:sse2-nt)\n"
+            "\ndravik HCL qualification  (2 threads on 4 cpus, 1 NUMA node, affinity:on, simd:" SIMD_KIND ")\n"
             " arena    : 64.00MiB total (32.00MiB per thread, mlock:yes)\n"
             " dimm     : ChannelA-DIMM0    8.00GiB DDR4   2666 MT/s ECC (downclocked)  Samsung M471A1K43DB1-CWE\n"
             " dimm     : ?                 1.00MiB DDR4   2666 MT/s M471A1K43DB1-CWE\n"
@@ -97,7 +104,7 @@ TEST(HclConsoleInventory, SingularsPluralsAndTheArenaWarning) {
   info.arenas_allocated = 2;
   const std::string got = written([&](FILE* f) { ConsoleHclOutput(f).info(info, inv, ref); });
   EXPECT_EQ(got,
-            "\ndravik HCL qualification  (3 threads on 1 cpu, 2 NUMA nodes, affinity:OFF, simd:sse2-nt)\n"
+            "\ndravik HCL qualification  (3 threads on 1 cpu, 2 NUMA nodes, affinity:OFF, simd:" SIMD_KIND ")\n"
             " arena    : 64.00MiB total (32.00MiB per thread, mlock:no)\n"
             " dimm     : DIMM 0            8.00GiB DDR4   1600 MT/s\n"
             " jedec    : 64-bit bus (1 channel) x 1600 MT/s = 12.8 GB/s theoretical (assumed single-channel "
@@ -108,7 +115,7 @@ TEST(HclConsoleInventory, SingularsPluralsAndTheArenaWarning) {
   info.arenas_allocated = 1;
   const std::string one = written([&](FILE* f) { ConsoleHclOutput(f).info(info, inv, ref); });
   EXPECT_EQ(one.substr(0, one.find('\n', 1) + 1),
-            "\ndravik HCL qualification  (1 thread on 1 cpu, 2 NUMA nodes, affinity:OFF, simd:sse2-nt)\n");
+            "\ndravik HCL qualification  (1 thread on 1 cpu, 2 NUMA nodes, affinity:OFF, simd:" SIMD_KIND ")\n");
   EXPECT_EQ(one.find("warning"), std::string::npos);
 }
 
@@ -184,7 +191,7 @@ TEST(HclJsonInventory, InfoLineByteForByte) {
   snprintf(inv.modules[1].locator, sizeof inv.modules[1].locator, "%s", "Slot \"B\"\\1");
   const std::string got = written([&](FILE* f) { JsonHclOutput(f).info(run_info(), inv, ref); });
   EXPECT_EQ(got,
-            R"({"event":"hcl_info","cpus":4,"threads":2,"numa_nodes":1,"affinity":true,"simd":"sse2-nt",)"
+            R"({"event":"hcl_info","cpus":4,"threads":2,"numa_nodes":1,"affinity":true,"simd":")" SIMD_KIND R"(",)"
             R"("arena_bytes":67108864,"arena_per_thread":33554432,"duration":60,"theoretical_gbs":42.66,)"
             R"("channels":2,"bus_bits":128,"mts":2666,"channels_src":"from DMI channel locators and data widths",)"
             R"("dimms":[{"loc":"ChannelA-DIMM0","bank":"BANK 0","size":8589934592,"type":"DDR4","mts":3200,)"

@@ -12,7 +12,8 @@ namespace dravik::testing {
 
 namespace {
 
-constexpr uint64_t kPageWords = 512;
+// Protection and aliasing work on whole pages of the machine.
+const uint64_t kPageWords = static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) / 8;
 
 std::atomic<FaultPlanter*> g_planter{nullptr};
 static_assert(std::atomic<FaultPlanter*>::is_always_lock_free);

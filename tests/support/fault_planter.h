@@ -45,7 +45,7 @@ struct PlantedFault {
 
 class FaultPlanter {
  public:
-  // A page-aligned block of `words` words (a multiple of 512) with the faults
+  // A page-aligned block of `words` words (whole pages) with the faults
   // placed; aliased pages are mapped at construction.
   FaultPlanter(uint64_t words, std::vector<PlantedFault> faults, double hold_s = 0.5);
   ~FaultPlanter();

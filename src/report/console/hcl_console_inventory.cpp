@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "core/text.h"
+#include "cpu/features.h"
 #include "hcl/inventory.h"
 #include "report/console/hcl_console_output.h"
 
@@ -47,7 +48,7 @@ void ConsoleHclOutput::info(const HclInfo& info, const MemoryInventory& inv,
           "\ndravik HCL qualification  (%d thread%s on %d cpu%s, %d NUMA node%s, affinity:%s, "
           "simd:%s)\n",
           info.threads, plural(info.threads), info.cpus, plural(info.cpus), info.numa_nodes,
-          info.numa_nodes > 1 ? "s" : "", info.affinity ? "on" : "OFF", "sse2-nt");
+          info.numa_nodes > 1 ? "s" : "", info.affinity ? "on" : "OFF", cpu::kSimdName);
   char total[32];
   char per_thread[32];
   format_size(info.arena_bytes, total, sizeof total);

@@ -1,5 +1,6 @@
 // The boxed end-of-run report: one line per criterion, then the evidence the
 // verdict stands on.
+#include "cpu/features.h"
 #include "hcl/verdict.h"
 #include "report/console/hcl_console_output.h"
 
@@ -88,7 +89,7 @@ void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
   fprintf(f,
           " evidence  : %d threads pinned (%s), %s streams, %ld saturation rounds, "
           "seed 0x%016lx\n",
-          in.threads, in.affinity ? "ok" : "AFFINITY FAILED", "sse2-nt",
+          in.threads, in.affinity ? "ok" : "AFFINITY FAILED", cpu::kSimdName,
           static_cast<long>(in.rounds), static_cast<unsigned long>(in.base_seed));
   if (in.contended) {
     fputs(" caveat    : CONTENDED SYSTEM — <40% of RAM was free; services share the\n"

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "core/text.h"
+#include "cpu/features.h"
 #include "hcl/inventory.h"
 #include "report/json/hcl_json_output.h"
 
@@ -36,7 +37,7 @@ void JsonHclOutput::info(const HclInfo& info, const MemoryInventory& inv,
           "\"simd\":\"%s\",\"arena_bytes\":%" PRIu64 ",\"arena_per_thread\":%" PRIu64
           ",\"duration\":%d,\"theoretical_gbs\":%.2f,\"channels\":%d,\"bus_bits\":%d,\"mts\":%d,"
           "\"channels_src\":\"%s\",\"dimms\":[",
-          info.cpus, info.threads, info.numa_nodes, json_flag(info.affinity), "sse2-nt",
+          info.cpus, info.threads, info.numa_nodes, json_flag(info.affinity), cpu::kSimdName,
           info.arena_bytes, info.arena_per_thread, info.duration, json_figure(ref.theoretical_gbs),
           inv.channel_count, inv.bus_bits, inv.max_mts, ref.channels_src);
   for (int m = 0; m < inv.module_count; ++m) module_object(out_, inv.modules[m], m == 0);

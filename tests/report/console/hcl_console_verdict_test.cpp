@@ -7,6 +7,13 @@
 #include "report/console/hcl_console_output.h"
 #include "report/hcl_verdict_samples.h"
 
+// The vector kind the reports name: each processor's own.
+#if defined(__aarch64__)
+#define SIMD_KIND "neon-nt"
+#else
+#define SIMD_KIND "sse2-nt"
+#endif
+
 namespace dravik {
 namespace {
 
@@ -43,7 +50,7 @@ TEST(HclConsoleVerdict, CleanStandardRun) {
                    "(pass>=80%, fail<60%, floors from built-in default)",
                    " jitter    : pass — p99 131.7 ns = x1.43 of avg 92.4 ns (limit x2.50)",
                    " integrity : pass — 0 bit errors, EDAC CE+0 UE+0, kernel crit +0, oltp ledger ok",
-                   " evidence  : 2 threads pinned (ok), sse2-nt streams, 22 saturation rounds, "
+                   " evidence  : 2 threads pinned (ok), " SIMD_KIND " streams, 22 saturation rounds, "
                    "seed 0x00006b17bcb29a18",
                    "=====================================================================",
                });
@@ -68,7 +75,7 @@ TEST(HclConsoleVerdict, MixedKitOnAContendedBox) {
           " jitter    : pass — p99 131.7 ns = x1.43 of avg 92.4 ns (limit x2.50)",
           " integrity : fail — 2 bit errors, EDAC CE+1 UE+0, kernel crit +0, oltp ledger MISMATCH "
           "— CE>0 caps the verdict at MARGINAL",
-          " evidence  : 2 threads pinned (ok), sse2-nt streams, 8 saturation rounds, seed "
+          " evidence  : 2 threads pinned (ok), " SIMD_KIND " streams, 8 saturation rounds, seed "
           "0x00006b17bcb29a18",
           " caveat    : CONTENDED SYSTEM — <40% of RAM was free; services share the",
           "             memory bus. A bandwidth shortfall here indicts the system",
@@ -89,7 +96,7 @@ TEST(HclConsoleVerdict, StoppedRunWithoutDmiStillPrintsTheWholeReport) {
                    "use --jedec-gbs)",
                    " integrity : pass — 0 bit errors, EDAC CE+0 UE+0, kernel crit +0, oltp "
                    "ledger n/a",
-                   " evidence  : 1 threads pinned (AFFINITY FAILED), sse2-nt streams, 0 saturation "
+                   " evidence  : 1 threads pinned (AFFINITY FAILED), " SIMD_KIND " streams, 0 saturation "
                    "rounds, seed 0x0000000000000001",
                    "=====================================================================",
                });
