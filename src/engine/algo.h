@@ -16,12 +16,11 @@
 // from a transient one. Read-modify-write passes rewrite the line after its
 // check, so no record comes after its word was overwritten.
 #pragma once
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cstdint>
 
 #include "core/flags.h"
+#include "cpu/line.h"
 #include "engine/fault_log.h"
 #include "engine/flush.h"
 #include "engine/progress.h"
@@ -94,21 +93,14 @@ inline bool walk_checkpoints_down(EngineContext& run, uint64_t n, Pct pct, Body 
 // (next1) or of the eight words of a line as four vectors, low word first
 // (next8). Copies are independent: a copy replays the stream.
 
-struct Line {
-  __m128i v0, v1, v2, v3;
-};
-
-inline __m128i pair_of(uint64_t lo, uint64_t hi) {
-  return _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
-}
+using cpu::Line;
+using cpu::Pair;
+using cpu::pair_of;
 
 struct ConstWords {
   uint64_t p;
   uint64_t next1() { return p; }
-  Line next8() {
-    const __m128i v = _mm_set1_epi64x(static_cast<long long>(p));
-    return {v, v, v, v};
-  }
+  Line next8() { return cpu::splat_line(p); }
 };
 
 // The word's own virtual address.
@@ -120,11 +112,10 @@ struct AddressWords {
     return r;
   }
   Line next8() {
-    const __m128i base = _mm_set1_epi64x(static_cast<long long>(a));
+    const Pair base = cpu::splat(a);
     a += 64;
-    return {_mm_add_epi64(base, _mm_set_epi64x(8, 0)), _mm_add_epi64(base, _mm_set_epi64x(24, 16)),
-            _mm_add_epi64(base, _mm_set_epi64x(40, 32)),
-            _mm_add_epi64(base, _mm_set_epi64x(56, 48))};
+    return {base + pair_of(0, 8), base + pair_of(16, 24), base + pair_of(32, 40),
+            base + pair_of(48, 56)};
   }
 };
 
@@ -155,11 +146,10 @@ struct PeriodicWords {
     return r;
   }
   Line next8() {
-    const __m128i* p = reinterpret_cast<const __m128i*>(t + idx);
+    const uint64_t* p = t + idx;
     idx += 8;
     if (idx >= cycle) idx -= cycle;
-    return {_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
-            _mm_loadu_si128(p + 3)};
+    return cpu::load_line_unaligned(p);
   }
 };
 
@@ -177,54 +167,14 @@ inline uint64_t line_start(const uint64_t* w, uint64_t lo, uint64_t hi) {
   return std::min(hi, lo + (((64 - (addr & 63)) & 63) >> 3));
 }
 
-inline void stream_word(uint64_t* p, uint64_t v) {
-  _mm_stream_si64(reinterpret_cast<long long*>(p), static_cast<long long>(v));
-}
-
-inline __m128i load2(const uint64_t* p) {
-  return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-inline uint64_t fold(__m128i v) {
-  return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_or_si128(v, _mm_unpackhi_epi64(v, v))));
-}
-
-inline bool any_set(__m128i v) {
-  return _mm_movemask_epi8(_mm_cmpeq_epi32(v, _mm_setzero_si128())) != 0xFFFF;
-}
-
-// The differences of the line at w (16-byte aligned) from e, as one read of
-// the line finds them. Each load feeds its XOR directly, so the loop holds
-// no copy of the line: what the read loaded is d XOR e, and the report
-// rebuilds it from there.
-inline Line diff_line(const uint64_t* w, const Line& e) {
-  return {_mm_xor_si128(load2(w), e.v0), _mm_xor_si128(load2(w + 2), e.v1),
-          _mm_xor_si128(load2(w + 4), e.v2), _mm_xor_si128(load2(w + 6), e.v3)};
-}
-
-// The same for a line that may be only 8-byte aligned.
-inline Line diff_line_unaligned(const uint64_t* w, const Line& e) {
-  const __m128i* p = reinterpret_cast<const __m128i*>(w);
-  return {_mm_xor_si128(_mm_loadu_si128(p), e.v0), _mm_xor_si128(_mm_loadu_si128(p + 1), e.v1),
-          _mm_xor_si128(_mm_loadu_si128(p + 2), e.v2),
-          _mm_xor_si128(_mm_loadu_si128(p + 3), e.v3)};
-}
-
-// The line at w as one read loads it (w 16-byte aligned).
-inline Line load_line(const uint64_t* w) {
-  return {load2(w), load2(w + 2), load2(w + 4), load2(w + 6)};
-}
-
-// Whether any word of a line of differences is non-zero.
-inline bool any_set(const Line& d) {
-  return any_set(_mm_or_si128(_mm_or_si128(d.v0, d.v1), _mm_or_si128(d.v2, d.v3)));
-}
-
-// Two lines of differences ORed word by word.
-inline Line or_lines(const Line& a, const Line& b) {
-  return {_mm_or_si128(a.v0, b.v0), _mm_or_si128(a.v1, b.v1), _mm_or_si128(a.v2, b.v2),
-          _mm_or_si128(a.v3, b.v3)};
-}
+using cpu::any_set;
+using cpu::diff_line;
+using cpu::diff_line_unaligned;
+using cpu::fold;
+using cpu::load_line;
+using cpu::or_lines;
+using cpu::store_line;
+using cpu::stream_word;
 
 // A verify that walks several streams at once (the two halves, the lanes of
 // the random stream, the scattered targets of modulo20) is followed less well
@@ -252,9 +202,8 @@ inline void read_ahead(const uint64_t* p) {
 // word first when descending). The eight vectors travel in registers: a line
 // passed through memory would make the hot loop store every line it checks.
 [[gnu::cold, gnu::noinline]] void report_line(EngineContext& run, const TestBlock& b, uint64_t i,
-                                              __m128i d0, __m128i d1, __m128i d2, __m128i d3,
-                                              __m128i e0, __m128i e1, __m128i e2, __m128i e3,
-                                              bool descending, const char* name);
+                                              Pair d0, Pair d1, Pair d2, Pair d3, Pair e0, Pair e1,
+                                              Pair e2, Pair e3, bool descending, const char* name);
 
 inline void report_line(EngineContext& run, const TestBlock& b, uint64_t i, const Line& diff,
                         const Line& expected, bool descending, const char* name) {
@@ -280,9 +229,8 @@ struct RecordWhereRead {
 // ascending; `at` is the stream as it stood before them.
 template <class Cur, class Report = RecordWhereRead>
 [[gnu::cold, gnu::noinline]] void report_two_lines(EngineContext& run, const TestBlock& b,
-                                                   uint64_t i, __m128i d0, __m128i d1,
-                                                   __m128i d2, __m128i d3, __m128i f0,
-                                                   __m128i f1, __m128i f2, __m128i f3, Cur at,
+                                                   uint64_t i, Pair d0, Pair d1, Pair d2, Pair d3,
+                                                   Pair f0, Pair f1, Pair f2, Pair f3, Cur at,
                                                    const char* name) {
   const Line e = at.next8();
   const Line g = at.next8();
@@ -333,31 +281,14 @@ class StreamAt final : public ExpectedAt {
 // The same for the line of lower words at i (lower) and the differences d of
 // the upper line from it (upper = d XOR lower).
 [[gnu::cold, gnu::noinline]] void report_halves_line(EngineContext& run, const TestBlock& b,
-                                                     uint64_t h, uint64_t i, __m128i d0,
-                                                     __m128i d1, __m128i d2, __m128i d3,
-                                                     __m128i l0, __m128i l1, __m128i l2,
-                                                     __m128i l3, ExpectedAt& expect,
+                                                     uint64_t h, uint64_t i, Pair d0, Pair d1,
+                                                     Pair d2, Pair d3, Pair l0, Pair l1, Pair l2,
+                                                     Pair l3, ExpectedAt& expect,
                                                      const char* name);
-
-// Stores the line l at w (16-byte aligned), through the cache.
-inline void store_line(uint64_t* w, const Line& l) {
-  __m128i* p = reinterpret_cast<__m128i*>(w);
-  _mm_store_si128(p, l.v0);
-  _mm_store_si128(p + 1, l.v1);
-  _mm_store_si128(p + 2, l.v2);
-  _mm_store_si128(p + 3, l.v3);
-}
 
 // Stores the complement of e as the line at w (through the cache: the line
 // was just read).
-inline void store_line_inverted(uint64_t* w, const Line& e) {
-  const __m128i ones = _mm_set1_epi32(-1);
-  __m128i* p = reinterpret_cast<__m128i*>(w);
-  _mm_store_si128(p, _mm_xor_si128(e.v0, ones));
-  _mm_store_si128(p + 1, _mm_xor_si128(e.v1, ones));
-  _mm_store_si128(p + 2, _mm_xor_si128(e.v2, ones));
-  _mm_store_si128(p + 3, _mm_xor_si128(e.v3, ones));
-}
+inline void store_line_inverted(uint64_t* w, const Line& e) { store_line(w, cpu::invert(e)); }
 
 }  // namespace kernel
 
@@ -375,12 +306,7 @@ inline void stream_fill(uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream) {
     kernel::stream_word(w + i, c.next1());
   }
   for (; i + 8 <= hi; i += 8) {
-    const Line l = c.next8();
-    __m128i* p = reinterpret_cast<__m128i*>(w + i);
-    _mm_stream_si128(p, l.v0);
-    _mm_stream_si128(p + 1, l.v1);
-    _mm_stream_si128(p + 2, l.v2);
-    _mm_stream_si128(p + 3, l.v3);
+    cpu::stream_line(w + i, c.next8());
   }
   for (; i < hi; ++i) kernel::stream_word(w + i, c.next1());
   stream = c;
@@ -395,17 +321,17 @@ inline uint64_t diff_or(const uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream
   uint64_t acc = 0;
   uint64_t i = lo;
   for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) acc |= w[i] ^ c.next1();
-  __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
+  Pair a0 = cpu::zero_pair(), a1 = a0, a2 = a0, a3 = a0;
   for (; i + 8 <= hi; i += 8) {
     const Line e = c.next8();
-    a0 = _mm_or_si128(a0, _mm_xor_si128(kernel::load2(w + i), e.v0));
-    a1 = _mm_or_si128(a1, _mm_xor_si128(kernel::load2(w + i + 2), e.v1));
-    a2 = _mm_or_si128(a2, _mm_xor_si128(kernel::load2(w + i + 4), e.v2));
-    a3 = _mm_or_si128(a3, _mm_xor_si128(kernel::load2(w + i + 6), e.v3));
+    a0 = a0 | (cpu::load_pair(w + i) ^ e.v0);
+    a1 = a1 | (cpu::load_pair(w + i + 2) ^ e.v1);
+    a2 = a2 | (cpu::load_pair(w + i + 4) ^ e.v2);
+    a3 = a3 | (cpu::load_pair(w + i + 6) ^ e.v3);
   }
   for (; i < hi; ++i) acc |= w[i] ^ c.next1();
   stream = c;
-  return acc | kernel::fold(_mm_or_si128(_mm_or_si128(a0, a1), _mm_or_si128(a2, a3)));
+  return acc | cpu::fold((a0 | a1) | (a2 | a3));
 }
 
 // Verifies word[lo, hi) against the stream and records every mismatch from

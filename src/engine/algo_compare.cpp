@@ -29,28 +29,28 @@ struct OpMap {
     if constexpr (O == op_and) return L & v;
     if constexpr (O == op_seqinc) return v + j;
   }
-  __m128i two(__m128i v, __m128i jv) const {
-    const __m128i l = _mm_set1_epi64x(static_cast<long long>(L));
-    if constexpr (O == op_xor) return _mm_xor_si128(l, v);
-    if constexpr (O == op_sub) return _mm_sub_epi64(v, l);
-    if constexpr (O == op_mul) {
-      return mul_lo64(v, l, _mm_set1_epi64x(static_cast<long long>(L >> 32)));
-    }
+  Pair two(Pair v, Pair jv) const {
+    const Pair l = cpu::splat(L);
+    if constexpr (O == op_xor) return l ^ v;
+    if constexpr (O == op_sub) return v - l;
+    if constexpr (O == op_mul) return mul_lo64(v, l, cpu::splat(L >> 32));
     if constexpr (O == op_div) return by.two(v);
-    if constexpr (O == op_or) return _mm_or_si128(l, v);
-    if constexpr (O == op_and) return _mm_and_si128(l, v);
-    if constexpr (O == op_seqinc) return _mm_add_epi64(v, jv);
+    if constexpr (O == op_or) return l | v;
+    if constexpr (O == op_and) return l & v;
+    if constexpr (O == op_seqinc) return v + jv;
   }
-  [[gnu::target("avx2")]] __m256i four(__m256i v, __m256i jv) const {
-    const __m256i l = _mm256_set1_epi64x(static_cast<long long>(L));
-    if constexpr (O == op_xor) return _mm256_xor_si256(l, v);
-    if constexpr (O == op_sub) return _mm256_sub_epi64(v, l);
+#if DRAVIK_CPU_WIDE
+  DRAVIK_WIDE_FN Quad four(Quad v, Quad jv) const {
+    const Quad l = cpu::splat_quad(L);
+    if constexpr (O == op_xor) return l ^ v;
+    if constexpr (O == op_sub) return v - l;
     if constexpr (O == op_mul) return mul_lo64(v, l);
     if constexpr (O == op_div) return by.four(v);
-    if constexpr (O == op_or) return _mm256_or_si256(l, v);
-    if constexpr (O == op_and) return _mm256_and_si256(l, v);
-    if constexpr (O == op_seqinc) return _mm256_add_epi64(v, jv);
+    if constexpr (O == op_or) return l | v;
+    if constexpr (O == op_and) return l & v;
+    if constexpr (O == op_seqinc) return v + jv;
   }
+#endif
 };
 
 // Fills both halves and lets them check each other; a differing pair takes

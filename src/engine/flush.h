@@ -1,28 +1,33 @@
 // Moving a test block out of the caches between its write pass and its verify
 // pass, so that the verify reads come from memory and not from a cache line
-// still holding the value just written.
+// still holding the value just written. The flush itself and the fences are
+// the processor layer's (cpu/cache.h); this is the engine's use of them.
 #pragma once
 #include <cstdint>
+
+#include "cpu/cache.h"
 
 namespace dravik {
 
 struct EngineContext;
 struct TestBlock;
 
-// The processor announces CLFLUSHOPT (CPUID leaf 7, sub-leaf 0, EBX bit 23).
-bool cpu_has_clflushopt();
+// The processor has a flush that is weakly ordered against other flushes and
+// stores (x86-64's CLFLUSHOPT; always on aarch64).
+inline bool cpu_has_clflushopt() { return cpu::has_unordered_flush(); }
 
-// Executes one CLFLUSH and a fence under a SIGILL/SIGSEGV guard; 1 when the
-// instruction is usable, 0 when it trapped. The previous actions of both
-// signals are restored. Main thread, once at start-up.
-int32_t probe_clflush();
+// Executes one flush and a fence under a guard against the signals a kernel
+// that forbids the flush raises; 1 when the flush is usable, 0 when it
+// trapped or the processor's line size is one the flush cannot step by. The
+// previous actions of the signals are restored. Main thread, once at start-up.
+inline int32_t probe_clflush() { return cpu::probe_flush(); }
 
 // Full memory fence; also a compiler barrier.
-inline void full_fence() { asm volatile("mfence" ::: "memory"); }
+using cpu::full_fence;
 
-// Flushes every 64-byte line from begin (rounded down to 64) up to end, in
-// ascending order. Issues no fence of its own.
-void flush_lines(const void* begin, const void* end, bool use_clflushopt);
+// Flushes every line from begin (rounded down to a line) up to end, in
+// ascending order, by the processor's line size. Issues no fence of its own.
+using cpu::flush_lines;
 
 // The write/verify boundary of every test: in the quick tier only a fence;
 // otherwise, when the flush is usable, the block's lines are flushed, then

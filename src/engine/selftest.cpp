@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <atomic>
+
 #include "engine/context.h"
 #include "engine/fault_log.h"
 #include "engine/flush.h"
@@ -25,7 +27,7 @@ constexpr uint64_t kPlanted = 0xA5A5A5A5A5A5A5ADULL;  // bit 3 flipped
 uint64_t read_back(const EngineContext& run, const uint64_t* word) {
   if (run.clflush_usable) flush_lines(word, word + 1, run.clflushopt != 0);
   full_fence();
-  asm volatile("" ::: "memory");
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   return *word;
 }
 

@@ -90,13 +90,10 @@ TEST(RandLanes, EveryIndexGetsTheSequentialWord) {
 struct MulIndexMap {
   uint64_t K = 0x9E3779B97F4A7C15ULL;
   uint64_t one(uint64_t v, uint64_t j) const { return v * K + j; }
-  __m128i two(__m128i v, __m128i jv) const {
-    const __m128i lo = _mm_set1_epi64x(static_cast<long long>(K));
-    return _mm_add_epi64(mul_lo64(v, lo, _mm_set1_epi64x(static_cast<long long>(K >> 32))), jv);
-  }
-  [[gnu::target("avx2")]] __m256i four(__m256i v, __m256i jv) const {
-    return _mm256_add_epi64(mul_lo64(v, _mm256_set1_epi64x(static_cast<long long>(K))), jv);
-  }
+  Pair two(Pair v, Pair jv) const { return mul_lo64(v, cpu::splat(K), cpu::splat(K >> 32)) + jv; }
+#if DRAVIK_CPU_WIDE
+  DRAVIK_WIDE_FN Quad four(Quad v, Quad jv) const { return mul_lo64(v, cpu::splat_quad(K)) + jv; }
+#endif
 };
 
 // Both widths of lanes, called directly: the processor running the tests
@@ -114,10 +111,7 @@ void every_width_gives_the_sequential_lines() {
     std::vector<uint64_t> got(kLanes * len);
     MappedRandom<Map> c = start;
     run_lines(c, [&](uint64_t k, uint64_t off, const Line& l) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off]), l.v0);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 2]), l.v1);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 4]), l.v2);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(&got[k * len + off + 6]), l.v3);
+      cpu::words_of(l, &got[k * len + off]);
     });
     got.push_back(c.next1());  // the stream after the lanes
     return got;
@@ -126,12 +120,14 @@ void every_width_gives_the_sequential_lines() {
               kernel::lanes_by_line<RandLanes2, 4>(c, len, f);
             }),
             want);
-  if (kernel::cpu_has_avx2()) {
+#if DRAVIK_CPU_WIDE
+  if (cpu::wide_vectors()) {
     EXPECT_EQ(lines_of([&](MappedRandom<Map>& c, auto f) {
-                kernel::lanes_by_line_avx2(c, len, f);
+                kernel::lanes_by_line_wide(c, len, f);
               }),
               want);
   }
+#endif
 }
 
 TEST(RandLanes, BothVectorWidthsGiveTheSameLines) {
@@ -190,35 +186,40 @@ TEST(RandLanes, GeneratorTestsWriteTheSequentialWords) {
 }
 
 // Lanes 0 and 1 of a vector.
-std::vector<uint64_t> lanes_of(__m128i x) {
-  return {static_cast<uint64_t>(_mm_cvtsi128_si64(x)),
-          static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)))};
+std::vector<uint64_t> lanes_of(Pair x) { return {cpu::low_word(x), cpu::high_word(x)}; }
+
+#if DRAVIK_CPU_WIDE
+// The same three results in wide lanes (a and b in lanes 0 and 3), lanes 0
+// and 3 of each appended to r.
+DRAVIK_WIDE_FN void in_wide_lanes(const DivideBy& by, uint64_t d, uint64_t a, uint64_t b,
+                                  std::vector<uint64_t>& r) {
+  const Quad w = cpu::quad_of(a, 0, 0, b);
+  const Quad lo4 = cpu::splat_quad(d);
+  const Quad hi4 = cpu::splat_quad(d >> 32);
+  for (const Quad x : {by.four(w), mul_lo64(w, lo4), mul_hi64(w, lo4, hi4)}) {
+    r.push_back(cpu::word_of<0>(x));
+    r.push_back(cpu::word_of<3>(x));
+  }
 }
+#endif
 
 // The quotients, low and high products of (a, b) by d: one word at a time
 // (by.one and the processor's multiply), then in 128-bit and, where the
-// processor has AVX2, 256-bit lanes (a and b in lanes 0 and 3).
-[[gnu::target("avx2")]] std::vector<uint64_t> in_lanes(const DivideBy& by, uint64_t d,
-                                                       uint64_t a, uint64_t b) {
+// processor has them, wide lanes.
+std::vector<uint64_t> in_lanes(const DivideBy& by, uint64_t d, uint64_t a, uint64_t b) {
   const unsigned __int128 pa = static_cast<unsigned __int128>(a) * d;
   const unsigned __int128 pb = static_cast<unsigned __int128>(b) * d;
   std::vector<uint64_t> r = {by.one(a), by.one(b), a * d, b * d, static_cast<uint64_t>(pa >> 64),
                              static_cast<uint64_t>(pb >> 64)};
-  const __m128i v = pair_of(a, b);
-  const __m128i lo = _mm_set1_epi64x(static_cast<long long>(d));
-  const __m128i hi = _mm_set1_epi64x(static_cast<long long>(d >> 32));
-  for (const __m128i x : {by.two(v), mul_lo64(v, lo, hi), mul_hi64(v, lo, hi)}) {
+  const Pair v = pair_of(a, b);
+  const Pair lo = cpu::splat(d);
+  const Pair hi = cpu::splat(d >> 32);
+  for (const Pair x : {by.two(v), mul_lo64(v, lo, hi), mul_hi64(v, lo, hi)}) {
     for (const uint64_t w : lanes_of(x)) r.push_back(w);
   }
-  if (kernel::cpu_has_avx2()) {
-    const __m256i w = _mm256_set_epi64x(static_cast<long long>(b), 0, 0, static_cast<long long>(a));
-    const __m256i lo4 = _mm256_set1_epi64x(static_cast<long long>(d));
-    const __m256i hi4 = _mm256_set1_epi64x(static_cast<long long>(d >> 32));
-    for (const __m256i x : {by.four(w), mul_lo64(w, lo4), mul_hi64(w, lo4, hi4)}) {
-      r.push_back(static_cast<uint64_t>(_mm256_extract_epi64(x, 0)));
-      r.push_back(static_cast<uint64_t>(_mm256_extract_epi64(x, 3)));
-    }
-  }
+#if DRAVIK_CPU_WIDE
+  if (cpu::wide_vectors()) in_wide_lanes(by, d, a, b, r);
+#endif
   return r;
 }
 

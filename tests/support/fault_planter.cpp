@@ -27,13 +27,13 @@ int64_t now_ns() {
 
 uint64_t bit_of(int32_t bit) { return uint64_t{1} << (bit & 63); }
 
+#if defined(__x86_64__)
 // The planted words are touched through atomic_ref: the handlers change them
 // under the code that the trap interrupted.
 std::atomic_ref<uint64_t> cell(uint64_t* base, uint64_t word) {
   return std::atomic_ref<uint64_t>(base[word]);
 }
 
-#if defined(__x86_64__)
 // Bytes of memory the instruction at p reads or writes; 0 for one that only
 // names a line (CLFLUSH, CLFLUSHOPT, prefetches), -1 for one not known here.
 // Covers what compiled code and glibc's SSE/AVX2 string functions use on a
