@@ -66,8 +66,7 @@ build_static "$build"
 deb=$(ls "$build"/cpack/dravik_*_amd64.deb)
 
 arm=build-package-aarch64
-# The shipped binary is the whole system: no source is left out.
-build_static "$arm" --toolchain cmake/aarch64-linux-gnu.cmake -DDRAVIK_CROSS_UNPORTED= \
+build_static "$arm" --toolchain cmake/aarch64-linux-gnu.cmake \
   -DDRAVIK_MAN_PAGE="$PWD/$build/dravik.1.gz"
 arm_deb=$(ls "$arm"/cpack/dravik_*_arm64.deb)
 
