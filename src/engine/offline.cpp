@@ -13,6 +13,7 @@
 #include "core/flags.h"
 #include "engine/context.h"
 #include "engine/catalogue.h"
+#include "engine/cpu_share.h"
 #include "engine/idle_wait.h"
 #include "engine/progress.h"
 #include "engine/region_pool.h"
@@ -32,6 +33,13 @@ constexpr int kMaxWaits = 100;           // 100 waits of 100 ms: ten seconds
 constexpr useconds_t kWaitMicros = 100000;
 
 enum class Claim { region, wait, finish };
+
+// A worker that got less than this share of a processor over its last test
+// is starved: a busy process of higher priority holds its processor.
+constexpr double kStarvedShare = 0.25;
+constexpr double kProbeSeconds = 0.005;
+constexpr double kFirstRestSeconds = 0.1;
+constexpr double kLongestRestSeconds = 1.6;
 
 // Rule B for the next region of a worker; pool_lock held.
 Claim claim_locked(EngineContext& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
@@ -95,6 +103,44 @@ bool any_running(const RegionPool& pool) {
   return false;
 }
 
+// pool_lock held: whether a test or a region is still to be taken.
+bool work_left(const RegionPool& pool, int32_t count) {
+  for (const OpenRegion& o : pool.open) {
+    if (o.next < count) return true;
+  }
+  return !pool.failed && !stopping() && pool.table.count < RegionTable::kMax &&
+         pool.unclaimed >= kMinRegion;
+}
+
+double share_of(const RegionPool& pool, int32_t index, double measured) {
+  return pool.share_seam ? pool.share_seam(index, measured) : measured;
+}
+
+// A starved worker sits out while another worker of the pass can do the
+// work, so that no test waits on a processor it hardly gets; it looks again
+// after a rest, each rest twice as long as the last up to a limit, and leaves
+// when nothing is left to take. Returns whether the worker now gets enough of
+// a processor to take a test (a worker that nobody else could stand in for
+// takes one whatever its share).
+bool rest_while_starved(RegionPool& pool, int32_t count, int32_t index, double* rest) {
+  {
+    std::unique_lock<std::mutex> lock(pool.pool_lock);
+    if (pool.present - pool.resting <= 1 || !work_left(pool, count)) return true;
+    ++pool.resting;
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(*rest));
+    pool.test_ended.wait_until(lock, until, [&] { return !work_left(pool, count); });
+    --pool.resting;
+  }
+  if (share_of(pool, index, probe_cpu_share(kProbeSeconds)) >= kStarvedShare) {
+    *rest = kFirstRestSeconds;
+    return true;
+  }
+  *rest = std::min(2 * *rest, kLongestRestSeconds);
+  return false;
+}
+
 // A test has ended: the region is free for the next test, and a region whose
 // sequence is complete counts towards the pass.
 void end_test(EngineContext& run, RegionPool& pool, const TestJob& job, int32_t count) {
@@ -125,14 +171,21 @@ void end_test(EngineContext& run, RegionPool& pool, const TestJob& job, int32_t 
 // takes the test after it. Every region still gets its whole sequence in
 // catalogue order with the seed fixed when the sequence started, and faults
 // are recorded by the worker whose test found them, as before; only which
-// worker runs which test changes.
+// worker runs which test changes. A worker measures the share of a processor
+// it gets, before its first test and over each test, and sits out while it
+// is starved and another worker can go on.
 void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t index) {
-  (void)index;
   in_worker = 1;
   const CatalogueEntry* sequence[32];
   const int32_t count = tier_sequence(run.cfg, sequence, 32);
+  bool starved = share_of(pool, index, probe_cpu_share(kProbeSeconds)) < kStarvedShare;
+  double rest = kFirstRestSeconds;
   int waits = 0;
   while (!stopping()) {
+    if (starved) {
+      starved = !rest_while_starved(pool, count, index, &rest);
+      if (starved) continue;
+    }
     TestJob job;
     Claim what = Claim::finish;
     uint64_t claim = 0;
@@ -149,7 +202,9 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
       }
     }
     if (have_test) {
+      const ShareClock clock;
       run_catalogue_test(run, job.block, *sequence[job.test], job.seed);
+      starved = share_of(pool, index, clock.share()) < kStarvedShare;
       end_test(run, pool, job, count);
       waits = 0;
       continue;
@@ -181,9 +236,15 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
       o.next = 1;
       pool.open.push_back(o);
     }
+    const ShareClock clock;
     if (count > 0) run_catalogue_test(run, job.block, *sequence[0], job.seed);
+    starved = share_of(pool, index, clock.share()) < kStarvedShare;
     end_test(run, pool, job, count);
     waits = 0;
+  }
+  {
+    std::lock_guard<std::mutex> guard(pool.pool_lock);
+    --pool.present;
   }
   pool.finished.fetch_add(1, std::memory_order_release);
   pool.test_ended.notify_all();
@@ -198,6 +259,10 @@ int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
     pool.failed = pool.alloc_failed = pool.pressure = 0;
     pool.table.count = 0;
     pool.open.clear();
+    // Counted before any starts, so that the first to measure itself
+    // starved knows others are coming.
+    pool.present = workers;
+    pool.resting = 0;
   }
   run.st.regions_in_pass = workers;
   pool.finished.store(0, std::memory_order_relaxed);
@@ -209,6 +274,8 @@ int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
       threads.emplace_back(test_worker, std::ref(run), std::ref(pool), pass, i);
     } catch (const std::system_error&) {
       // A worker that cannot start is skipped; the pass runs with the others.
+      std::lock_guard<std::mutex> guard(pool.pool_lock);
+      --pool.present;
     }
   }
   const int32_t started = static_cast<int32_t>(threads.size());

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -36,11 +37,17 @@ struct RegionPool {
   int32_t pressure = 0;      // a worker gave up waiting for memory
   RegionTable table;
   std::vector<OpenRegion> open;  // oldest first
+  int32_t present = 0;  // workers of the pass that have not left
+  int32_t resting = 0;  // of those, how many sit out starved of processor time
   // Signalled whenever a test of an open region ends, for a worker that has
   // nothing left to claim while others still run tests.
   std::condition_variable test_ended;
   // Added to by each worker as it leaves, read by the waiting main thread.
   std::atomic<int32_t> finished{0};
+  // Test seam: given a worker's index and the share of a processor it was
+  // just measured to get, returns the share the worker goes by. Empty in
+  // production.
+  std::function<double(int32_t worker, double measured)> share_seam;
 };
 
 // Thread body of one OFFLINE worker.

@@ -173,6 +173,46 @@ TEST_F(OfflinePoolThreads, AHeldWorkersRegionIsFinishedOnceWhoeverTakesItsTests)
   for (const auto& [base, count] : flushes) EXPECT_EQ(count, 5) << "region " << base;
 }
 
+// A worker measured starved of processor time takes no test while another
+// can go on; when every worker is starved one still works. Either way each
+// region gets its whole sequence once (five flushes in the quick tier).
+TEST_F(OfflinePoolThreads, StarvedWorkersSitOutWithoutStallingThePass) {
+  struct Case {
+    const char* what;
+    double share0, share1;
+    bool worker1_idle;
+  };
+  for (const Case& c : {Case{"worker 1 starved", 1.0, 0.0, true},
+                        Case{"both starved", 0.0, 0.0, false}}) {
+    SCOPED_TRACE(c.what);
+    MeminfoFixture meminfo(48);
+    auto run = offline_run(meminfo, 2, 1);
+    ASSERT_TRUE(prepare_passes(*run));
+    RegionPool pool;
+    std::mutex m;
+    std::map<const uint64_t*, int> flushes;
+    std::thread::id worker1{};
+    int by_worker1 = 0;
+    pool.share_seam = [&](int32_t worker, double) {
+      std::lock_guard<std::mutex> lock(m);
+      if (worker == 1) worker1 = std::this_thread::get_id();
+      return worker == 0 ? c.share0 : c.share1;
+    };
+    run->after_flush = [&](const TestBlock& b) {
+      std::lock_guard<std::mutex> lock(m);
+      ++flushes[b.base];
+      if (std::this_thread::get_id() == worker1) ++by_worker1;
+    };
+    EXPECT_EQ(threaded_pass(*run, pool, 2), 2);
+    EXPECT_EQ(run->st.pass_bytes.load(), 48 * kMiB);
+    ASSERT_EQ(flushes.size(), 3u);
+    for (const auto& [base, count] : flushes) EXPECT_EQ(count, 5) << "region " << base;
+    if (c.worker1_idle) {
+      EXPECT_EQ(by_worker1, 0);
+    }
+  }
+}
+
 TEST_F(OfflinePoolThreads, StopEndsEveryWorkerAndReleasesThePool) {
   MeminfoFixture meminfo(256);
   auto run = offline_run(meminfo, 2, 0);
