@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/flags.h"
+#include "core/text.h"
 #include "engine/context.h"
 #include "engine/catalogue.h"
 #include "engine/cpu_share.h"
@@ -105,10 +106,11 @@ bool any_running(const RegionPool& pool) {
 
 // pool_lock held: whether a test or a region is still to be taken.
 bool work_left(const RegionPool& pool, int32_t count) {
+  if (stopping()) return false;
   for (const OpenRegion& o : pool.open) {
     if (o.next < count) return true;
   }
-  return !pool.failed && !stopping() && pool.table.count < RegionTable::kMax &&
+  return !pool.failed && pool.table.count < RegionTable::kMax &&
          pool.unclaimed >= kMinRegion;
 }
 
@@ -127,10 +129,11 @@ bool rest_while_starved(RegionPool& pool, int32_t count, int32_t index, double* 
     std::unique_lock<std::mutex> lock(pool.pool_lock);
     if (pool.present - pool.resting <= 1 || !work_left(pool, count)) return true;
     ++pool.resting;
-    const auto until = std::chrono::steady_clock::now() +
-                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                           std::chrono::duration<double>(*rest));
-    pool.test_ended.wait_until(lock, until, [&] { return !work_left(pool, count); });
+    // In steps of 100 ms at most, so that a stop is seen promptly.
+    const double until = now_seconds() + *rest;
+    while (work_left(pool, count) && now_seconds() < until) {
+      pool.test_ended.wait_for(lock, std::chrono::milliseconds(100));
+    }
     --pool.resting;
   }
   if (share_of(pool, index, probe_cpu_share(kProbeSeconds)) >= kStarvedShare) {
