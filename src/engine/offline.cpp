@@ -1,6 +1,7 @@
 // The OFFLINE driver: one-thread sweeps of large regions, or a pool of worker
 // threads taking regions from a shared budget (thread contract in
 // offline.h).
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,8 +37,11 @@ constexpr useconds_t kWaitMicros = 100000;
 enum class Claim { region, wait, finish };
 
 // A worker that got less than this share of a processor over its last test
-// is starved: a busy process of higher priority holds its processor.
+// is starved: a busy process of higher priority holds its processor. One that
+// got less than kSharedShare on the processor another worker is on only takes
+// turns with it.
 constexpr double kStarvedShare = 0.25;
+constexpr double kSharedShare = 0.75;
 constexpr double kProbeSeconds = 0.005;
 constexpr double kFirstRestSeconds = 0.1;
 constexpr double kLongestRestSeconds = 1.6;
@@ -114,34 +118,74 @@ bool work_left(const RegionPool& pool, int32_t count) {
          pool.unclaimed >= kMinRegion;
 }
 
-double share_of(const RegionPool& pool, int32_t index, double measured) {
-  return pool.share_seam ? pool.share_seam(index, measured) : measured;
+struct Measure {
+  double share;
+  int32_t cpu;
+};
+
+Measure measure(const RegionPool& pool, int32_t index, double share) {
+  Measure m{share, sched_getcpu()};
+  if (pool.measure_seam) pool.measure_seam(index, &m.share, &m.cpu);
+  return m;
 }
 
-// A starved worker sits out while another worker of the pass can do the
-// work, so that no test waits on a processor it hardly gets; it looks again
-// after a rest, each rest twice as long as the last up to a limit, and leaves
-// when nothing is left to take. Returns whether the worker now gets enough of
-// a processor to take a test (a worker that nobody else could stand in for
-// takes one whatever its share).
-bool rest_while_starved(RegionPool& pool, int32_t count, int32_t index, double* rest) {
+// pool_lock held. Records what worker `index` measured and decides whether it
+// sits out next: when it is starved, or when it got only part of a processor
+// that another working worker is on, so that the two would only take turns
+// (a working worker gives way only to a lower-numbered one, a resting worker
+// to any). Never while no other worker of the pass works: somebody always
+// does the work.
+bool decide_rest_locked(RegionPool& pool, int32_t index, const Measure& m) {
+  WorkerSeen& self = pool.seen[static_cast<size_t>(index)];
+  self.share = m.share;
+  self.cpu = m.cpu;
+  bool other_works = false;
+  bool turns = false;
+  for (size_t j = 0; j < pool.seen.size(); ++j) {
+    const WorkerSeen& o = pool.seen[j];
+    if (static_cast<int32_t>(j) == index || !o.present || o.resting) continue;
+    other_works = true;
+    if (m.cpu >= 0 && o.cpu == m.cpu &&
+        (self.resting || (static_cast<int32_t>(j) < index && o.share < kSharedShare))) {
+      turns = true;
+    }
+  }
+  self.resting = other_works && (m.share < kStarvedShare || (m.share < kSharedShare && turns));
+  return self.resting;
+}
+
+bool decide_rest(RegionPool& pool, int32_t index, const Measure& m) {
+  std::lock_guard<std::mutex> guard(pool.pool_lock);
+  return decide_rest_locked(pool, index, m);
+}
+
+// A worker that sits out waits, each rest twice as long as the last up to a
+// limit, then probes its processor and decides again; it stops resting when
+// nothing is left to take or every other worker has left. Returns whether it
+// rests on.
+bool rest_once(RegionPool& pool, int32_t count, int32_t index, double* rest) {
   {
     std::unique_lock<std::mutex> lock(pool.pool_lock);
-    if (pool.present - pool.resting <= 1 || !work_left(pool, count)) return true;
-    ++pool.resting;
+    WorkerSeen& self = pool.seen[static_cast<size_t>(index)];
+    auto others_work = [&] {
+      for (const WorkerSeen& o : pool.seen) {
+        if (&o != &self && o.present && !o.resting) return true;
+      }
+      return false;
+    };
     // In steps of 100 ms at most, so that a stop is seen promptly.
     const double until = now_seconds() + *rest;
-    while (work_left(pool, count) && now_seconds() < until) {
+    while (work_left(pool, count) && others_work() && now_seconds() < until) {
       pool.test_ended.wait_for(lock, std::chrono::milliseconds(100));
     }
-    --pool.resting;
+    if (!work_left(pool, count) || !others_work()) {
+      self.resting = false;
+      return false;
+    }
   }
-  if (share_of(pool, index, probe_cpu_share(kProbeSeconds)) >= kStarvedShare) {
-    *rest = kFirstRestSeconds;
-    return true;
-  }
-  *rest = std::min(2 * *rest, kLongestRestSeconds);
-  return false;
+  const bool again = decide_rest(pool, index, measure(pool, index, probe_cpu_share(kProbeSeconds)));
+  *rest = again ? std::min(2 * *rest, kLongestRestSeconds) : kFirstRestSeconds;
+  return again;
 }
 
 // A test has ended: the region is free for the next test, and a region whose
@@ -176,18 +220,19 @@ void end_test(EngineContext& run, RegionPool& pool, const TestJob& job, int32_t 
 // are recorded by the worker whose test found them, as before; only which
 // worker runs which test changes. A worker measures the share of a processor
 // it gets, before its first test and over each test, and sits out while it
-// is starved and another worker can go on.
+// is starved or only takes turns with another worker on one processor, as
+// long as another worker goes on.
 void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t index) {
   in_worker = 1;
   const CatalogueEntry* sequence[32];
   const int32_t count = tier_sequence(run.cfg, sequence, 32);
-  bool starved = share_of(pool, index, probe_cpu_share(kProbeSeconds)) < kStarvedShare;
+  bool resting = decide_rest(pool, index, measure(pool, index, probe_cpu_share(kProbeSeconds)));
   double rest = kFirstRestSeconds;
   int waits = 0;
   while (!stopping()) {
-    if (starved) {
-      starved = !rest_while_starved(pool, count, index, &rest);
-      if (starved) continue;
+    if (resting) {
+      resting = rest_once(pool, count, index, &rest);
+      if (resting) continue;
     }
     TestJob job;
     Claim what = Claim::finish;
@@ -207,7 +252,7 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
     if (have_test) {
       const ShareClock clock;
       run_catalogue_test(run, job.block, *sequence[job.test], job.seed);
-      starved = share_of(pool, index, clock.share()) < kStarvedShare;
+      resting = decide_rest(pool, index, measure(pool, index, clock.share()));
       end_test(run, pool, job, count);
       waits = 0;
       continue;
@@ -241,13 +286,14 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
     }
     const ShareClock clock;
     if (count > 0) run_catalogue_test(run, job.block, *sequence[0], job.seed);
-    starved = share_of(pool, index, clock.share()) < kStarvedShare;
+    resting = decide_rest(pool, index, measure(pool, index, clock.share()));
     end_test(run, pool, job, count);
     waits = 0;
   }
   {
     std::lock_guard<std::mutex> guard(pool.pool_lock);
-    --pool.present;
+    pool.seen[static_cast<size_t>(index)].present = false;
+    pool.seen[static_cast<size_t>(index)].resting = false;
   }
   pool.finished.fetch_add(1, std::memory_order_release);
   pool.test_ended.notify_all();
@@ -264,8 +310,8 @@ int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
     pool.open.clear();
     // Counted before any starts, so that the first to measure itself
     // starved knows others are coming.
-    pool.present = workers;
-    pool.resting = 0;
+    pool.seen.assign(static_cast<size_t>(workers), WorkerSeen{});
+    for (WorkerSeen& w : pool.seen) w.present = true;
   }
   run.st.regions_in_pass = workers;
   pool.finished.store(0, std::memory_order_relaxed);
@@ -278,7 +324,7 @@ int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
     } catch (const std::system_error&) {
       // A worker that cannot start is skipped; the pass runs with the others.
       std::lock_guard<std::mutex> guard(pool.pool_lock);
-      --pool.present;
+      pool.seen[static_cast<size_t>(i)].present = false;
     }
   }
   const int32_t started = static_cast<int32_t>(threads.size());

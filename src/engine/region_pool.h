@@ -27,6 +27,15 @@ struct OpenRegion {
   bool running = false;  // a worker is running one of its tests
 };
 
+// What a worker of the pass last measured of its processor, and whether it
+// works, sits out or has left.
+struct WorkerSeen {
+  double share = 1.0;  // of a processor, over its last test or probe
+  int32_t cpu = -1;    // the processor it was on then; -1 when unknown
+  bool present = false;
+  bool resting = false;
+};
+
 struct RegionPool {
   std::mutex pool_lock;  // guards every field below except finished
   uint64_t unclaimed = 0;
@@ -37,17 +46,16 @@ struct RegionPool {
   int32_t pressure = 0;      // a worker gave up waiting for memory
   RegionTable table;
   std::vector<OpenRegion> open;  // oldest first
-  int32_t present = 0;  // workers of the pass that have not left
-  int32_t resting = 0;  // of those, how many sit out starved of processor time
+  std::vector<WorkerSeen> seen;  // by worker index
   // Signalled whenever a test of an open region ends, for a worker that has
   // nothing left to claim while others still run tests.
   std::condition_variable test_ended;
   // Added to by each worker as it leaves, read by the waiting main thread.
   std::atomic<int32_t> finished{0};
-  // Test seam: given a worker's index and the share of a processor it was
-  // just measured to get, returns the share the worker goes by. Empty in
-  // production.
-  std::function<double(int32_t worker, double measured)> share_seam;
+  // Test seam: sees a worker's index and what it just measured (the share of
+  // a processor it got and the processor it was on), and may change both.
+  // Empty in production.
+  std::function<void(int32_t worker, double* share, int32_t* cpu)> measure_seam;
 };
 
 // Thread body of one OFFLINE worker.

@@ -173,17 +173,20 @@ TEST_F(OfflinePoolThreads, AHeldWorkersRegionIsFinishedOnceWhoeverTakesItsTests)
   for (const auto& [base, count] : flushes) EXPECT_EQ(count, 5) << "region " << base;
 }
 
-// A worker measured starved of processor time takes no test while another
-// can go on; when every worker is starved one still works. Either way each
-// region gets its whole sequence once (five flushes in the quick tier).
-TEST_F(OfflinePoolThreads, StarvedWorkersSitOutWithoutStallingThePass) {
+// A worker measured starved of processor time, or taking turns with another
+// worker on one processor, takes no test while the other goes on; when every
+// worker is starved one still works. Either way each region gets its whole
+// sequence once (five flushes in the quick tier).
+TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
   struct Case {
     const char* what;
-    double share0, share1;
+    double share[2];
+    int32_t cpu[2];
     bool worker1_idle;
   };
-  for (const Case& c : {Case{"worker 1 starved", 1.0, 0.0, true},
-                        Case{"both starved", 0.0, 0.0, false}}) {
+  for (const Case& c : {Case{"worker 1 starved", {1.0, 0.0}, {0, 1}, true},
+                        Case{"both starved", {0.0, 0.0}, {0, 1}, false},
+                        Case{"both on one processor", {0.5, 0.5}, {0, 0}, true}}) {
     SCOPED_TRACE(c.what);
     MeminfoFixture meminfo(48);
     auto run = offline_run(meminfo, 2, 1);
@@ -193,10 +196,11 @@ TEST_F(OfflinePoolThreads, StarvedWorkersSitOutWithoutStallingThePass) {
     std::map<const uint64_t*, int> flushes;
     std::thread::id worker1{};
     int by_worker1 = 0;
-    pool.share_seam = [&](int32_t worker, double) {
+    pool.measure_seam = [&](int32_t worker, double* share, int32_t* cpu) {
       std::lock_guard<std::mutex> lock(m);
       if (worker == 1) worker1 = std::this_thread::get_id();
-      return worker == 0 ? c.share0 : c.share1;
+      *share = c.share[worker];
+      *cpu = c.cpu[worker];
     };
     run->after_flush = [&](const TestBlock& b) {
       std::lock_guard<std::mutex> lock(m);
