@@ -38,7 +38,7 @@ enum class Claim { region, wait, finish };
 
 // A worker that got less than this share of a processor over its last test
 // is starved: a busy process of higher priority holds its processor. One that
-// got less than kSharedShare on the processor another worker is on only takes
+// got less than kSharedShare on the processor another worker was on takes
 // turns with it.
 constexpr double kStarvedShare = 0.25;
 constexpr double kSharedShare = 0.75;
@@ -130,11 +130,11 @@ Measure measure(const RegionPool& pool, int32_t index, double share) {
 }
 
 // pool_lock held. Records what worker `index` measured and decides whether it
-// sits out next: when it is starved, or when it got only part of a processor
-// that another working worker is on, so that the two would only take turns
-// (a working worker gives way only to a lower-numbered one, a resting worker
-// to any). Never while no other worker of the pass works: somebody always
-// does the work.
+// sits out next: when it is starved, or when it is on the processor another
+// working worker was last seen on, so that the two would only take turns (a
+// working worker gives way only to a lower-numbered one and only when it got
+// less than kSharedShare; a resting worker to any). Never while no other
+// worker of the pass works: somebody always does the work.
 bool decide_rest_locked(RegionPool& pool, int32_t index, const Measure& m) {
   WorkerSeen& self = pool.seen[static_cast<size_t>(index)];
   self.share = m.share;
@@ -145,12 +145,14 @@ bool decide_rest_locked(RegionPool& pool, int32_t index, const Measure& m) {
     const WorkerSeen& o = pool.seen[j];
     if (static_cast<int32_t>(j) == index || !o.present || o.resting) continue;
     other_works = true;
-    if (m.cpu >= 0 && o.cpu == m.cpu &&
-        (self.resting || (static_cast<int32_t>(j) < index && o.share < kSharedShare))) {
+    if (m.cpu >= 0 && o.cpu == m.cpu && (self.resting || static_cast<int32_t>(j) < index)) {
       turns = true;
     }
   }
-  self.resting = other_works && (m.share < kStarvedShare || (m.share < kSharedShare && turns));
+  // A resting worker that finds itself on a working worker's processor stays
+  // out whatever its short probe got: the two could only take turns.
+  self.resting = other_works && (m.share < kStarvedShare ||
+                                 (turns && (self.resting || m.share < kSharedShare)));
   return self.resting;
 }
 
