@@ -118,24 +118,23 @@ bool work_left(const RegionPool& pool, int32_t count) {
          pool.unclaimed >= kMinRegion;
 }
 
-struct Measure {
-  double share;
-  int32_t cpu;
-};
-
-Measure measure(const RegionPool& pool, int32_t index, double share) {
-  Measure m{share, sched_getcpu()};
-  if (pool.measure_seam) pool.measure_seam(index, &m.share, &m.cpu);
+WorkerMeasure measure(const RegionPool& pool, int32_t index, double share) {
+  WorkerMeasure m{share, sched_getcpu(), sched_getscheduler(0) == SCHED_IDLE};
+  if (pool.measure_seam) pool.measure_seam(index, &m);
   return m;
 }
 
 // pool_lock held. Records what worker `index` measured and decides whether it
-// sits out next: when it is starved, or when it is on the processor another
-// working worker was last seen on, so that the two would only take turns (a
-// working worker gives way only to a lower-numbered one and only when it got
-// less than kSharedShare; a resting worker to any). Never while no other
-// worker of the pass works: somebody always does the work.
-bool decide_rest_locked(RegionPool& pool, int32_t index, const Measure& m) {
+// sits out next: when it is starved, or, in the idle scheduling class, when it
+// is on the processor another working worker was last seen on, so that the
+// two would only take turns (a working worker gives way only to a
+// lower-numbered one and only when it got less than kSharedShare; a resting
+// worker to any). The kernel leaves two idle-class threads taking turns on
+// one processor rather than move one beside a busy normal-priority process,
+// where it would get nothing; at normal priority it balances them itself, and
+// a worker beside a busy process still gets half of that processor. Never
+// while no other worker of the pass works: somebody always does the work.
+bool decide_rest_locked(RegionPool& pool, int32_t index, const WorkerMeasure& m) {
   WorkerSeen& self = pool.seen[static_cast<size_t>(index)];
   self.share = m.share;
   self.cpu = m.cpu;
@@ -145,7 +144,8 @@ bool decide_rest_locked(RegionPool& pool, int32_t index, const Measure& m) {
     const WorkerSeen& o = pool.seen[j];
     if (static_cast<int32_t>(j) == index || !o.present || o.resting) continue;
     other_works = true;
-    if (m.cpu >= 0 && o.cpu == m.cpu && (self.resting || static_cast<int32_t>(j) < index)) {
+    if (m.idle_class && m.cpu >= 0 && o.cpu == m.cpu &&
+        (self.resting || static_cast<int32_t>(j) < index)) {
       turns = true;
     }
   }
@@ -156,7 +156,7 @@ bool decide_rest_locked(RegionPool& pool, int32_t index, const Measure& m) {
   return self.resting;
 }
 
-bool decide_rest(RegionPool& pool, int32_t index, const Measure& m) {
+bool decide_rest(RegionPool& pool, int32_t index, const WorkerMeasure& m) {
   std::lock_guard<std::mutex> guard(pool.pool_lock);
   return decide_rest_locked(pool, index, m);
 }

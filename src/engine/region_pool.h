@@ -36,6 +36,13 @@ struct WorkerSeen {
   bool resting = false;
 };
 
+// What a worker measures of its processor after each test and in each probe.
+struct WorkerMeasure {
+  double share = 1.0;       // of a processor
+  int32_t cpu = -1;         // the processor it was on at the end; -1 when unknown
+  bool idle_class = false;  // it runs in the idle scheduling class
+};
+
 struct RegionPool {
   std::mutex pool_lock;  // guards every field below except finished
   uint64_t unclaimed = 0;
@@ -52,10 +59,9 @@ struct RegionPool {
   std::condition_variable test_ended;
   // Added to by each worker as it leaves, read by the waiting main thread.
   std::atomic<int32_t> finished{0};
-  // Test seam: sees a worker's index and what it just measured (the share of
-  // a processor it got and the processor it was on), and may change both.
-  // Empty in production.
-  std::function<void(int32_t worker, double* share, int32_t* cpu)> measure_seam;
+  // Test seam: sees a worker's index and what it just measured, and may
+  // change it. Empty in production.
+  std::function<void(int32_t worker, WorkerMeasure* measured)> measure_seam;
 };
 
 // Thread body of one OFFLINE worker.

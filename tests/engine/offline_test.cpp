@@ -174,7 +174,7 @@ TEST_F(OfflinePoolThreads, AHeldWorkersRegionIsFinishedOnceWhoeverTakesItsTests)
 }
 
 // A worker measured starved of processor time, or taking turns with another
-// worker on one processor, takes no test while the other goes on; when every
+// worker on one processor at idle priority, takes no test while the other goes on; when every
 // worker is starved one still works. Either way each region gets its whole
 // sequence once (five flushes in the quick tier).
 TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
@@ -196,11 +196,10 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
     std::map<const uint64_t*, int> flushes;
     std::thread::id worker1{};
     int by_worker1 = 0;
-    pool.measure_seam = [&](int32_t worker, double* share, int32_t* cpu) {
+    pool.measure_seam = [&](int32_t worker, WorkerMeasure* measured) {
       std::lock_guard<std::mutex> lock(m);
       if (worker == 1) worker1 = std::this_thread::get_id();
-      *share = c.share[worker];
-      *cpu = c.cpu[worker];
+      *measured = WorkerMeasure{c.share[worker], c.cpu[worker], true};
     };
     run->after_flush = [&](const TestBlock& b) {
       std::lock_guard<std::mutex> lock(m);
