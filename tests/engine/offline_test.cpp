@@ -197,6 +197,15 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
     std::thread::id worker1{};
     int by_worker1 = 0;
     pool.measure_seam = [&](int32_t worker, WorkerMeasure* measured) {
+      // Worker 1 measures only once worker 0 has recorded its first measure,
+      // so that it decides knowing where worker 0 is.
+      while (worker == 1) {
+        {
+          std::lock_guard<std::mutex> lock(pool.pool_lock);
+          if (pool.seen[0].cpu >= 0) break;
+        }
+        std::this_thread::yield();
+      }
       std::lock_guard<std::mutex> lock(m);
       if (worker == 1) worker1 = std::this_thread::get_id();
       *measured = WorkerMeasure{c.share[worker], c.cpu[worker], true};
