@@ -16,7 +16,6 @@
 //
 // Usage: perf_engine_bench [MiB] [--repeat N] [--only NAME] [--tier-only]
 //   --tier-only  print just the standard tier's wall seconds (for scripts)
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,12 +38,6 @@ namespace {
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 
-double cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 struct Timing {
   double wall = 1e30;
   double cpu = 1e30;
@@ -56,9 +49,9 @@ struct Timing {
 
 template <class F>
 void time_into(Timing& t, F work) {
-  const double w0 = now_seconds(), c0 = cpu_seconds();
+  const double w0 = now_seconds(), c0 = thread_cpu_seconds();
   work();
-  t.keep_best(now_seconds() - w0, cpu_seconds() - c0);
+  t.keep_best(now_seconds() - w0, thread_cpu_seconds() - c0);
 }
 
 // Bytes a test moves over a block of B bytes (n words): every word written

@@ -14,7 +14,6 @@
 // usage: perf_hcl_stream_bench [rounds]
 #include <pthread.h>
 #include <sched.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -64,12 +63,6 @@ class QuietOutput final : public HclOutput {
   void abort(uint64_t, uint64_t, double) override {}
   void verdict(const HclVerdictReport&) override {}
 };
-
-double thread_cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 void pin(int cpu) {
   if (!hcl_pin_self(cpu)) fprintf(stderr, "note: could not pin a reference thread to CPU %d\n", cpu);

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <memory>
 
 #include "app/run.h"
@@ -19,12 +18,6 @@
 using namespace dravik;
 
 namespace {
-
-double thread_cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 std::unique_ptr<Run> make_bench_run(OutputStyle style, int cols, int rows, bool busy) {
   auto run = std::make_unique<Run>();

@@ -7,6 +7,12 @@
 
 namespace dravik {
 
+double thread_cpu_seconds() {
+  timespec ts{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0.0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 double now_seconds() {
   timespec ts{};
   if (clock_gettime(CLOCK_MONOTONIC, &ts) == 0) {

@@ -8,6 +8,9 @@ namespace dravik {
 // Monotonic seconds; wall-clock seconds when the monotonic clock fails.
 double now_seconds();
 
+// The calling thread's CPU time in seconds (0 when the clock fails).
+double thread_cpu_seconds();
+
 // "%02ld:%02ld:%02ld" of seconds rounded to the nearest second.
 void format_hms(char* dst, size_t cap, double seconds);
 

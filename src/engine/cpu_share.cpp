@@ -1,18 +1,10 @@
 #include "engine/cpu_share.h"
 
-#include <time.h>
-
 #include <algorithm>
 
 #include "core/text.h"
 
 namespace dravik {
-
-double thread_cpu_seconds() {
-  timespec ts{};
-  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0.0;
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 ShareClock::ShareClock() : wall0_(now_seconds()), cpu0_(thread_cpu_seconds()) {}
 

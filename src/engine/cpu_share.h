@@ -6,9 +6,6 @@
 
 namespace dravik {
 
-// The calling thread's CPU time in seconds.
-double thread_cpu_seconds();
-
 // Started at construction; share() is the thread's CPU time since then over
 // the wall time since then (1 when no wall time has passed).
 class ShareClock {

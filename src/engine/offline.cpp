@@ -46,12 +46,15 @@ constexpr double kProbeSeconds = 0.005;
 constexpr double kFirstRestSeconds = 0.1;
 constexpr double kLongestRestSeconds = 1.6;
 
+// pool_lock held: whether a region may still be claimed.
+bool region_left(const RegionPool& pool) {
+  return !pool.failed && !stopping() && pool.table.count < RegionTable::kMax &&
+         pool.unclaimed >= kMinRegion;
+}
+
 // Rule B for the next region of a worker; pool_lock held.
 Claim claim_locked(EngineContext& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
-  if (pool.failed || stopping() || pool.table.count >= RegionTable::kMax ||
-      pool.unclaimed < kMinRegion) {
-    return Claim::finish;
-  }
+  if (!region_left(pool)) return Claim::finish;
   const uint64_t available = mem_available_bytes(run.paths.meminfo);
   const RuleB rule = rule_b_size(available, pool.claimed, pool.reserve, chunk_bytes(run.cfg),
                                  pool.unclaimed, run.cfg.extended_tests != 0);
@@ -114,8 +117,7 @@ bool work_left(const RegionPool& pool, int32_t count) {
   for (const OpenRegion& o : pool.open) {
     if (o.next < count) return true;
   }
-  return !pool.failed && pool.table.count < RegionTable::kMax &&
-         pool.unclaimed >= kMinRegion;
+  return region_left(pool);
 }
 
 WorkerMeasure measure(const RegionPool& pool, int32_t index, double share) {
