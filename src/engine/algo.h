@@ -2,10 +2,12 @@
 // places the stop checks and progress calls, the expected-value streams and
 // the word kernels that write, verify and rewrite a span of the block.
 //
-// Shape of a test: announce itself, write the block, flush_span, verify, and
-// hand every mismatching word to record_fault before the same pass rewrites
-// it. The kernels keep the hot loops to one load or store per word: fills use
-// non-temporal stores (the flush and fence that follow order them), verifies
+// Shape of a test: announce itself, write the block, cross the write/verify
+// boundary (fence_streamed after a pass of non-temporal stores, flush_span
+// after one that wrote through the cache), verify, and hand every mismatching
+// word to record_fault before the same pass rewrites it. The kernels keep the
+// hot loops to one load or store per word: fills use non-temporal stores
+// (the boundary's fence orders them), verifies
 // XOR each load of a 64-byte line with its expected value as it arrives, OR
 // the differences together without a branch per word, and take one predicted
 // branch per line (per pair of lines in the plain verify, which keeps only
@@ -427,14 +429,14 @@ inline TestBlock head_of(const TestBlock& b, uint64_t words) {
   return TestBlock{b.base, std::min(b.words, words), b.pass};
 }
 
-// One cycle of an iterated test: write a periodic pattern over the block,
-// flush it, verify it. The iterated tests check for a stop and report
+// One cycle of an iterated test: write a periodic pattern over the block
+// with non-temporal stores, fence, verify it. The iterated tests check for a stop and report
 // progress between cycles, never inside one.
 inline void write_flush_verify(EngineContext& run, const TestBlock& b, const PatternTable& tab,
                                const char* name) {
   PeriodicWords fill(tab, 0);
   stream_fill(b.base, 0, b.words, fill);
-  flush_span(run, b);
+  fence_streamed(run, b);
   check_all(run, b, 0, b.words, PeriodicWords(tab, 0), name);
 }
 

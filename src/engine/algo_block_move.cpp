@@ -66,7 +66,7 @@ void algo_block_move(EngineContext& run, const TestBlock& b, const AlgoParams& a
   uint64_t* w = b.base;
   RandomWords fill(seed);
   stream_fill(w, 0, h, fill);
-  flush_span(run, b);
+  fence_streamed(run, b);
   std::memcpy(w + h, w, 8 * h);
   flush_span(run, b);
   RandomWords expect(seed);

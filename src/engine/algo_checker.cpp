@@ -23,7 +23,7 @@ void algo_checker(EngineContext& run, const TestBlock& b, const AlgoParams& ap) 
   for (int half = 0; half < 2; ++half) {
     PeriodicWords fill(*halves[half], 0);
     stream_fill(w, 0, n, fill);
-    flush_span(run, b);
+    fence_streamed(run, b);
     PeriodicWords expect(*halves[half], 0);
     const bool verified = walk_checkpoints(
         run, n, PassPct{50.0 * half, 50, n},

@@ -61,7 +61,7 @@ void fill_check_halves(EngineContext& run, const TestBlock& b, uint64_t h, const
   using Words = MappedRandom<OpMap<O>>;
   Words c(rs, OpMap<O>(L));
   stream_fill_halves(b.base, h, 0, h, c);
-  flush_span(run, b);
+  fence_streamed(run, b);
   kernel::StreamAt<Words> expect(Words(rs, OpMap<O>(L)));
   walk_checkpoints(run, h, PassPct{0, 100, h}, [&](uint64_t lo, uint64_t hi) {
     check_halves(run, b, h, lo, hi, expect, name);

@@ -44,7 +44,7 @@ void moving_inversion(EngineContext& run, const TestBlock& b, uint64_t p, const 
                         [&](uint64_t lo, uint64_t hi) { stream_fill(w, lo, hi, fill); })) {
     return;
   }
-  flush_span(run, b);
+  fence_streamed(run, b);
   ConstWords expect{p};
   if (!walk_checkpoints(run, n, PassPct{33, 33, n}, [&](uint64_t lo, uint64_t hi) {
         check_invert_span(run, b, lo, hi, expect, name);

@@ -16,7 +16,7 @@ void algo_movinv_rand(EngineContext& run, const TestBlock& b, const AlgoParams& 
                         [&](uint64_t lo, uint64_t hi) { stream_fill(w, lo, hi, fill); })) {
     return;
   }
-  flush_span(run, b);
+  fence_streamed(run, b);
   RandomWords expect(ap.seed);
   if (!walk_checkpoints(run, n, PassPct{33, 33, n}, [&](uint64_t lo, uint64_t hi) {
         check_invert_span(run, b, lo, hi, expect, ap.name);

@@ -38,7 +38,7 @@ void algo_rand_dual(EngineContext& run, const TestBlock& b, const AlgoParams& ap
   const uint64_t h = b.words / 2;
   RandomWords stream(ap.seed);
   stream_fill_halves(b.base, h, 0, h, stream);
-  flush_span(run, b);
+  fence_streamed(run, b);
   kernel::StreamAt<RandomWords> expect(RandomWords(ap.seed));
   walk_checkpoints(run, h, PassPct{0, 100, h}, [&](uint64_t lo, uint64_t hi) {
     check_halves(run, b, h, lo, hi, expect, ap.name);

@@ -13,7 +13,7 @@ void algo_solid(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
     stream_fill(w, lo, hi, fill);
   });
   if (!written) return;
-  flush_span(run, b);
+  fence_streamed(run, b);
   ConstWords expect{ap.pattern};
   walk_checkpoints(run, n, PassPct{50, 50, n},
                    [&](uint64_t lo, uint64_t hi) { check_span(run, b, lo, hi, expect, ap.name); });

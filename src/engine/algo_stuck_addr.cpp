@@ -19,7 +19,7 @@ void algo_stuck_addr(EngineContext& run, const TestBlock& b, const AlgoParams& a
     stream_fill(w, lo, hi, c);
   });
   if (!written) return;
-  flush_span(run, b);
+  fence_streamed(run, b);
   const bool verified =
       walk_checkpoints(run, n, PassPct{50, 50, n}, [&](uint64_t lo, uint64_t hi) {
         AddressWords c = address_of(lo);

@@ -35,4 +35,12 @@ using cpu::flush_lines;
 // Safe on worker threads: it touches only the block.
 void flush_span(const EngineContext& run, const TestBlock& block);
 
+// The boundary after a write pass that stored every word of the block with
+// non-temporal stores (stream_fill, stream_fill_halves) and read none of it.
+// Where such stores leave no copy of a line in any cache, the fence alone
+// has the verify read memory and the flush would only cost time; elsewhere
+// it is flush_span. The seam sees the block either way. A pass that wrote
+// through the cache (a read-modify-write, a copy) ends with flush_span.
+void fence_streamed(const EngineContext& run, const TestBlock& block);
+
 }  // namespace dravik

@@ -109,49 +109,58 @@ class FlushSpanSeam : public ::testing::TestWithParam<SeamCase> {
   }
 };
 
-TEST_P(FlushSpanSeam, CallsTheSeamOnceWithTheBlock) {
-  auto run = run_for(GetParam());
-  std::vector<uint64_t> words(1000, 5);
-  const TestBlock block{words.data(), words.size(), 7};
-  int calls = 0;
-  run->after_flush = [&](const TestBlock& seen) {
-    ++calls;
-    EXPECT_EQ(seen.base, block.base);
-    EXPECT_EQ(seen.words, block.words);
-    EXPECT_EQ(seen.pass, 7);
-  };
-  flush_span(*run, block);
-  EXPECT_EQ(calls, 1);
-  flush_span(*run, block);
-  EXPECT_EQ(calls, 2);
+// Both boundaries: after a pass that wrote through the cache, and after one
+// of non-temporal stores.
+using Boundary = void (*)(const EngineContext&, const TestBlock&);
+constexpr Boundary kBoundaries[] = {flush_span, fence_streamed};
 
-  const TestBlock empty{nullptr, 0, 7};
-  run->after_flush = [&](const TestBlock& seen) {
-    ++calls;
-    EXPECT_EQ(seen.words, 0u);
-  };
-  flush_span(*run, empty);
-  EXPECT_EQ(calls, 3);
+TEST_P(FlushSpanSeam, CallsTheSeamOnceWithTheBlock) {
+  for (const Boundary boundary : kBoundaries) {
+    auto run = run_for(GetParam());
+    std::vector<uint64_t> words(1000, 5);
+    const TestBlock block{words.data(), words.size(), 7};
+    int calls = 0;
+    run->after_flush = [&](const TestBlock& seen) {
+      ++calls;
+      EXPECT_EQ(seen.base, block.base);
+      EXPECT_EQ(seen.words, block.words);
+      EXPECT_EQ(seen.pass, 7);
+    };
+    boundary(*run, block);
+    EXPECT_EQ(calls, 1);
+    boundary(*run, block);
+    EXPECT_EQ(calls, 2);
+
+    const TestBlock empty{nullptr, 0, 7};
+    run->after_flush = [&](const TestBlock& seen) {
+      ++calls;
+      EXPECT_EQ(seen.words, 0u);
+    };
+    boundary(*run, empty);
+    EXPECT_EQ(calls, 3);
+  }
 }
 
 // A bit flipped by the seam after the write pass must be seen by the verify
 // pass: nothing written before the flush may be reused from a register.
 TEST_P(FlushSpanSeam, AFaultPlantedAtTheBoundaryIsSeenByTheVerifyPass) {
-  auto run = run_for(GetParam());
-  constexpr uint64_t kWords = 1 << 16;
-  std::vector<uint64_t> words(kWords);
-  const TestBlock block{words.data(), kWords, 1};
-  run->after_flush = [](const TestBlock& b) { b.base[12345] ^= uint64_t{1} << 40; };
+  for (const Boundary boundary : kBoundaries) {
+    auto run = run_for(GetParam());
+    constexpr uint64_t kWords = 1 << 16;
+    std::vector<uint64_t> words(kWords);
+    const TestBlock block{words.data(), kWords, 1};
+    run->after_flush = [](const TestBlock& b) { b.base[12345] ^= uint64_t{1} << 40; };
 
-  for (uint64_t i = 0; i < kWords; ++i) block.base[i] = i * 0x9E3779B97F4A7C15ULL;
-  flush_span(*run, block);
-  std::vector<uint64_t> bad;
-  for (uint64_t i = 0; i < kWords; ++i) {
-    if (block.base[i] != i * 0x9E3779B97F4A7C15ULL) bad.push_back(i);
+    for (uint64_t i = 0; i < kWords; ++i) block.base[i] = i * 0x9E3779B97F4A7C15ULL;
+    boundary(*run, block);
+    std::vector<uint64_t> bad;
+    for (uint64_t i = 0; i < kWords; ++i) {
+      if (block.base[i] != i * 0x9E3779B97F4A7C15ULL) bad.push_back(i);
+    }
+    ASSERT_EQ(bad.size(), 1u);
+    EXPECT_EQ(bad[0], 12345u);
+    EXPECT_EQ(block.base[12345] ^ (12345 * 0x9E3779B97F4A7C15ULL), uint64_t{1} << 40);
   }
-  ASSERT_EQ(bad.size(), 1u);
-  EXPECT_EQ(bad[0], 12345u);
-  EXPECT_EQ(block.base[12345] ^ (12345 * 0x9E3779B97F4A7C15ULL), uint64_t{1} << 40);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FlushSpanSeam,

@@ -4,6 +4,10 @@
 
 namespace dravik::cpu {
 
+// STNP is only a hint: the line it writes may stay in a cache, so a pass of
+// non-temporal stores still needs its lines cleaned and invalidated.
+inline constexpr bool kStreamedStoresLeaveNoCachedCopy = false;
+
 // Full system barrier: every memory access and cache maintenance before it
 // completes before any after it; also a compiler barrier.
 inline void full_fence() { asm volatile("dsb sy" ::: "memory"); }

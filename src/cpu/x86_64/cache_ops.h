@@ -6,6 +6,12 @@
 
 namespace dravik::cpu {
 
+// A non-temporal store to write-back memory evicts the line it writes from
+// every cache level and goes to memory through the write-combining buffers,
+// which a fence drains: after a pass made only of such stores and a fence,
+// no line it wrote is in any cache.
+inline constexpr bool kStreamedStoresLeaveNoCachedCopy = true;
+
 // Full memory fence; also a compiler barrier.
 inline void full_fence() { asm volatile("mfence" ::: "memory"); }
 
