@@ -163,6 +163,22 @@ bool decide_rest(RegionPool& pool, int32_t index, const WorkerMeasure& m) {
   return decide_rest_locked(pool, index, m);
 }
 
+// A worker's first decision. In the idle scheduling class every worker but
+// the first starts by sitting out: at the start nobody knows yet where the
+// kernel puts the others, and two workers that take turns on one processor
+// from their first tests on map two regions and finish both later than one
+// worker would. After its first rest it probes and joins when it is on a
+// processor of its own; on a quiet box that costs it one short rest.
+bool decide_first(RegionPool& pool, int32_t index, const WorkerMeasure& m) {
+  std::lock_guard<std::mutex> guard(pool.pool_lock);
+  if (!m.idle_class || index == 0) return decide_rest_locked(pool, index, m);
+  WorkerSeen& self = pool.seen[static_cast<size_t>(index)];
+  self.share = m.share;
+  self.cpu = m.cpu;
+  self.resting = pool.seen[0].present && !pool.seen[0].resting;
+  return self.resting;
+}
+
 // A worker that sits out waits, each rest twice as long as the last up to a
 // limit, then probes its processor and decides again; it stops resting when
 // nothing is left to take or every other worker has left. Returns whether it
@@ -230,7 +246,7 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
   in_worker = 1;
   const CatalogueEntry* sequence[32];
   const int32_t count = tier_sequence(run.cfg, sequence, 32);
-  bool resting = decide_rest(pool, index, measure(pool, index, probe_cpu_share(kProbeSeconds)));
+  bool resting = decide_first(pool, index, measure(pool, index, probe_cpu_share(kProbeSeconds)));
   double rest = kFirstRestSeconds;
   int waits = 0;
   while (!stopping()) {
