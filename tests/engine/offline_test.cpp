@@ -175,27 +175,33 @@ TEST_F(OfflinePoolThreads, AHeldWorkersRegionIsFinishedOnceWhoeverTakesItsTests)
 
 // A worker measured starved of processor time, or taking turns with another
 // worker on one processor at idle priority, takes no test while the other goes on; when every
-// worker is starved one still works. Either way each region gets its whole
+// worker is starved one still works. A worker at idle priority on a processor
+// of its own joins after its first rest (worker 0 then waits, after its first
+// test, until worker 1 has taken one). Either way each region gets its whole
 // sequence once (five flushes in the quick tier).
 TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
+  enum Worker1 { sits_out, may_work, joins };
   struct Case {
     const char* what;
     double share[2];
     int32_t cpu[2];
-    bool worker1_idle;
+    Worker1 worker1;
   };
-  for (const Case& c : {Case{"worker 1 starved", {1.0, 0.0}, {0, 1}, true},
-                        Case{"both starved", {0.0, 0.0}, {0, 1}, false},
-                        Case{"both on one processor", {0.5, 0.5}, {0, 0}, true}}) {
+  for (const Case& c : {Case{"worker 1 starved", {1.0, 0.0}, {0, 1}, sits_out},
+                        Case{"both starved", {0.0, 0.0}, {0, 1}, may_work},
+                        Case{"both on one processor", {0.5, 0.5}, {0, 0}, sits_out},
+                        Case{"each on a processor of its own", {1.0, 1.0}, {0, 1}, joins}}) {
     SCOPED_TRACE(c.what);
     MeminfoFixture meminfo(48);
     auto run = offline_run(meminfo, 2, 1);
     ASSERT_TRUE(prepare_passes(*run));
     RegionPool pool;
     std::mutex m;
+    std::condition_variable worker1_tested;
     std::map<const uint64_t*, int> flushes;
     std::thread::id worker1{};
     int by_worker1 = 0;
+    int measures0 = 0;
     pool.measure_seam = [&](int32_t worker, WorkerMeasure* measured) {
       // Worker 1 measures only once worker 0 has recorded its first measure,
       // so that it decides knowing where worker 0 is.
@@ -206,21 +212,27 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
         }
         std::this_thread::yield();
       }
-      std::lock_guard<std::mutex> lock(m);
+      std::unique_lock<std::mutex> lock(m);
       if (worker == 1) worker1 = std::this_thread::get_id();
       *measured = WorkerMeasure{c.share[worker], c.cpu[worker], true};
+      if (worker == 0 && ++measures0 == 2 && c.worker1 == joins) {
+        worker1_tested.wait_for(lock, std::chrono::seconds(30), [&] { return by_worker1 > 0; });
+      }
     };
     run->after_flush = [&](const TestBlock& b) {
       std::lock_guard<std::mutex> lock(m);
       ++flushes[b.base];
       if (std::this_thread::get_id() == worker1) ++by_worker1;
+      worker1_tested.notify_all();
     };
     EXPECT_EQ(threaded_pass(*run, pool, 2), 2);
     EXPECT_EQ(run->st.pass_bytes.load(), 48 * kMiB);
     ASSERT_EQ(flushes.size(), 3u);
     for (const auto& [base, count] : flushes) EXPECT_EQ(count, 5) << "region " << base;
-    if (c.worker1_idle) {
+    if (c.worker1 == sits_out) {
       EXPECT_EQ(by_worker1, 0);
+    } else if (c.worker1 == joins) {
+      EXPECT_GT(by_worker1, 0);
     }
   }
 }
