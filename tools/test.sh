@@ -13,8 +13,9 @@
 # while the next build compiles beside them: the suite holds on a busy box
 # (each test's children run in a CPU cgroup of their own), and its long
 # real-binary runs (minutes of HCL qualification) cost no wall time that way.
-# The aarch64 phase (its cross build, then its tests under the emulator) runs
-# beside the ThreadSanitizer suite, the one phase with nothing beside it.
+# The aarch64 phase (its cross build, then its tests under the emulator)
+# starts as soon as the ThreadSanitizer build is done, beside the rest of the
+# AddressSanitizer suite and then the ThreadSanitizer suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -48,7 +49,8 @@ step() { printf '\n=== [%dm%02ds] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"
 # ends; a suite still running when this script stops is stopped with it.
 suite_pid=
 suite_log=
-trap '[[ -n $suite_pid ]] && kill -- "$suite_pid" 2>/dev/null; true' EXIT
+arm_pid=
+trap '[[ -n $suite_pid ]] && kill -- "$suite_pid" 2>/dev/null; [[ -n $arm_pid ]] && kill -- "$arm_pid" 2>/dev/null; true' EXIT
 start_suite() {
   suite_log=$1
   shift
@@ -81,21 +83,25 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVIK_SANITIZE=add
 cmake --build build-asan -j"$jobs"
 finish_suite "the plain suite"
 
-step "test under AddressSanitizer + UndefinedBehaviorSanitizer, while the ThreadSanitizer build compiles"
+step "test under AddressSanitizer + UndefinedBehaviorSanitizer, while the ThreadSanitizer build compiles, then the aarch64 phase starts"
 start_suite build-asan/suite.log env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --timeout 900 -j"$test_jobs"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVIK_SANITIZE=thread \
   -DDRAVIK_BUILD_PERF=OFF >/dev/null
 cmake --build build-tsan -j"$jobs"
+mkdir -p build-aarch64
+bash tools/test_aarch64.sh >build-aarch64/suite.log 2>&1 &
+arm_pid=$!
 finish_suite "the suite under AddressSanitizer + UndefinedBehaviorSanitizer"
 
 step "test the threaded suites under ThreadSanitizer, while the aarch64 tests build and run under the emulator"
-mkdir -p build-aarch64
-start_suite build-aarch64/suite.log bash tools/test_aarch64.sh
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure --timeout 900 -j"$test_jobs" -R Threads
 step "passed: the threaded suites under ThreadSanitizer"
+suite_pid=$arm_pid
+suite_log=build-aarch64/suite.log
+arm_pid=
 finish_suite "the aarch64 build and its tests under the emulator"
 
 step "all tests passed"
