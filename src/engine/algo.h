@@ -127,7 +127,7 @@ struct AddressWords {
 // 8) plus one more line, so a line is read from it without wrapping.
 struct PatternTable {
   static constexpr uint32_t kMaxPeriod = 64;
-  uint64_t t[8 * kMaxPeriod + 8] = {};  // the longest cycle is 8 periods
+  alignas(64) uint64_t t[8 * kMaxPeriod + 8] = {};  // the longest cycle is 8 periods
   uint32_t cycle = 8;
   template <class F>
   PatternTable(uint32_t period, F value_of) {
