@@ -6,17 +6,17 @@
 // boundary (fence_streamed after a pass of non-temporal stores, flush_span
 // after one that wrote through the cache), verify, and hand every mismatching
 // word to record_fault before the same pass rewrites it. The kernels keep the
-// hot loops to one load or store per word: fills use non-temporal stores
-// (the boundary's fence orders them), verifies
-// XOR each load of a 64-byte line with its expected value as it arrives, OR
-// the differences together without a branch per word, and take one predicted
-// branch per line (per pair of lines in the plain verify, which keeps only
-// differences in registers). When a line differs, its differences go to an
-// out-of-line report, which rebuilds the values that read loaded (difference
-// XOR expected) and records them: a glitch only that read saw is not lost to
-// a second read, and record_fault's own re-read then tells a persisting defect
-// from a transient one. Read-modify-write passes rewrite the line after its
-// check, so no record comes after its word was overwritten.
+// hot loops to one load or store per word: fills use non-temporal stores (the
+// boundary's fence orders them), verifies XOR each load of a 64-byte line with
+// its expected value as it arrives, OR the differences together without a
+// branch per word, and take one predicted branch per line (per pair of lines
+// in the plain verify, which keeps only differences in registers). When a line
+// differs, its differences go to an out-of-line report, which rebuilds the
+// values that read loaded (difference XOR expected) and records them: a glitch
+// only that read saw is not lost to a second read, and record_fault's own
+// re-read then tells a persisting defect from a transient one.
+// Read-modify-write passes rewrite the line after its check, so no record
+// comes after its word was overwritten.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -429,9 +429,9 @@ inline TestBlock head_of(const TestBlock& b, uint64_t words) {
   return TestBlock{b.base, std::min(b.words, words), b.pass};
 }
 
-// One cycle of an iterated test: write a periodic pattern over the block
-// with non-temporal stores, fence, verify it. The iterated tests check for a stop and report
-// progress between cycles, never inside one.
+// One cycle of an iterated test: write a periodic pattern over the block with
+// non-temporal stores, cross the boundary, verify it. The iterated tests
+// check for a stop and report progress between cycles, never inside one.
 inline void write_flush_verify(EngineContext& run, const TestBlock& b, const PatternTable& tab,
                                const char* name) {
   PeriodicWords fill(tab, 0);

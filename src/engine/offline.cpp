@@ -163,19 +163,20 @@ bool decide_rest(RegionPool& pool, int32_t index, const WorkerMeasure& m) {
   return decide_rest_locked(pool, index, m);
 }
 
-// A worker's first decision. In the idle scheduling class every worker but
-// the first starts by sitting out: at the start nobody knows yet where the
-// kernel puts the others, and two workers that take turns on one processor
-// from their first tests on map two regions and finish both later than one
-// worker would. After its first rest it probes and joins when it is on a
-// processor of its own; on a quiet box that costs it one short rest.
+// A worker's first decision. In the idle scheduling class a worker starts by
+// sitting out while a lower-numbered one works: at the start nobody knows yet
+// where the kernel puts the others, and two workers that take turns on one
+// processor from their first tests on map two regions and finish both later
+// than one worker would. After its first rest it probes and joins when it is
+// on a processor of its own; on a quiet box that costs it one short rest.
 bool decide_first(RegionPool& pool, int32_t index, const WorkerMeasure& m) {
   std::lock_guard<std::mutex> guard(pool.pool_lock);
-  if (!m.idle_class || index == 0) return decide_rest_locked(pool, index, m);
   WorkerSeen& self = pool.seen[static_cast<size_t>(index)];
-  self.share = m.share;
-  self.cpu = m.cpu;
-  self.resting = pool.seen[0].present && !pool.seen[0].resting;
+  decide_rest_locked(pool, index, m);
+  for (int32_t j = 0; m.idle_class && j < index; ++j) {
+    const WorkerSeen& o = pool.seen[static_cast<size_t>(j)];
+    if (o.present && !o.resting) self.resting = true;
+  }
   return self.resting;
 }
 
