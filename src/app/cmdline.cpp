@@ -1,11 +1,14 @@
+// Command-line parsing: the option table, the reading of each option's value
+// and the usage text.
 #include "app/cmdline.h"
 
 #include <unistd.h>
 
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+
+#include "app/option_values.h"
 
 namespace dravik {
 
@@ -64,18 +67,68 @@ const char kUsage[] =
     "  --no-klog         Disable kernel-log (dmesg) scanning\n"
     "  --version, --help\n";
 
-// strtol semantics: leading blanks skipped, stops at the first character that
-// does not fit, no number reads 0, overflow saturates.
-int64_t decimal(const char* text) { return strtol(text, nullptr, 10); }
-
-// A figure of the qualification (strtod semantics: no number reads 0, which
-// keeps meaning "not given"). Infinity, NaN or a value above `most` is no
-// figure at all: false, and the option is refused.
-bool hcl_figure(const char* text, double most, double* out) {
-  const double value = strtod(text, nullptr);
-  if (!std::isfinite(value) || value > most) return false;
-  *out = value;
+// A number option's value: the whole text is one decimal integer that fits
+// the field. Clamping of numbers that fit (a chunk of 0 or less, say) is
+// left to the field's rule.
+bool int32_value(const char* text, int32_t* out) {
+  int64_t value = 0;
+  if (!read_integer(text, INT32_MIN, INT32_MAX, &value)) return false;
+  *out = static_cast<int32_t>(value);
   return true;
+}
+
+bool int64_value(const char* text, int64_t* out) {
+  return read_integer(text, INT64_MIN, INT64_MAX, out);
+}
+
+// A file name for the records: not empty (an unset shell variable), and not
+// the next option taken as a name; a file whose name starts with '-' is
+// written ./-name.
+bool path_value(const char* text, std::string* out) {
+  if (text[0] == '\0' || text[0] == '-') return false;
+  *out = text;
+  return true;
+}
+
+bool hcl_tier_word(const char* text, HclTier* out) {
+  if (strcmp(text, "quick") == 0) {
+    *out = HclTier::quick;
+  } else if (strcmp(text, "standard") == 0) {
+    *out = HclTier::standard;
+  } else if (strcmp(text, "soak") == 0) {
+    *out = HclTier::soak;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool setup_word(const char* text, SetupOverride* out) {
+  if (strcmp(text, "mixed") == 0) {
+    *out = SetupOverride::mixed;
+  } else if (strcmp(text, "uniform") == 0) {
+    *out = SetupOverride::uniform;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+uint64_t page_size() {
+  const long page = sysconf(_SC_PAGESIZE);
+  return page > 0 ? static_cast<uint64_t>(page) : 4096;
+}
+
+// Why a size below one page is refused: a count without a unit letter is
+// bytes, which is seldom what was meant.
+std::string below_page_hint(const char* text, uint64_t page) {
+  const std::string size = text;
+  const char last = size.empty() ? '\0' : size.back();
+  if ((last >= '0' && last <= '9') || last == '.') {
+    const size_t start = size.find_first_not_of(" \t\n\v\f\r");
+    return "less than one page; sizes take a suffix: " + size.substr(start) + "M";
+  }
+  return "less than one page of " + std::to_string(page) + " bytes";
 }
 
 // Bandwidth no memory system reaches (GB/s); an efficiency floor is a share.
@@ -117,7 +170,7 @@ constexpr OptionRow kOptions[] = {
     {"--no-phys", Opt::no_phys, false},
     {"--no-klog", Opt::no_klog, false},
     {"--extended-tests", Opt::extended_tests, false},
-    {"--retention", Opt::retention, false},  // prefix match, see below
+    {"--retention", Opt::retention, false},  // also --retention=SEC, see below
     {"--reserve", Opt::reserve, true},
     {"--chunk", Opt::chunk, true},
     {"--max-pauses", Opt::max_pauses, true},
@@ -136,10 +189,7 @@ constexpr OptionRow kOptions[] = {
 
 const OptionRow* match(const char* arg, bool has_next) {
   for (const OptionRow& row : kOptions) {
-    if (row.opt == Opt::retention) {
-      if (strncmp(arg, row.name, 11) == 0) return &row;
-      continue;
-    }
+    if (row.opt == Opt::retention && strncmp(arg, "--retention=", 12) == 0) return &row;
     if (strcmp(arg, row.name) != 0) continue;
     if (row.takes_value && !has_next) continue;  // a value option given last matches nothing
     return &row;
@@ -147,8 +197,11 @@ const OptionRow* match(const char* arg, bool has_next) {
   return nullptr;
 }
 
-int bad_value(const char* option, const char* value, FILE* err) {
+// The line "invalid value for OPTION: VALUE", then a hint on a line of its
+// own when there is one.
+int bad_value(const char* option, const char* value, FILE* err, const std::string& hint = {}) {
   fprintf(err, "invalid value for %s: %s\n", option, value);
+  if (!hint.empty()) fprintf(err, "  (%s)\n", hint.c_str());
   return 2;
 }
 
@@ -156,26 +209,6 @@ int bad_value(const char* option, const char* value, FILE* err) {
 
 void print_usage(FILE* out, const char* program) {
   fprintf(out, kUsage, kTitle, kVersion, program);
-}
-
-uint64_t parse_size(const char* text) {
-  char* end = nullptr;
-  const double number = strtod(text, &end);
-  double factor = 1.0;
-  switch (*end) {
-    case 'k': case 'K': factor = 1024.0; break;
-    case 'm': case 'M': factor = 1048576.0; break;
-    case 'g': case 'G': factor = 1073741824.0; break;
-    case 't': case 'T': factor = 1099511627776.0; break;
-    default: break;
-  }
-  const double bytes = number * factor;
-  // A double converts to an unsigned 64-bit count only inside [0, 2^64).
-  // A negative or unreadable size is no cap at all (0); one beyond the range
-  // is the largest count, which caps nothing either.
-  if (!(bytes > 0.0)) return 0;
-  if (bytes >= 18446744073709551616.0) return UINT64_MAX;
-  return static_cast<uint64_t>(bytes);
 }
 
 uint64_t derive_seed(int64_t wall_seconds, int64_t pid) {
@@ -196,32 +229,23 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
       return 2;
     }
     const char* value = row->takes_value ? argv[++i] : nullptr;
+    bool taken = true;
     switch (row->opt) {
       case Opt::full: cfg.mode = RunMode::OFFLINE; break;
       case Opt::bench: cfg.mode = RunMode::BENCH; break;
       case Opt::hcl: cfg.mode = RunMode::HCL; break;
-      case Opt::duration: cfg.hcl_duration_s = static_cast<int32_t>(decimal(value)); break;
-      case Opt::jedec_gbs:
-        if (!hcl_figure(value, kMaxJedecGbs, &cfg.jedec_gbs)) return bad_value(arg, value, err);
-        break;
-      case Opt::tier:
-        cfg.hcl_tier = strcmp(value, "quick") == 0  ? HclTier::quick
-                       : strcmp(value, "soak") == 0 ? HclTier::soak
-                                                    : HclTier::standard;
-        break;
+      case Opt::duration: taken = int32_value(value, &cfg.hcl_duration_s); break;
+      case Opt::jedec_gbs: taken = read_figure(value, kMaxJedecGbs, &cfg.jedec_gbs); break;
+      case Opt::tier: taken = hcl_tier_word(value, &cfg.hcl_tier); break;
       case Opt::pass_pct:
-        if (!hcl_figure(value, kMaxPercent, &cfg.pass_pct)) return bad_value(arg, value, err);
+        taken = read_figure(value, kMaxPercent, &cfg.pass_pct);
         cfg.pct_given = 1;
         break;
       case Opt::fail_pct:
-        if (!hcl_figure(value, kMaxPercent, &cfg.fail_pct)) return bad_value(arg, value, err);
+        taken = read_figure(value, kMaxPercent, &cfg.fail_pct);
         cfg.pct_given = 1;
         break;
-      case Opt::setup_override:
-        cfg.setup_override = strcmp(value, "mixed") == 0     ? SetupOverride::mixed
-                             : strcmp(value, "uniform") == 0 ? SetupOverride::uniform
-                                                             : SetupOverride::none;
-        break;
+      case Opt::setup_override: taken = setup_word(value, &cfg.setup_override); break;
       case Opt::selftest: cfg.selftest = 1; break;
       case Opt::ui: cfg.output = OutputStyle::ui; break;
       case Opt::ui2: cfg.output = OutputStyle::ui2; break;
@@ -234,22 +258,34 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
       case Opt::no_klog: cfg.klog_enabled = 0; break;
       case Opt::extended_tests: cfg.extended_tests = 1; break;
       case Opt::retention:
-        cfg.retention_s = arg[11] == '=' ? static_cast<int32_t>(decimal(arg + 12)) : 600;
+        if (arg[11] != '=') {
+          cfg.retention_s = 600;
+        } else if (!int32_value(arg + 12, &cfg.retention_s)) {
+          return bad_value(row->name, arg + 12, err);
+        }
         break;
-      case Opt::reserve: cfg.reserve_mib = decimal(value); break;
-      case Opt::chunk: cfg.chunk_mib = decimal(value); break;
-      case Opt::max_pauses: cfg.max_pauses = static_cast<int32_t>(decimal(value)); break;
-      case Opt::pause_timeout: cfg.pause_timeout_s = static_cast<int32_t>(decimal(value)); break;
+      case Opt::reserve: taken = int64_value(value, &cfg.reserve_mib); break;
+      case Opt::chunk: taken = int64_value(value, &cfg.chunk_mib); break;
+      case Opt::max_pauses: taken = int32_value(value, &cfg.max_pauses); break;
+      case Opt::pause_timeout: taken = int32_value(value, &cfg.pause_timeout_s); break;
       case Opt::threads:
-        cfg.threads = static_cast<int32_t>(decimal(value));
+        taken = int32_value(value, &cfg.threads);
         cfg.threads_given = 1;
         break;
-      case Opt::passes: cfg.passes = decimal(value); break;
-      case Opt::mem: cfg.mem_cap = parse_size(value); break;
-      case Opt::seed: cfg.seed = strtoul(value, nullptr, 0); break;
-      case Opt::hard_threshold: cfg.hard_threshold = static_cast<int32_t>(decimal(value)); break;
-      case Opt::metrics: cfg.metrics_path = value; break;
-      case Opt::history: cfg.history_path = value; break;
+      case Opt::passes: taken = int64_value(value, &cfg.passes); break;
+      case Opt::mem: {
+        const uint64_t page = page_size();
+        const SizeRead read = read_size(value, page, &cfg.mem_cap);
+        if (read == SizeRead::below_page) return bad_value(arg, value, err, below_page_hint(value, page));
+        taken = read == SizeRead::ok;
+        break;
+      }
+      case Opt::seed:
+        if (!read_seed(value, &cfg.seed)) return bad_value(arg, value, err, seed_hint(value));
+        break;
+      case Opt::hard_threshold: taken = int32_value(value, &cfg.hard_threshold); break;
+      case Opt::metrics: taken = path_value(value, &cfg.metrics_path); break;
+      case Opt::history: taken = path_value(value, &cfg.history_path); break;
       case Opt::version:
         fprintf(out, "%s v%s\n", kTitle, kVersion);
         return 0;
@@ -258,6 +294,7 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
         print_usage(out, program);
         return 0;
     }
+    if (!taken) return bad_value(arg, value, err);
   }
   if (cfg.chunk_mib <= 0) cfg.chunk_mib = 128;
   if (cfg.hard_threshold < 1) cfg.hard_threshold = 1;
