@@ -12,22 +12,35 @@ namespace dravik {
 namespace {
 
 // A word the copy check found wrong: destination word d = h + j, copied from
-// source word j, read as a where e was due. The source is read again: when it
-// is wrong too, it is the bad word and the copy only carried its value. The
-// destination is written again and re-read: when it does not hold e, its
-// cell is bad; when it holds and the source reads right, the copy carried a
-// glitch of its read of the source, recorded at the source, where record_fault's
-// re-read classes it transient.
+// source word j, read as a where e was due. Every record carries a, what the
+// verifying read loaded; the re-reads here only decide where it goes and
+// record_fault's own re-read its class. The source is read again, then the
+// destination, from memory (its line flushed): when the destination holds e,
+// the verifying read glitched and the glitch is recorded at the destination.
+// Otherwise the destination is written again and re-read. When the source is
+// wrong too, it is the bad word and the copy only carried its value; when the
+// destination does not hold e, its cell is bad; when it holds and the source
+// reads right, the copy carried a glitch of its read of the source, recorded
+// at the source.
 [[gnu::cold, gnu::noinline]] void copy_mismatch(EngineContext& run, const TestBlock& b, uint64_t d,
                                                 uint64_t e, uint64_t a, const char* name) {
   const uint64_t h = b.words / 2;
   const uint64_t j = d - h;
   volatile uint64_t* dst = b.base + d;
+  const auto reread_dst = [&] {
+    if (run.clflush_usable != 0) flush_lines(b.base + d, b.base + d + 1, run.clflushopt != 0);
+    full_fence();
+    return *dst;
+  };
   const uint64_t src = *static_cast<const volatile uint64_t*>(b.base + j);
+  if (reread_dst() == e) {
+    // The copy is right; a source that reads wrong went wrong after it.
+    if (src != e) kernel::report_word(run, b, j, e, src, name);
+    kernel::report_word(run, b, d, e, a, name);
+    return;
+  }
   *dst = e;
-  if (run.clflush_usable != 0) flush_lines(b.base + d, b.base + d + 1, run.clflushopt != 0);
-  full_fence();
-  const bool holds = *dst == e;
+  const bool holds = reread_dst() == e;
   // What the copy read from the source is what it left in the destination,
   // as long as the destination holds what it is given.
   if (src != e) kernel::report_word(run, b, j, e, holds ? a : src, name);
@@ -38,7 +51,7 @@ namespace {
   }
 }
 
-struct RecordAtCopySource {
+struct RecordCopyMismatch {
   static void word(EngineContext& run, const TestBlock& b, uint64_t i, uint64_t expected,
                    uint64_t actual, const char* name) {
     copy_mismatch(run, b, i, expected, actual, name);
@@ -71,7 +84,7 @@ void algo_block_move(EngineContext& run, const TestBlock& b, const AlgoParams& a
   flush_span(run, b);
   RandomWords expect(seed);
   walk_checkpoints(run, h, PassPct{0, 100, h}, [&](uint64_t lo, uint64_t hi) {
-    check_span<PlainMap, RecordAtCopySource>(run, b, h + lo, h + hi, expect, ap.name);
+    check_span<PlainMap, RecordCopyMismatch>(run, b, h + lo, h + hi, expect, ap.name);
   });
 }
 

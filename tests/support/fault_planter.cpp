@@ -186,6 +186,7 @@ void FaultPlanter::arm() {
     const PlantedFault& f = faults_[k];
     cells_[k].armed = false;
     cells_[k].glitched = false;
+    cells_[k].spent = false;
     cells_[k].written_ns = now_ns();
     if (f.model == FaultModel::stuck_at && f.up) base_[f.word] |= bit_of(f.bit);
   }
@@ -239,10 +240,13 @@ bool FaultPlanter::on_fault(void* addr, void* ucontext) {
         static_cast<double>(now - c.written_ns.load()) > hold_s_ * 1e9) {
       if (f.up) v.fetch_and(~m); else v.fetch_or(m);
     }
-    if (f.model == FaultModel::first_read_glitch && !write && covers(f.word) && c.armed.load()) {
+    const bool glitch =
+        f.model == FaultModel::first_read_glitch || f.model == FaultModel::single_read_glitch;
+    if (glitch && !write && covers(f.word) && c.armed.load()) {
       v.fetch_xor(m);
       c.glitched = true;
       c.armed = false;
+      c.spent = true;
     }
     c.before = v.load();
     c.agg_before = cell(base_, f.aggressor).load();
@@ -293,9 +297,12 @@ bool FaultPlanter::on_trap(void* ucontext) {
         if (written) c.written_ns = now;
         break;
       case FaultModel::first_read_glitch:
+      case FaultModel::single_read_glitch:
         if (c.glitched.load() && !written) v.fetch_xor(m);
         c.glitched = false;
-        if (written) c.armed = true;
+        if (written && (f.model == FaultModel::first_read_glitch || !c.spent.load())) {
+          c.armed = true;
+        }
         break;
       default:
         break;

@@ -31,6 +31,8 @@ enum class FaultModel : int32_t {
   aliased_page,         // the page of `word` is the page of `aggressor` mapped again
   decay,                // not written for hold seconds, the bit falls from 1 to 0 (up) or rises
   first_read_glitch,    // the first load after a write sees the bit flipped; memory keeps it
+  single_read_glitch,   // only the first load after the first write sees it: no later write
+                        // brings the glitch back
 };
 
 struct PlantedFault {
@@ -74,6 +76,7 @@ class FaultPlanter {
     std::atomic<uint64_t> agg_before{0};
     std::atomic<bool> armed{false};   // glitch: written since its last load
     std::atomic<bool> glitched{false};
+    std::atomic<bool> spent{false};   // single_read_glitch: seen once already
     std::atomic<int64_t> written_ns{0};
   };
   void set_access(bool open);
