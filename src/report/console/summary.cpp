@@ -11,7 +11,11 @@
 namespace dravik {
 
 const char* summary_verdict(const RunView& run) {
-  if (end_reason_of(run.st) == EndReason::USER_STOP) return "SO FAR ... TEST CANCELED";
+  // A run cut short by the user or by the loss of its terminal.
+  const EndReason reason = end_reason_of(run.st);
+  if (reason == EndReason::USER_STOP || reason == EndReason::HANGUP) {
+    return "SO FAR ... TEST CANCELED";
+  }
   if (run.faults.hard > 0) return "FAIL";
   if (run.st.address_fault_seen.load(std::memory_order_relaxed)) return "SUSPECT";
   if (run.faults.transient > 0) return "PASS_WITH_TRANSIENTS";
