@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/output_check.h"
 #include "report/run_view.h"
 #include "core/text.h"
 #include "core/project_info.h"
@@ -103,7 +104,7 @@ void print_summary(const RunView& run, FILE* out) {
   fprintf(out, "       results may indicate power/thermal/marginal-timing issues.\n");
   fprintf(out, "====================================================================\n\n");
   print_credit_box(out);
-  fflush(out);
+  flush_output(out);
 }
 
 }  // namespace dravik
