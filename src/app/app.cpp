@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 
 #include "app/cmdline.h"
@@ -15,6 +16,7 @@
 #include "bench/bench.h"
 #include "core/event_sink.h"
 #include "core/flags.h"
+#include "core/output_check.h"
 #include "core/text.h"
 #include "engine/offline.h"
 #include "engine/production.h"
@@ -107,20 +109,36 @@ void finish(Run& run) {
   phys_close(run.phys);
 }
 
-}  // namespace
+// A lost output is the same failure as a lost record: what should have told
+// the result did not.
+static_assert(kOutputNotWritten == kRecordsNotWritten);
 
-int run_main(int argc, char** argv) {
-  auto run = std::make_unique<Run>();
-  return run_program(*run, argc, argv);
+// The run's status once its standard output is checked (before the records,
+// which keep the status the process ends with). After a hangup the terminal
+// the output went to is gone by definition: a failed write is still told,
+// but the run's own status stands.
+int output_checked(const Run& run, int status) {
+  const int checked = standard_output_check().final_status(status);
+  return end_reason_of(run.st) == EndReason::HANGUP ? status : checked;
 }
 
-int run_program(Run& run, int argc, const char* const* argv) {
-  if (auto code = parse_command_line(argc, argv, run.cfg)) return *code;
+// An exception that reached the top of the program: the terminal is given
+// back first so that the message is readable.
+int internal_error(const char* what) {
+  restore_terminal();
+  fprintf(stderr, "dravik: internal error: %s\n", what);
+  fflush(stderr);
+  return kInternalError;
+}
+
+// The body of run_program, which may throw.
+int run_stages(Run& run, int argc, const char* const* argv) {
+  if (auto code = parse_command_line(argc, argv, run.cfg)) return output_checked(run, *code);
   RunEnd end;
   end.start_time = wall_seconds();
   end.options.assign(argv + 1, argv + argc);
   if (run.cfg.selftest) {
-    end.exit_status = run_selftest(run.paths);
+    end.exit_status = output_checked(run, run_selftest(run.paths));
     return keep_records_of(run, end);
   }
   probe_machine(run);
@@ -146,9 +164,33 @@ int run_program(Run& run, int argc, const char* const* argv) {
     default: run_production(run); break;
   }
   finish(run);
-  end.exit_status = run.cfg.mode == RunMode::HCL ? hcl_exit_code : run_exit_code(run);
+  end.exit_status =
+      output_checked(run, run.cfg.mode == RunMode::HCL ? hcl_exit_code : run_exit_code(run));
   end.hcl = hcl_verdict ? &*hcl_verdict : nullptr;
   return keep_records_of(run, end);
+}
+
+}  // namespace
+
+int run_main(int argc, char** argv) {
+  try {
+    auto run = std::make_unique<Run>();
+    return run_program(*run, argc, argv);
+  } catch (const std::exception& e) {
+    return internal_error(e.what());
+  } catch (...) {
+    return internal_error("unknown exception");
+  }
+}
+
+int run_program(Run& run, int argc, const char* const* argv) {
+  try {
+    return run_stages(run, argc, argv);
+  } catch (const std::exception& e) {
+    return internal_error(e.what());
+  } catch (...) {
+    return internal_error("unknown exception");
+  }
 }
 
 }  // namespace dravik

@@ -36,9 +36,11 @@ void on_signal(int sig) {
   g_handlers_inside.fetch_add(1, std::memory_order_seq_cst);
   std::atomic<int32_t>* reason = g_end_reason.load(std::memory_order_seq_cst);
   if (reason != nullptr) {
+    // A hangup is the loss of the terminal or session that started the run,
+    // not a decision of its user.
+    const EndReason why = sig == SIGHUP ? EndReason::HANGUP : EndReason::USER_STOP;
     int32_t none = static_cast<int32_t>(EndReason::NONE);
-    reason->compare_exchange_strong(none, static_cast<int32_t>(EndReason::USER_STOP),
-                                    std::memory_order_relaxed);
+    reason->compare_exchange_strong(none, static_cast<int32_t>(why), std::memory_order_relaxed);
   }
   g_handlers_inside.fetch_sub(1, std::memory_order_seq_cst);
 }
@@ -53,6 +55,12 @@ void install_signal_handlers(std::atomic<int32_t>* end_reason) {
   sa.sa_flags = 0;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A run started under nohup (SIGHUP ignored) was asked to outlive its
+  // terminal: it keeps doing so.
+  struct sigaction hup {};
+  if (sigaction(SIGHUP, nullptr, &hup) != 0 || hup.sa_handler != SIG_IGN) {
+    sigaction(SIGHUP, &sa, nullptr);
+  }
   sigaction(SIGWINCH, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }

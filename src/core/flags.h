@@ -20,9 +20,12 @@ static_assert(std::atomic<int32_t>::is_always_lock_free);
 inline bool stopping() { return stop_requested.load(std::memory_order_relaxed) != 0; }
 inline bool pausing() { return pause_requested.load(std::memory_order_relaxed) != 0; }
 
-// Installs the one handler for SIGINT, SIGTERM and SIGWINCH (empty mask, no
-// flags) and ignores SIGPIPE. On SIGINT/SIGTERM the handler sets
-// stop_requested and, when *end_reason is still NONE, USER_STOP.
+// Installs the one handler for SIGINT, SIGTERM, SIGHUP and SIGWINCH (empty
+// mask, no flags) and ignores SIGPIPE. On SIGINT/SIGTERM the handler sets
+// stop_requested and, when *end_reason is still NONE, USER_STOP; SIGHUP does
+// the same with HANGUP, so a run whose session closed still winds down and
+// keeps its summary and records. A SIGHUP ignored before (nohup) stays
+// ignored.
 // The handler keeps end_reason until it is withdrawn.
 void install_signal_handlers(std::atomic<int32_t>* end_reason);
 

@@ -14,6 +14,7 @@ const char* end_reason_text(int32_t reason) {
     case EndReason::STRICT_MLOCK_ABORT: return "aborted: mlock failed in --strict mode";
     case EndReason::ALLOC_ABORT: return "aborted: could not allocate test memory";
     case EndReason::THREAD_START_ABORT: return "aborted: could not start worker threads";
+    case EndReason::HANGUP: return "stopped: terminal hung up";
     default: return "unknown";
   }
 }

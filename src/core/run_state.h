@@ -14,6 +14,7 @@ enum class EndReason : int32_t {
   STRICT_MLOCK_ABORT = 4,
   ALLOC_ABORT = 5,
   THREAD_START_ABORT = 6,  // threaded OFFLINE could start no worker at all
+  HANGUP = 7,              // SIGHUP: the terminal or session that started the run went away
 };
 
 // Report text of an end reason; any unknown value reads "unknown".

@@ -26,26 +26,28 @@ const char* const* klog_ignore_list();
 
 // The dmesg programs looked for, in order, when /dev/kmsg cannot be opened.
 const std::vector<std::string>& klog_default_dmesg_programs();
-// The command run for the "dmesg" source.
-inline constexpr const char* kDmesgCommand = "dmesg 2>/dev/null";
 
 // Chooses the source when enabled (run.klog_enabled): run.paths.kmsg
-// opened read-only and non-blocking gives "kmsg"; else an executable dmesg
-// program gives "dmesg"; else a readable run.paths.dmesg_log gives "logfile";
-// else "none". The overload takes the dmesg program candidates.
+// opened read-only and non-blocking gives "kmsg"; else the first dmesg
+// program that is an executable regular file at an absolute path gives
+// "dmesg" (the path is kept in run.klog.dmesg_program); else a readable
+// run.paths.dmesg_log gives "logfile"; else "none". The overload takes the
+// dmesg program candidates.
 void klog_setup(KlogContext& run);
 void klog_setup(KlogContext& run, const std::vector<std::string>& dmesg_programs);
 
 // Reads what the log already holds from the chosen source, then records the
-// baseline. Does nothing without a source. The overload takes the command
-// run for the "dmesg" source.
+// baseline. Does nothing without a source. The "dmesg" source runs the
+// program klog_setup checked, and a refused one leaves the log unwatched.
 void klog_initial_read(KlogContext& run);
-void klog_initial_read(KlogContext& run, const char* dmesg_command);
 
 // The two one-shot readers: lines of dmesg's output ("[ts] text"), and the
-// lines of a log file (time stamp -1). A command that cannot start or a
+// lines of a log file (time stamp -1). The program runs at exactly the given
+// path, without arguments, shell or search of PATH, with an environment of a
+// fixed PATH only (for a program that is a script); it returns false when it
+// could not start or ended with a failure status (dmesg refused, say). A
 // missing file reads nothing.
-void klog_read_dmesg(KlogContext& run, const char* command);
+bool klog_read_dmesg(KlogContext& run, const std::string& program);
 void klog_read_logfile(KlogContext& run, const std::string& path);
 
 // Records the current crit and warn counters as the baseline, once.

@@ -30,6 +30,7 @@ struct KlogEntry {
 struct KlogMonitor {
   static constexpr int kRing = 64;
   char source[8] = "none";  // "kmsg", "dmesg", "logfile" or "none"
+  std::string dmesg_program;  // the program the "dmesg" source checked and runs
   int32_t available = 0;
   int fd = -1;              // /dev/kmsg descriptor
   KlogEntry ring[kRing];

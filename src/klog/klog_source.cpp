@@ -1,13 +1,17 @@
 // Where the kernel log comes from: the /dev/kmsg record stream (followed for
-// the whole run), or, without access to it, one read of dmesg's output or of
-// a saved log file before the test.
+// the whole run), or, without access to it, one read of dmesg's output (the
+// program at the path that was checked, started without a shell) or of a
+// saved log file before the test.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,9 +40,11 @@ void set_source(KlogMonitor& m, const char* name) {
   m.available = strcmp(name, "none") != 0;
 }
 
+// Only an absolute path names one program whatever the working directory.
 bool executable_file(const std::string& path) {
   struct stat sb {};
-  return stat(path.c_str(), &sb) == 0 && S_ISREG(sb.st_mode) && access(path.c_str(), X_OK) == 0;
+  return path.size() > 1 && path[0] == '/' && stat(path.c_str(), &sb) == 0 &&
+         S_ISREG(sb.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
 bool readable_file(const std::string& path) {
@@ -96,9 +102,56 @@ int32_t drain_records(KlogContext& run, int32_t max_records) {
   return records;
 }
 
-// Classifies every line of the command's output; false when the command
-// could not start or ended with a failure status (dmesg refused, say).
-bool read_dmesg_output(KlogContext& run, const char* command);
+// The environment of the dmesg program: a fixed search path for a program
+// that is a script, nothing inherited.
+char kDmesgPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+char* const kDmesgEnvironment[] = {kDmesgPath, nullptr};
+
+// Starts program (no arguments, no shell, no search of PATH) with its
+// standard output on a pipe, its input and errors on /dev/null, and SIGPIPE
+// at its default so that it ends when the reader stops. Returns the read end
+// of the pipe, or -1 when it did not start; *pid is the child.
+int start_program(const std::string& program, pid_t* pid) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  const int failed = posix_spawn(pid, program.c_str(), &actions, &attr, argv, kDmesgEnvironment);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (failed != 0) {
+    close(fds[0]);
+    return -1;
+  }
+  return fds[0];
+}
+
+// Lines of dmesg's output: "[ts] text", or a whole line without a time stamp.
+void classify_dmesg_lines(KlogContext& run, FILE* f) {
+  for_each_line(f, [&run](char* line) {
+    const char* close = line[0] == '[' ? strchr(line, ']') : nullptr;
+    if (close == nullptr) {
+      klog_classify(run, line, -1.0);
+      return;
+    }
+    char* end = nullptr;
+    double ts = strtod(line + 1, &end);
+    if (end == line + 1 || end > close || !std::isfinite(ts)) ts = -1.0;
+    klog_classify(run, close + 1, ts);
+  });
+}
 
 }  // namespace
 
@@ -119,15 +172,14 @@ void klog_setup(KlogContext& run, const std::vector<std::string>& dmesg_programs
   for (const std::string& program : dmesg_programs) {
     if (executable_file(program)) {
       set_source(m, "dmesg");
+      m.dmesg_program = program;
       return;
     }
   }
   if (readable_file(run.paths.dmesg_log)) set_source(m, "logfile");
 }
 
-void klog_initial_read(KlogContext& run) { klog_initial_read(run, kDmesgCommand); }
-
-void klog_initial_read(KlogContext& run, const char* dmesg_command) {
+void klog_initial_read(KlogContext& run) {
   KlogMonitor& m = run.klog;
   if (!m.enabled || !m.available) return;
   if (strcmp(m.source, "kmsg") == 0) {
@@ -140,7 +192,7 @@ void klog_initial_read(KlogContext& run, const char* dmesg_command) {
   } else if (strcmp(m.source, "dmesg") == 0) {
     // A refused dmesg prints nothing: the log is not watched, rather than
     // watched and silent.
-    if (!read_dmesg_output(run, dmesg_command)) m.available = 0;
+    if (!klog_read_dmesg(run, m.dmesg_program)) m.available = 0;
   } else if (strcmp(m.source, "logfile") == 0) {
     klog_read_logfile(run, run.paths.dmesg_log);
   }
@@ -148,29 +200,25 @@ void klog_initial_read(KlogContext& run, const char* dmesg_command) {
   m.entries_before_start = m.crit + m.warn + m.info;
 }
 
-void klog_read_dmesg(KlogContext& run, const char* command) { read_dmesg_output(run, command); }
-
-namespace {
-
-bool read_dmesg_output(KlogContext& run, const char* command) {
-  FILE* pipe = popen(command, "re");
-  if (pipe == nullptr) return false;
-  for_each_line(pipe, [&run](char* line) {
-    const char* close = line[0] == '[' ? strchr(line, ']') : nullptr;
-    if (close == nullptr) {
-      klog_classify(run, line, -1.0);
-      return;
-    }
-    char* end = nullptr;
-    double ts = strtod(line + 1, &end);
-    if (end == line + 1 || end > close || !std::isfinite(ts)) ts = -1.0;
-    klog_classify(run, close + 1, ts);
-  });
-  const int status = pclose(pipe);
-  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+bool klog_read_dmesg(KlogContext& run, const std::string& program) {
+  pid_t pid = -1;
+  const int fd = start_program(program, &pid);
+  if (fd < 0) return false;
+  FILE* pipe = fdopen(fd, "r");
+  const bool opened = pipe != nullptr;
+  if (opened) {
+    classify_dmesg_lines(run, pipe);
+    fclose(pipe);  // before the wait: a program still writing ends on SIGPIPE
+  } else {
+    close(fd);
+  }
+  int status = 0;
+  pid_t waited = -1;
+  do {
+    waited = waitpid(pid, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  return opened && waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
-
-}  // namespace
 
 void klog_read_logfile(KlogContext& run, const std::string& path) {
   FILE* f = fopen(path.c_str(), "re");

@@ -1,5 +1,6 @@
 // The signal handler only sets flags: SIGINT/SIGTERM stop the run with
-// USER_STOP unless another reason came first, SIGWINCH asks for a resize.
+// USER_STOP and SIGHUP with HANGUP unless another reason came first, SIGWINCH
+// asks for a resize.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -19,16 +20,13 @@ class Signals : public ::testing::Test {
  protected:
   void SetUp() override { reset_process_flags(); }
   void TearDown() override {
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGWINCH, SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
+    defaults();
     install_signal_handlers(nullptr);
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGWINCH, SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
+    defaults();
     reset_process_flags();
+  }
+  static void defaults() {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGPIPE}) signal(sig, SIG_DFL);
   }
 };
 
@@ -50,6 +48,31 @@ TEST_F(Signals, TerminateKeepsAnEarlierReason) {
   raise(SIGTERM);
   EXPECT_TRUE(stopping());
   EXPECT_EQ(end_reason_of(st), EndReason::PRESSURE_ABORT);
+}
+
+TEST_F(Signals, HangupStopsWithItsOwnReasonAndKeepsAnEarlierOne) {
+  RunState hung;
+  install_signal_handlers(&hung.end_reason);
+  raise(SIGHUP);  // would end the test binary if not handled
+  EXPECT_TRUE(stopping());
+  EXPECT_EQ(end_reason_of(hung), EndReason::HANGUP);
+  raise(SIGINT);
+  EXPECT_EQ(end_reason_of(hung), EndReason::HANGUP) << "the first cause wins";
+  reset_process_flags();
+  RunState stopped;
+  install_signal_handlers(&stopped.end_reason);
+  raise(SIGTERM);
+  raise(SIGHUP);
+  EXPECT_EQ(end_reason_of(stopped), EndReason::USER_STOP);
+}
+
+TEST_F(Signals, HangupIgnoredBeforeTheRunStaysIgnored) {
+  signal(SIGHUP, SIG_IGN);  // as nohup leaves it
+  RunState st;
+  install_signal_handlers(&st.end_reason);
+  raise(SIGHUP);
+  EXPECT_FALSE(stopping());
+  EXPECT_EQ(end_reason_of(st), EndReason::NONE);
 }
 
 TEST_F(Signals, WindowChangeOnlyAsksForAResize) {
@@ -97,6 +120,7 @@ TEST(EndReasons, FirstCauseWinsButAllocationAbortsOverwrite) {
   EXPECT_STREQ(end_reason_text(2), "aborted: system memory pressure limits exceeded");
   EXPECT_STREQ(end_reason_text(4), "aborted: mlock failed in --strict mode");
   EXPECT_STREQ(end_reason_text(6), "aborted: could not start worker threads");
+  EXPECT_STREQ(end_reason_text(7), "stopped: terminal hung up");
   EXPECT_STREQ(end_reason_text(0), "unknown");
   EXPECT_STREQ(end_reason_text(99), "unknown");
 }

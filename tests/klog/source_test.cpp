@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -128,9 +129,17 @@ TEST(KlogInitialRead, KmsgBaselineComesAfterEveryRecordAlreadyHeld) {
   EXPECT_EQ(klog_warn_during(run->klog), 1);
 }
 
+// An executable program at name in dir running the shell text body.
+std::string program(const TempDir& dir, const std::string& name, const std::string& body) {
+  const std::string path = dir.write(name, "#!/bin/sh\n" + body + "\n");
+  chmod(path.c_str(), 0755);
+  return path;
+}
+
+// A stand-in dmesg that prints output.
 std::string fake_dmesg(const TempDir& dir, const std::string& output) {
   dir.write("dmesg.out", output);
-  return "cat '" + dir.sub("dmesg.out") + "' 2>/dev/null";
+  return program(dir, "bin/dmesg", "cat '" + dir.sub("dmesg.out") + "'");
 }
 
 TEST(KlogDmesg, ParsesBracketedTimestampsAndPlainLines) {
@@ -147,7 +156,7 @@ TEST(KlogDmesg, ParsesBracketedTimestampsAndPlainLines) {
       "[ 99.5]Oops: 0000 [#1] SMP";  // last line without a newline
   auto run = make_run();
   KlogCapture capture(*run);
-  klog_read_dmesg(*run, fake_dmesg(dir, out).c_str());
+  klog_read_dmesg(*run, fake_dmesg(dir, out));
   const std::vector<KlogEntry>& seen = capture.seen();
   ASSERT_EQ(seen.size(), 7u);
   const struct {
@@ -172,9 +181,9 @@ TEST(KlogDmesg, ParsesBracketedTimestampsAndPlainLines) {
   EXPECT_EQ(run->klog.crit, 1);
 }
 
-TEST(KlogDmesg, CommandThatCannotRunReadsNothing) {
+TEST(KlogDmesg, ProgramThatCannotRunReadsNothing) {
   auto run = make_run();
-  klog_read_dmesg(*run, "/nonexistent/dravik-dmesg 2>/dev/null");
+  EXPECT_FALSE(klog_read_dmesg(*run, "/nonexistent/dravik-dmesg"));
   klog_read_logfile(*run, "/nonexistent/dravik-dmesg.log");
   EXPECT_EQ(run->klog.entries, 0);
 }
@@ -199,7 +208,7 @@ TEST(KlogOneShotSources, NulByteInsideALineKeepsTheNextLine) {
       "abc\0def\nEDAC MC0: 1 CE memory read error\n[ 5.0] Out of\0memory\n[ 6.0] hung task\n"s;
   TempDir dir;
   auto from_dmesg = make_run();
-  klog_read_dmesg(*from_dmesg, fake_dmesg(dir, text).c_str());
+  klog_read_dmesg(*from_dmesg, fake_dmesg(dir, text));
   auto from_file = make_run();
   klog_read_logfile(*from_file, dir.write("dmesg.log", text));
   for (dravik::Run* run : {from_dmesg.get(), from_file.get()}) {
@@ -230,9 +239,14 @@ TEST_P(KlogSourceSelection, FallsBackInOrder) {
   run->cfg.klog_enabled = c.enabled;
   run->paths.kmsg = c.kmsg ? dir.write("kmsg", "") : dir.sub("no-kmsg");
   run->paths.dmesg_log = c.logfile ? dir.write("dmesg.log", "segfault\n") : dir.sub("no-log");
-  // Candidates that must be passed over: missing, not executable, a directory.
+  // Candidates that must be passed over: missing, not executable, a
+  // directory, and an executable named by a relative path (which program it
+  // names depends on the working directory).
+  const std::string relative =
+      std::filesystem::relative(program(dir, "elsewhere/dmesg", "echo segfault")).string();
+  ASSERT_NE(relative[0], '/');
   std::vector<std::string> programs{dir.sub("missing"), dir.write("plain", "#!/bin/sh\n"),
-                                    dir.path()};
+                                    dir.path(), relative};
   if (c.exec_dmesg) {
     programs.push_back(dir.write("dmesg", "#!/bin/sh\necho segfault\n"));
     chmod(programs.back().c_str(), 0755);
@@ -269,15 +283,13 @@ TEST(KlogInitialRead, LogfileSourceIsReadOnceWithBaseline) {
   EXPECT_EQ(run->klog.entries, 2);
 }
 
-TEST(KlogInitialRead, DmesgSourceRunsTheCommandOnce) {
+TEST(KlogInitialRead, DmesgSourceRunsTheProgramOnce) {
   TempDir dir;
   auto run = make_run();
   run->paths.kmsg = dir.sub("no-kmsg");
-  const std::string program = dir.write("dmesg", "");
-  chmod(program.c_str(), 0755);
-  klog_setup(*run, {program});
+  klog_setup(*run, {fake_dmesg(dir, "[ 1.0] EDAC MC0: 1 CE\n[ 2.0] segfault\n")});
   ASSERT_STREQ(run->klog.source, "dmesg");
-  klog_initial_read(*run, fake_dmesg(dir, "[ 1.0] EDAC MC0: 1 CE\n[ 2.0] segfault\n").c_str());
+  klog_initial_read(*run);
   EXPECT_EQ(run->klog.warn, 2);
   EXPECT_EQ(klog_warn_during(run->klog), 0);
   EXPECT_EQ(run->klog.available, 1);
@@ -286,33 +298,59 @@ TEST(KlogInitialRead, DmesgSourceRunsTheCommandOnce) {
 
 TEST(KlogInitialRead, RefusedDmesgLeavesTheLogUnwatched) {
   TempDir dir;
-  const std::string program = dir.write("dmesg", "");
-  chmod(program.c_str(), 0755);
   const struct {
-    const char* command;
+    const char* body;  // nullptr: the program is gone by the time it is run
     int available;
   } cases[] = {
       {"echo 'dmesg: read kernel buffer failed: Operation not permitted' >&2; exit 1", 0},
       {"echo '[ 1.0] segfault'; exit 1", 0},  // whatever it printed, it failed
-      {"/nonexistent/dravik-dmesg 2>/dev/null", 0},
+      {nullptr, 0},
+      {"kill -TERM $$", 0},
       {"echo '[ 1.0] segfault'", 1},
   };
   for (const auto& c : cases) {
+    const std::string dmesg = program(dir, "dmesg", c.body ? c.body : "");
     auto run = make_run();
     run->paths.kmsg = dir.sub("no-kmsg");
-    klog_setup(*run, {program});
+    klog_setup(*run, {dmesg});
     ASSERT_EQ(run->klog.available, 1);
-    klog_initial_read(*run, c.command);
-    EXPECT_EQ(run->klog.available, c.available) << c.command;
+    if (c.body == nullptr) unlink(dmesg.c_str());
+    klog_initial_read(*run);
+    EXPECT_EQ(run->klog.available, c.available) << (c.body ? c.body : "gone");
     EXPECT_STREQ(run->klog.source, "dmesg") << "names the source that was tried";
   }
+}
+
+// The source runs the program at the path it checked, with nothing of this
+// process's environment: another dmesg first on PATH never runs.
+TEST(KlogInitialRead, DmesgSourceRunsThePathItCheckedWithAFixedEnvironment) {
+  TempDir dir;
+  const std::string decoy_ran = dir.sub("decoy-ran");
+  program(dir, "path/dmesg", "touch '" + decoy_ran + "'; echo 'Kernel panic - decoy'");
+  const std::string checked =
+      program(dir, "sbin/dmesg", "echo \"[ 1.0] segfault PATH=$PATH planted=$DRAVIK_PLANTED\"");
+  const char* const old_path = getenv("PATH");
+  const std::string saved = old_path ? old_path : "";
+  setenv("PATH", (dir.sub("path") + ":" + saved).c_str(), 1);
+  setenv("DRAVIK_PLANTED", "yes", 1);
+  auto run = make_run();
+  run->paths.kmsg = dir.sub("no-kmsg");
+  klog_setup(*run, {checked});
+  klog_initial_read(*run);
+  setenv("PATH", saved.c_str(), 1);
+  unsetenv("DRAVIK_PLANTED");
+  EXPECT_EQ(run->klog.dmesg_program, checked);
+  EXPECT_EQ(access(decoy_ran.c_str(), F_OK), -1) << "the dmesg first on PATH ran";
+  EXPECT_EQ(run->klog.crit, 0);
+  ASSERT_EQ(run->klog.entries, 1);
+  EXPECT_STREQ(klog_recent(run->klog)->text, "segfault PATH=/usr/sbin:/usr/bin:/sbin:/bin planted=");
 }
 
 TEST(KlogInitialRead, NothingHappensWithoutSource) {
   auto run = make_run();
   run->cfg.klog_enabled = 0;
   klog_setup(*run);
-  klog_initial_read(*run, "echo segfault");
+  klog_initial_read(*run);
   klog_drain(*run);
   EXPECT_EQ(run->klog.entries, 0);
   EXPECT_EQ(run->klog.baseline_taken, 0);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/output_check.h"
 #include "core/text.h"
 
 namespace dravik {
@@ -11,7 +12,7 @@ void print_bench_header(FILE* out, const BenchStart& start, int32_t flush_on) {
   format_size(start.buffer_cap, cap_text, sizeof cap_text);
   fprintf(out, "\ndravik bandwidth benchmark  (buffer cap %s, mlock:%s, flush:%s)\n\n", cap_text,
           start.locked ? "yes" : "no", flush_on ? "on" : "off");
-  fflush(out);
+  flush_output(out);
 }
 
 void print_bench_row(FILE* out, const BenchPoint& point) {
@@ -22,14 +23,14 @@ void print_bench_row(FILE* out, const BenchPoint& point) {
   } else {
     fprintf(out, "  %-9s %12s  %9.2f GB/s\n", point.op, size_text, point.value);
   }
-  fflush(out);
+  flush_output(out);
 }
 
 void print_bench_done(FILE* out) {
   fprintf(out,
           "\nDone. Look for the GB/s drop and latency rise as size crosses L1/L2/L3 and hits "
           "DRAM.\n");
-  fflush(out);
+  flush_output(out);
 }
 
 }  // namespace dravik

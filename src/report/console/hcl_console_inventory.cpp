@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "core/output_check.h"
 #include "core/text.h"
 #include "cpu/features.h"
 #include "hcl/inventory.h"
@@ -62,7 +63,7 @@ void ConsoleHclOutput::info(const HclInfo& info, const MemoryInventory& inv,
   if (info.arenas_allocated < info.threads) {
     fprintf(out_, " warning  : only %d/%d arenas allocated\n", info.arenas_allocated, info.threads);
   }
-  fflush(out_);
+  flush_output(out_);
 }
 
 void ConsoleHclOutput::setup(const SetupAssessment& gate, double load1, double, bool busy,
@@ -80,7 +81,7 @@ void ConsoleHclOutput::setup(const SetupAssessment& gate, double load1, double, 
             "INCONCLUSIVE\n",
             load1, cpus);
   }
-  fflush(out_);
+  flush_output(out_);
 }
 
 }  // namespace dravik

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "core/output_check.h"
 #include "hcl/hcl_job.h"
 #include "report/console/hcl_console_output.h"
 
@@ -10,12 +11,12 @@ namespace dravik {
 
 void ConsoleHclOutput::text(const char* s) {
   fputs(s, out_);
-  fflush(out_);
+  flush_output(out_);
 }
 
 void ConsoleHclOutput::status(const char* s) {
   fprintf(out_, "%s\n", s);
-  fflush(out_);
+  flush_output(out_);
 }
 
 void ConsoleHclOutput::phase(const char*, const char*, const char*, double) {}
@@ -32,7 +33,7 @@ void ConsoleHclOutput::bit_error(const HclErrorRecord& rec, int bits) {
           "  !! BIT ERROR [%s] vaddr=0x%" PRIx64 " expected=0x%016" PRIx64 " actual=0x%016" PRIx64
           " re-read=0x%016" PRIx64 " (%d bit%s)\n",
           rec.phase, rec.vaddr, rec.expected, rec.actual, rec.reread, bits, bits == 1 ? "" : "s");
-  fflush(out_);
+  flush_output(out_);
 }
 
 void ConsoleHclOutput::abort(uint64_t mem_available, uint64_t floor, double) {
@@ -40,7 +41,7 @@ void ConsoleHclOutput::abort(uint64_t mem_available, uint64_t floor, double) {
           "\n !! aborting: system memory is running out (available %" PRIu64 " MiB, floor %" PRIu64
           " MiB) \xE2\x80\x94 the NAS comes first\n",
           mem_available >> 20, floor >> 20);
-  fflush(out_);
+  flush_output(out_);
 }
 
 }  // namespace dravik

@@ -1,5 +1,6 @@
 // The boxed end-of-run report: one line per criterion, then the evidence the
 // verdict stands on.
+#include "core/output_check.h"
 #include "cpu/features.h"
 #include "hcl/verdict.h"
 #include "report/console/hcl_console_output.h"
@@ -105,7 +106,7 @@ void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
             in.latency_load.others_pct, in.latency_load.psi_mem10);
   }
   fputs("=====================================================================\n", f);
-  fflush(f);
+  flush_output(f);
 }
 
 }  // namespace dravik

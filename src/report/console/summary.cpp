@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/output_check.h"
 #include "report/run_view.h"
 #include "core/text.h"
 #include "core/project_info.h"
@@ -11,7 +12,11 @@
 namespace dravik {
 
 const char* summary_verdict(const RunView& run) {
-  if (end_reason_of(run.st) == EndReason::USER_STOP) return "SO FAR ... TEST CANCELED";
+  // A run cut short by the user or by the loss of its terminal.
+  const EndReason reason = end_reason_of(run.st);
+  if (reason == EndReason::USER_STOP || reason == EndReason::HANGUP) {
+    return "SO FAR ... TEST CANCELED";
+  }
   if (run.faults.hard > 0) return "FAIL";
   if (run.st.address_fault_seen.load(std::memory_order_relaxed)) return "SUSPECT";
   if (run.faults.transient > 0) return "PASS_WITH_TRANSIENTS";
@@ -99,7 +104,7 @@ void print_summary(const RunView& run, FILE* out) {
   fprintf(out, "       results may indicate power/thermal/marginal-timing issues.\n");
   fprintf(out, "====================================================================\n\n");
   print_credit_box(out);
-  fflush(out);
+  flush_output(out);
 }
 
 }  // namespace dravik

@@ -1,6 +1,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "core/output_check.h"
 #include "core/text.h"
 #include "cpu/features.h"
 #include "hcl/inventory.h"
@@ -42,7 +43,7 @@ void JsonHclOutput::info(const HclInfo& info, const MemoryInventory& inv,
           inv.channel_count, inv.bus_bits, inv.max_mts, ref.channels_src);
   for (int m = 0; m < inv.module_count; ++m) module_object(out_, inv.modules[m], m == 0);
   fputs("]}\n", out_);
-  fflush(out_);
+  flush_output(out_);
 }
 
 void JsonHclOutput::setup(const SetupAssessment& gate, double load1, double psi_mem10, bool busy,
@@ -57,7 +58,7 @@ void JsonHclOutput::setup(const SetupAssessment& gate, double load1, double psi_
   fprintf(out_, "],\"load1\":%.2f,\"psi_mem10\":%.2f,\"busy\":%s}\n", json_figure(load1),
           json_figure(psi_mem10),
           json_flag(busy));
-  fflush(out_);
+  flush_output(out_);
 }
 
 }  // namespace dravik

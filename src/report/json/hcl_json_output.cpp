@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/output_check.h"
 #include "core/text.h"
 #include "hcl/hcl_job.h"
 #include "report/json/hcl_json_output.h"
@@ -24,10 +25,10 @@ struct Escaped {
 // A figure that is not a number would not be valid JSON.
 double finite(double v) { return std::isfinite(v) ? v : 0.0; }
 
-// Every line is flushed at once; a failed write (a closed pipe) must not
-// stick to the stream.
+// Every line is flushed at once; a failed write (a closed pipe) is told once
+// (core/output_check.h) and must not stick to the stream.
 void end_line(FILE* out) {
-  fflush(out);
+  flush_output(out);
   clearerr(out);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/output_check.h"
 #include "core/text.h"
 #include "hcl/verdict.h"
 #include "report/json/hcl_json_output.h"
@@ -112,7 +113,7 @@ void JsonHclOutput::verdict(const HclVerdictReport& r) {
           f);
   }
   fputs("}\n", f);
-  fflush(f);
+  flush_output(f);
 }
 
 }  // namespace dravik

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/output_check.h"
 #include "report/run_view.h"
 #include "engine/progress.h"
 #include "core/text.h"
@@ -37,7 +38,7 @@ FILE* json_output() { return redirected_output ? redirected_output : stdout; }
 void set_json_output(FILE* out) { redirected_output = out; }
 
 void json_end_line(FILE* out) {
-  fflush(out);
+  flush_output(out);
   clearerr(out);
 }
 

@@ -19,7 +19,9 @@ FILE* json_output();
 void set_json_output(FILE* out);
 
 // Ends a JSON line: flushes so that the line reaches a pipe whole and at
-// once. A failed write (closed reader) is ignored and forgotten.
+// once. A failed write of standard output (a closed reader, a full disk) is
+// told once and remembered for the exit status (core/output_check.h); the
+// stream's own error state is cleared, so the next line is tried again.
 void json_end_line(FILE* out);
 
 }  // namespace dravik

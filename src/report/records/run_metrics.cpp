@@ -23,9 +23,9 @@ constexpr const char* kSelftestVerdicts[] = {"PASS", "FAIL"};
 // End reasons as label values: the EndReason names in lower case.
 constexpr const char* kEndReasons[] = {"unknown",           "completed",          "pressure_abort",
                                        "user_stop",         "strict_mlock_abort", "alloc_abort",
-                                       "thread_start_abort"};
+                                       "thread_start_abort", "hangup"};
 constexpr int kEndReasonCount = sizeof kEndReasons / sizeof kEndReasons[0];
-static_assert(kEndReasonCount == static_cast<int>(EndReason::THREAD_START_ABORT) + 1,
+static_assert(kEndReasonCount == static_cast<int>(EndReason::HANGUP) + 1,
               "every end reason has its label value");
 
 double num(int64_t v) { return static_cast<double>(v); }

@@ -53,6 +53,7 @@ TEST(Summary, VerdictAndExitStatusTable) {
       {"user stop after a hard fault", 1, 0, false, EndReason::USER_STOP,
        {"SO FAR ... TEST CANCELED", 1}},
       {"user stop clean", 0, 0, false, EndReason::USER_STOP, {"SO FAR ... TEST CANCELED", 0}},
+      {"hangup with transients", 0, 2, false, EndReason::HANGUP, {"SO FAR ... TEST CANCELED", 2}},
       {"stuck-addr transient", 0, 1, true, EndReason::COMPLETED, {"SUSPECT", 2}},
       {"transients only", 0, 3, false, EndReason::COMPLETED, {"PASS_WITH_TRANSIENTS", 2}},
       {"pressure abort clean", 0, 0, false, EndReason::PRESSURE_ABORT, {"PASS", 3}},

@@ -114,7 +114,8 @@ TEST(JsonRun, BenchStreamConforms) {
 
 TEST(JsonRun, ClosedReaderNeitherKillsNorHangsTheRun) {
   // head leaves after three lines; dravik keeps writing into the closed pipe
-  // and must still end with the status of its verdict.
+  // and must still end, with the lost output told once and the status of a
+  // clean run whose output could not be written.
   const std::string script =
       "\"$0\" --json --passes 2 --quick --mem 64M | head -n 3 >/dev/null; "
       "s=${PIPESTATUS[0]}; echo \"status=$s\"; exit $s";
@@ -124,8 +125,9 @@ TEST(JsonRun, ClosedReaderNeitherKillsNorHangsTheRun) {
       testing::run_process({"/bin/bash", "-c", script, testing::dravik_binary()}, opts);
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.term_signal, 0);
-  EXPECT_EQ(r.out, "status=0\n");
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "status=4\n");
+  EXPECT_EQ(r.exit_code, 4);
+  EXPECT_EQ(r.err, "dravik: output not written: Broken pipe\n");
 }
 
 TEST(JsonRun, OrdinaryUserGetsFallbackKernelLogSource) {
