@@ -1,17 +1,27 @@
 // The kept history: a line per run added to what is there (a torn or
 // hand-edited line stays as it is), the oldest lines dropped past the bound,
-// runs that append at once never mixing their lines or losing one, and the
-// line itself: the result event with the run's context, whatever the options.
+// runs that append at once never mixing their lines or losing one, a new
+// file private, a trimmed one keeping its owner, a lock another user holds
+// waited for only so long, a huge file read only at its end, and the line
+// itself: the result event with the run's context, whatever the options.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
+#include "core/flags.h"
 #include "report/records/history_file.h"
 #include "report/records/history_line.h"
 #include "support/test_support.h"
@@ -96,6 +106,117 @@ TEST(History, RunsAppendingAtOnceNeverMixOrLoseLines) {
       EXPECT_EQ(last[r], kLines - 1) << "the last line of run " << r;
     }
   }
+}
+
+TEST(History, ANewFileIsPrivateAndATrimmedOneKeepsItsOwnerGroupAndMode) {
+  if (!testing::is_root()) GTEST_SKIP() << "needs root to give the file away";
+  testing::TempDir dir;
+  const std::string fresh = dir.sub("new.jsonl");
+  const std::string kept = dir.write("kept.jsonl", numbered(1) + "\n" + numbered(2) + "\n");
+  ASSERT_EQ(chown(kept.c_str(), 65534, 65534), 0);
+  chmod(kept.c_str(), 0604);
+  const mode_t old_mask = umask(022);
+  std::string error;
+  EXPECT_TRUE(append_history(fresh, numbered(1), 2, &error)) << error;
+  EXPECT_TRUE(append_history(kept, numbered(3), 2, &error)) << error;
+  umask(old_mask);
+  struct stat st {};
+  ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ASSERT_EQ(stat(kept.c_str(), &st), 0);
+  EXPECT_EQ(lines_of(kept), (std::vector<std::string>{numbered(2), numbered(3)}));
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 0777, 0604u);
+}
+
+// Any user who can read the history can lock it. The wait ends at its
+// limit, or (with the program's signal handler, after the stop that ended
+// the run) on a SIGTERM that arrives during it; the line is not written.
+TEST(History, ALockHeldByAnotherUserEndsTheWaitAtItsLimitOrOnAStopSignal) {
+  testing::TempDir dir;
+  const std::string path = dir.write("history.jsonl", numbered(1) + "\n");
+  chmod(path.c_str(), 0644);
+  int ready[2], release[2], waiting[2];
+  ASSERT_EQ(pipe(ready) | pipe(release) | pipe(waiting), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    char c = 0;
+    const bool ordinary = !testing::is_root() || (setgroups(0, nullptr) == 0 &&
+                                                  setgid(65534) == 0 && setuid(65534) == 0);
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (!ordinary || fd < 0 || flock(fd, LOCK_SH) != 0) _exit(1);
+    close(release[1]);
+    if (write(ready[1], &c, 1) == 1 && read(release[0], &c, 1) == 0) _exit(0);  // EOF: let go
+    _exit(1);
+  }
+  close(release[0]);
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1) << "the holder took no lock";
+  std::string error;
+  EXPECT_FALSE(append_history(path, numbered(2), 5, &error, LockWait{0.2, {}}));
+  EXPECT_EQ(error, "history busy: " + path + " is locked by another process");
+  const pid_t waiter = fork();
+  if (waiter == 0) {
+    install_signal_handlers(nullptr);
+    raise(SIGTERM);
+    if (write(waiting[1], &c, 1) != 1) _exit(2);
+    const bool written = append_history(path, numbered(2), 5, &error);
+    _exit(!written && error == "history busy: " + path +
+                                   " is locked by another process (wait stopped)"
+              ? 0
+              : 1);
+  }
+  ASSERT_EQ(read(waiting[0], &c, 1), 1);
+  // Signals until the waiter is done: one sent before its wait began does
+  // not end it, the next does. A wait that never ends is cut off after
+  // about a minute and fails.
+  int status = 0;
+  for (int sent = 0; waitpid(waiter, &status, WNOHANG) == 0; ++sent) {
+    kill(waiter, sent < 3000 ? SIGTERM : SIGKILL);
+    usleep(20000);
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(release[1]);
+  waitpid(holder, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(lines_of(path), std::vector<std::string>{numbered(1)});
+  for (const int fd : {ready[0], ready[1], release[1], waiting[0], waiting[1]}) close(fd);
+}
+
+// A 3 GB sparse history: 1,500 lines, a hole, 10 lines. Under an address
+// space far smaller than the file only its end is read; its whole lines
+// there are kept, the line that began before it is not.
+TEST(History, AHugeSparseFileIsReadOnlyAtItsEnd) {
+  if (testing::sanitized_build()) GTEST_SKIP() << "the sanitizers need the whole address space";
+  testing::TempDir dir;
+  std::string head, tail = "\n";
+  std::vector<std::string> expected;
+  for (int n = 1; n <= 1500; ++n) head += numbered(n) + "\n";
+  for (int n = 10001; n <= 10010; ++n) {
+    tail += numbered(n) + "\n";
+    expected.push_back(numbered(n));
+  }
+  expected.push_back(numbered(0));
+  const std::string path = dir.write("history.jsonl", head);
+  const int fd = open(path.c_str(), O_WRONLY);
+  ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), off_t{3} << 30), static_cast<ssize_t>(tail.size()));
+  close(fd);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    long pages = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(2);
+    fclose(statm);
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) + (256 << 20);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
+    _exit(append_history(path, numbered(0), 20, nullptr) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(lines_of(path), expected);
 }
 
 TEST(History, LineIsTheResultEventWithTheRunAdded) {
