@@ -30,9 +30,8 @@ bool open_folder_of(const std::string& path, Folder& out) {
 }
 
 Opened open_regular_at(int dirfd, const std::string& name, int flags, mode_t create_mode,
-                       Descriptor& out, bool* created) {
+                       Descriptor& out) {
   out.reset();
-  if (created != nullptr) *created = false;
   // O_NONBLOCK: a FIFO put in place after the look opens at once (and is
   // then refused) instead of waiting for a writer that never comes.
   const int how = flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -41,7 +40,6 @@ Opened open_regular_at(int dirfd, const std::string& name, int flags, mode_t cre
   for (int round = 0; round < 8; ++round) {
     struct stat st {};
     int fd = -1;
-    bool made = false;
     if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
       if (!S_ISREG(st.st_mode)) return Opened::kNotRegular;
       fd = openat(dirfd, name.c_str(), how);
@@ -50,7 +48,6 @@ Opened open_regular_at(int dirfd, const std::string& name, int flags, mode_t cre
       // O_EXCL never follows a link, a dangling one included.
       fd = openat(dirfd, name.c_str(), how | O_CREAT | O_EXCL, create_mode);
       if (fd < 0 && errno == EEXIST) continue;
-      made = fd >= 0;
     } else {
       return Opened::kFailed;
     }
@@ -70,7 +67,6 @@ Opened open_regular_at(int dirfd, const std::string& name, int flags, mode_t cre
       out.reset();
       return Opened::kFailed;
     }
-    if (created != nullptr) *created = made;
     return Opened::kRegular;
   }
   errno = EAGAIN;

@@ -58,9 +58,9 @@ enum class Opened { kRegular, kNotRegular, kFailed };
 // all, since opening a device can act on it; a FIFO swapped in after that
 // look cannot block the open either, and is refused once open. With
 // create_mode not 0 a missing name is created with that mode (less the
-// umask) and *created says so. kFailed leaves errno set.
+// umask). kFailed leaves errno set.
 Opened open_regular_at(int dirfd, const std::string& name, int flags, mode_t create_mode,
-                       Descriptor& out, bool* created = nullptr);
+                       Descriptor& out);
 
 // The reason given for a name that is not a regular file: "PATH is not a
 // regular file".

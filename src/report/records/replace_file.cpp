@@ -109,9 +109,14 @@ bool replace_in(const Folder& folder, const std::string& path, const std::string
   if (!write_all(fd.get(), content.data(), content.size())) {
     return abandon("cannot write " + temporary);
   }
-  const bool chown_it = how.owner != static_cast<uid_t>(-1) || how.group != static_cast<gid_t>(-1);
-  if (chown_it && fchown(fd.get(), how.owner, how.group) != 0) {
-    return abandon("cannot set the owner of " + temporary);
+  // Only what differs is changed: a writer without CAP_CHOWN (the scan's
+  // unit) still keeps a file of its own user and group.
+  if (fstat(fd.get(), &st) != 0) return abandon("cannot read " + temporary);
+  const uid_t owner = how.owner == st.st_uid ? static_cast<uid_t>(-1) : how.owner;
+  const gid_t group = how.group == st.st_gid ? static_cast<gid_t>(-1) : how.group;
+  if ((owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1)) &&
+      fchown(fd.get(), owner, group) != 0) {
+    return abandon("cannot give " + temporary + " the owner and group of " + path);
   }
   if (fchmod(fd.get(), how.mode) != 0) return abandon("cannot set the mode of " + temporary);
   if (fsync(fd.get()) != 0) return abandon("cannot sync " + temporary);

@@ -1,13 +1,11 @@
-// A writer killed once its new file is on disk but before the file has its
-// name: the old file stays whole; where the file system has unnamed files
-// nothing is left behind, and where the temporary had a name from the start
-// the next run removes it, but not what only looks like one (a link,
-// another user's file, a live writer's).
+// A writer killed once its new file is on disk, before the file has a name:
+// the old file stays whole; with unnamed files nothing is left behind, and a
+// temporary named from the start is removed by the next run, but not what
+// only looks like one (a link, another user's file, a live writer's).
 #include "report/records/replace_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,17 +18,14 @@
 namespace dravik {
 namespace {
 
-std::set<std::string> entries(const std::string& dir) {
+// The folder's names other than dravik.prom, and what dravik.prom holds.
+std::pair<std::set<std::string>, std::string> folder_of(const testing::TempDir& dir) {
   std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
-    names.insert(e.path().filename());
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    if (e.path().filename() != "dravik.prom") names.insert(e.path().filename());
   }
-  return names;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream f(path);
-  return std::string(std::istreambuf_iterator<char>(f), {});
+  std::ifstream f(dir.sub("dravik.prom"));
+  return {names, std::string(std::istreambuf_iterator<char>(f), {})};
 }
 
 TEST(ReplaceFile, AWriterKilledBeforeTheRenameLeavesNothingPastTheNextRun) {
@@ -43,30 +38,26 @@ TEST(ReplaceFile, AWriterKilledBeforeTheRenameLeavesNothingPastTheNextRun) {
       ReplaceOptions how;
       how.unnamed_first = unnamed;
       how.before_link = [] { raise(SIGKILL); };
-      replace_file(path, "new\n", how, nullptr);
-      _exit(0);
+      _exit(replace_file(path, "new\n", how, nullptr));
     }
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-    EXPECT_EQ(read_file(path), "old\n");
-    std::set<std::string> left = entries(dir.path());
-    left.erase("dravik.prom");
+    auto [left, content] = folder_of(dir);
+    EXPECT_EQ(content, "old\n");
     const std::string dead = kTemporaryPrefix + std::to_string(pid) + ".";
     ASSERT_EQ(left.size(), unnamed ? 0u : 1u) << unnamed;
     if (!unnamed) {
       EXPECT_EQ(left.begin()->rfind(dead, 0), 0u) << *left.begin();
     }
-    const std::set<std::string> look_alikes = {dead + "link", dead + "theirs", ".dravik-tmp.1.0"};
     ASSERT_EQ(symlink(path.c_str(), dir.sub(dead + "link").c_str()), 0);
     ASSERT_EQ(chown(dir.write(dead + "theirs", "x").c_str(), 65534, 65534), 0);
     dir.write(".dravik-tmp.1.0", "x");  // process 1 lives
     std::string error;
     ASSERT_TRUE(replace_file(path, "new\n", ReplaceOptions{}, &error)) << error;
-    EXPECT_EQ(read_file(path), "new\n");
-    left = entries(dir.path());
-    left.erase("dravik.prom");
-    EXPECT_EQ(left, look_alikes) << unnamed;
+    EXPECT_EQ(folder_of(dir), std::make_pair(std::set<std::string>{dead + "link", dead + "theirs",
+                                                                   ".dravik-tmp.1.0"},
+                                             std::string("new\n")));
   }
 }
 
