@@ -28,7 +28,8 @@ struct ReplaceOptions {
   // False: a named temporary from the start, as on a file system without
   // unnamed files.
   bool unnamed_first = true;
-  // Called once the content is on disk, before the temporary has its name.
+  // Called once the content is on disk, before it is given a name and
+  // renamed over path.
   std::function<void()> before_link;
 };
 
