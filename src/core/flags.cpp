@@ -30,7 +30,7 @@ void on_signal(int sig) {
     resize_pending.store(1, std::memory_order_relaxed);
     return;
   }
-  stop_requested.store(1, std::memory_order_relaxed);
+  stop_requested.fetch_add(1, std::memory_order_relaxed);
   // Sequentially consistent with the withdrawal: either this handler sees the
   // cleared pointer, or the withdrawal sees this handler inside and waits.
   g_handlers_inside.fetch_add(1, std::memory_order_seq_cst);

@@ -7,7 +7,7 @@
 
 namespace dravik {
 
-extern std::atomic<int32_t> stop_requested;   // never cleared once set
+extern std::atomic<int32_t> stop_requested;   // set; each stop signal adds 1; never cleared
 extern std::atomic<int32_t> pause_requested;  // toggled by the p key
 extern std::atomic<int32_t> resize_pending;   // set by SIGWINCH, cleared by the UI tick
 

@@ -125,7 +125,9 @@ std::string run_metrics_text(const RunOutcome& o) {
 
 bool write_run_metrics(const std::string& path, const RunOutcome& outcome, std::string* error) {
   // The collector runs as its own user: the file must be readable by others.
-  return replace_file(path, run_metrics_text(outcome), 0644, error);
+  ReplaceOptions how;
+  how.mode = 0644;
+  return replace_file(path, run_metrics_text(outcome), how, error);
 }
 
 }  // namespace dravik

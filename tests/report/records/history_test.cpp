@@ -1,8 +1,15 @@
 // The kept history: a line per run added to what is there (a torn or
-// hand-edited line stays as it is), the oldest lines dropped past the bound,
-// runs that append at once never mixing their lines or losing one, and the
-// line itself: the result event with the run's context, whatever the options.
+// hand-edited line stays as it is), the oldest lines dropped past the bound
+// keeping the file's owner and mode (a new file is private), runs that
+// append at once never mixing their lines or losing one, a lock another
+// user holds waited for only so long, a huge file read only at its end, and
+// the line itself: the result event with the run's context, whatever the
+// options.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +19,7 @@
 #include <set>
 #include <sstream>
 
+#include "core/flags.h"
 #include "report/records/history_file.h"
 #include "report/records/history_line.h"
 #include "support/test_support.h"
@@ -31,7 +39,8 @@ std::string numbered(int n) { return "{\"n\":" + std::to_string(n) + "}"; }
 TEST(History, TornLinesStayNewLinesAreWholeAndTheOldestGoPastTheBound) {
   testing::TempDir dir;
   const std::string path = dir.write("history.jsonl", "{\"n\":1}\nnot json\n{\"event\":\"summ");
-  chmod(path.c_str(), 0600);
+  chmod(path.c_str(), 0604);
+  const bool root = testing::is_root() && chown(path.c_str(), 65534, 65534) == 0;
   std::string error;
   for (int n = 2; n <= 6; ++n) {
     ASSERT_TRUE(append_history(path, numbered(n), 5, &error)) << error;
@@ -45,7 +54,16 @@ TEST(History, TornLinesStayNewLinesAreWholeAndTheOldestGoPastTheBound) {
                                                       numbered(5), numbered(6)}));
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u) << "the file keeps its mode when the oldest lines go";
+  EXPECT_EQ(st.st_mode & 0777, 0604u) << "the file keeps its mode when the oldest lines go";
+  if (root) {
+    EXPECT_EQ(st.st_uid, 65534u) << "and its owner";
+    EXPECT_EQ(st.st_gid, 65534u) << "and its group";
+  }
+  const mode_t mask = umask(0);
+  ASSERT_TRUE(append_history(dir.sub("new.jsonl"), numbered(1), 5, &error)) << error;
+  umask(mask);
+  ASSERT_EQ(stat(dir.sub("new.jsonl").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u) << "a new file is private";
   EXPECT_FALSE(append_history(dir.sub("missing/history.jsonl"), numbered(7), 5, &error));
   EXPECT_EQ(error,
             "cannot open " + dir.sub("missing/history.jsonl") + ": No such file or directory");
@@ -96,6 +114,83 @@ TEST(History, RunsAppendingAtOnceNeverMixOrLoseLines) {
       EXPECT_EQ(last[r], kLines - 1) << "the last line of run " << r;
     }
   }
+}
+
+// Any user who can read the history can lock it. The wait ends at its
+// limit, or (under the program's signal handler, after the stop that ended
+// the run) at a SIGTERM that arrives during it; the line is not written.
+TEST(History, ALockHeldByAnotherUserEndsTheWaitAtItsLimitOrOnAStopSignal) {
+  testing::TempDir dir;
+  const std::string path = dir.write("history.jsonl", numbered(1) + "\n");
+  chmod(path.c_str(), 0644);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  char c = 0;
+  const pid_t holder = fork();
+  if (holder == 0) {  // a shared lock as nobody, held until killed
+    const int fd = testing::is_root() && setuid(65534) != 0 ? -1 : open(path.c_str(), O_RDONLY);
+    if (fd >= 0 && flock(fd, LOCK_SH) == 0 && write(ready[1], &c, 1) == 1) pause();
+    _exit(1);
+  }
+  ASSERT_EQ(read(ready[0], &c, 1), 1) << "the holder took no lock";
+  std::string error;
+  EXPECT_FALSE(append_history(path, numbered(2), 5, &error, LockWait{0.2, {}}));
+  EXPECT_EQ(error, "history busy: " + path + " is locked by another process");
+  const pid_t waiter = fork();
+  if (waiter == 0) {
+    install_signal_handlers(nullptr);
+    raise(SIGTERM);
+    _exit(write(ready[1], &c, 1) == 1 && !append_history(path, numbered(2), 5, &error) &&
+                  error == "history busy: " + path + " is locked by another process (wait stopped)"
+              ? 0
+              : 1);
+  }
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  // Signals until the waiter is done: one sent before its wait began does
+  // not end it, the next does. A wait that never ends is cut off.
+  int status = 0;
+  for (int sent = 0; waitpid(waiter, &status, WNOHANG) == 0; ++sent) {
+    kill(waiter, sent < 3000 ? SIGTERM : SIGKILL);
+    usleep(20000);
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(lines_of(path), std::vector<std::string>{numbered(1)});
+}
+
+// A 3 GB sparse history: 1,500 lines, a hole, 10 lines. Under an address
+// space far smaller than the file only its end is read; its whole lines
+// there are kept, the line that began before it is not.
+TEST(History, AHugeSparseFileIsReadOnlyAtItsEnd) {
+  if (testing::sanitized_build()) GTEST_SKIP() << "the sanitizers need the whole address space";
+  testing::TempDir dir;
+  std::string head, tail = "\n";
+  std::vector<std::string> expected;
+  for (int n = 1; n <= 1500; ++n) head += numbered(n) + "\n";
+  for (int n = 10001; n <= 10011; ++n) expected.push_back(numbered(n < 10011 ? n : 0));
+  for (int n = 0; n < 10; ++n) tail += expected[n] + "\n";
+  const std::string path = dir.write("history.jsonl", head);
+  const int fd = open(path.c_str(), O_WRONLY);
+  ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), off_t{3} << 30), ssize_t(tail.size()));
+  close(fd);
+  const pid_t pid = fork();
+  if (pid == 0) {  // what the child maps already and 256 MiB more
+    rlim_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t bytes = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
+    const rlimit limit{bytes, bytes};
+    _exit(pages > 0 && setrlimit(RLIMIT_AS, &limit) == 0 &&
+                  append_history(path, numbered(0), 20, nullptr)
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(lines_of(path), expected);
 }
 
 TEST(History, LineIsTheResultEventWithTheRunAdded) {

@@ -126,9 +126,7 @@ TEST(RunMetrics, FileIsReplacedReadableOrLeftAsItWas) {
   // A directory in the way: refused, the directory as it was, no temporary left.
   dir.write("taken.prom/keep", "x");
   EXPECT_FALSE(write_run_metrics(dir.sub("taken.prom"), o, &error));
-  EXPECT_NE(error.find("cannot rename the new file over " + dir.sub("taken.prom")),
-            std::string::npos)
-      << error;
+  EXPECT_EQ(error, dir.sub("taken.prom") + " is not a regular file");
   size_t entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::recursive_directory_iterator(dir.path()))
     ++entries;
