@@ -30,7 +30,6 @@ void on_signal(int sig) {
     resize_pending.store(1, std::memory_order_relaxed);
     return;
   }
-  stop_requested.fetch_add(1, std::memory_order_relaxed);
   // Sequentially consistent with the withdrawal: either this handler sees the
   // cleared pointer, or the withdrawal sees this handler inside and waits.
   g_handlers_inside.fetch_add(1, std::memory_order_seq_cst);
@@ -42,6 +41,9 @@ void on_signal(int sig) {
     int32_t none = static_cast<int32_t>(EndReason::NONE);
     reason->compare_exchange_strong(none, static_cast<int32_t>(why), std::memory_order_relaxed);
   }
+  // The reason is in place before the stop is seen, so a loop that winds
+  // down on the stop records why.
+  stop_requested.fetch_add(1, std::memory_order_release);
   g_handlers_inside.fetch_sub(1, std::memory_order_seq_cst);
 }
 
