@@ -136,8 +136,11 @@ void banner_section(std::string& out, const RunRecord& r, PageMode mode) {
   out += "<section id=\"run\"><h2>Run</h2><table class=\"facts\">\n";
   const auto all = {&r.run_end, &r.start, &r.summary};
   std::string mode_text = text_from({&r.run_end, &r.start}, "mode").value_or(mode_name(mode));
-  if (auto tier = text_from({&r.run_end, &r.start}, "tier")) mode_text += " / " + *tier;
-  else if (auto profile = text_from({&r.start}, "profile")) mode_text += " / " + *profile;
+  // The start event's profile is the fault test's: a qualification's tier
+  // comes from its verdict.
+  std::optional<std::string> tier = text_from({&r.run_end, &r.hcl_verdict}, "tier");
+  if (!tier && mode == PageMode::fault_test) tier = text_from({&r.start}, "profile");
+  if (tier && *tier != "none" && !tier->empty()) mode_text += " / " + *tier;
   fact_row(out, "Mode", esc(mode_text));
   fact_row(out, "Host", text_or_missing(text_from({&r.run_end}, "host")));
   fact_row(out, "Kernel", text_or_missing(text_from({&r.run_end}, "kernel")));

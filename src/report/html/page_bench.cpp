@@ -54,7 +54,8 @@ void bench_sections(std::string& out, const RunRecord& r) {
     plot.id = "latency-plot";
     plot.title = "Random pointer chase: nanoseconds per access against the working-set size";
     plot.x = size_axis();
-    plot.y.label = "ns per access";
+    plot.y.label = "ns per access (log scale)";
+    plot.y.log = true;
     plot.series.push_back(latency);
     const JsonValue* cache = r.start ? r.start->get("cache") : nullptr;
     std::string edges;

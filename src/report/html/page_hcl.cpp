@@ -145,6 +145,7 @@ void sweep(std::string& out, const RunRecord& r) {
   plot.title = std::string("Bandwidth against threads, from ") + source;
   plot.x.label = "threads";
   plot.x.min = 0.0;
+  plot.x.whole = true;
   plot.y.label = "GB/s";
   PlotSeries read{"read", {}}, write{"write", {}};
   for (const SweepStep& s : steps) {

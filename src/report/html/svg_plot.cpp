@@ -82,6 +82,9 @@ Scale axis_range(const PlotAxis& axis, const std::vector<double>& values, std::v
     s.hi = hi;
   } else {
     *ticks = linear_ticks(lo, hi, 6);
+    if (axis.whole) {
+      std::erase_if(*ticks, [](double t) { return t != std::floor(t); });
+    }
     s.lo = std::min(lo, ticks->empty() ? lo : ticks->front());
     s.hi = std::max(hi, ticks->empty() ? hi : ticks->back());
   }

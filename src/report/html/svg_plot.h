@@ -33,6 +33,7 @@ struct PlotAxis {
   std::string label;  // what the axis counts, with its unit
   bool log = false;   // logarithmic (values must be above 0)
   double log_base = 10.0;
+  bool whole = false;  // counts (threads): ticks only on whole numbers
   std::optional<double> min, max;  // fixed ends; else from the data
   // Text of a tick value; plain numbers when empty.
   std::function<std::string(double)> tick_text;

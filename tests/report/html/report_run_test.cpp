@@ -94,7 +94,7 @@ void keep(const std::string& from, const std::string& name) {
                              std::filesystem::copy_options::overwrite_existing);
 }
 
-TEST(ReportRun, APlantedFaultGivesAFailPageWithTheStreamsFaultsInBothOutputStyles) {
+TEST(ReportRunBinary, APlantedFaultGivesAFailPageWithTheStreamsFaultsInBothOutputStyles) {
   testing::TempDir dir;
   const auto plant = [](dravik::Run& run) {
     run.after_flush = [](const TestBlock& b) { b.base[123] ^= 1ull << 5; };
@@ -126,7 +126,7 @@ TEST(ReportRun, APlantedFaultGivesAFailPageWithTheStreamsFaultsInBothOutputStyle
   }
 }
 
-TEST(ReportRun, ASavedStreamWholeOrTornRendersWithoutTestingAnything) {
+TEST(ReportRunBinary, ASavedStreamWholeOrTornRendersWithoutTestingAnything) {
   testing::TempDir dir;
   const auto plant = [](dravik::Run& run) {
     run.after_flush = [](const TestBlock& b) { b.base[77] ^= 1ull << 9; };
@@ -160,7 +160,10 @@ TEST(ReportRun, ASavedStreamWholeOrTornRendersWithoutTestingAnything) {
     EXPECT_EQ(read_file(page).find("INCOMPLETE") != std::string::npos, c.incomplete);
     // No closing record in a saved stream: the host is not in it, and the page says so.
     EXPECT_EQ(p["text"]["exit-status"], "not in the stream");
-    if (c.input == torn) keep(page, "torn.html");
+    if (c.input == torn) {
+      keep(page, "torn.html");
+      keep(torn, "torn.jsonl");
+    }
   }
   const testing::ProcResult no_page = testing::run_dravik({"--report-from", stream});
   EXPECT_EQ(no_page.exit_code, 2);
@@ -171,7 +174,7 @@ TEST(ReportRun, ASavedStreamWholeOrTornRendersWithoutTestingAnything) {
   EXPECT_EQ(no_input.err.rfind("dravik: report not written: cannot open ", 0), 0u) << no_input.err;
 }
 
-TEST(ReportRun, ANameThatIsNotARegularFileIsRefusedAndLeftAlone) {
+TEST(ReportRunBinary, ANameThatIsNotARegularFileIsRefusedAndLeftAlone) {
   testing::TempDir dir;
   const std::string target = dir.write("secret", "keep me\n");
   ASSERT_EQ(symlink(target.c_str(), dir.sub("link.html").c_str()), 0);
