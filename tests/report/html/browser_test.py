@@ -41,7 +41,7 @@ def expect(name, got, want):
         fail("%s: got %r, want %r" % (name, got, want))
 
 
-def browse(page, shot, out):
+def browse(page, shot, out, height=2400):
     """Opens page in Chromium: the DOM, the console messages and the page's requests."""
     profile = tempfile.mkdtemp(prefix="dravik-chromium-")
     netlog = os.path.join(out, os.path.basename(page) + ".netlog.json")
@@ -49,7 +49,7 @@ def browse(page, shot, out):
     try:
         dom = subprocess.run([CHROMIUM, *FLAGS, "--user-data-dir=" + profile, "--log-net-log=" + netlog,
                               "--dump-dom", url], capture_output=True, text=True, timeout=120)
-        subprocess.run([CHROMIUM, *FLAGS, "--user-data-dir=" + profile, "--window-size=1000,2400",
+        subprocess.run([CHROMIUM, *FLAGS, "--user-data-dir=" + profile, "--window-size=1000,%d" % height,
                         "--screenshot=" + shot, url], capture_output=True, text=True, timeout=120)
     finally:
         shutil.rmtree(profile, ignore_errors=True)
@@ -95,10 +95,10 @@ def stream_facts(events):
     return facts
 
 
-def check_page(name, page, stream, verdict=None):
+def check_page(name, page, stream, verdict=None, height=2400):
     out = os.path.dirname(page)
     print("page " + name, flush=True)
-    dom, console, requests = browse(page, os.path.join(out, name + ".png"), out)
+    dom, console, requests = browse(page, os.path.join(out, name + ".png"), out, height)
     expect(name + " console messages", console, [])
     expect(name + " requests", requests, [])
     seen = page_check.check(dom)
@@ -160,7 +160,8 @@ def main():
     expect("planted fault", subprocess.run(
         [report_tests, "--gtest_filter=ReportRunBinary.APlantedFault*:ReportRunBinary.ASavedStream*"], env=env,
         capture_output=True).returncode, 0)
-    check_page("fail", o("fail.html"), o("fail.jsonl"))
+    # Its screenshot is the README's picture (docs/report-fail.png).
+    check_page("fail", o("fail.html"), o("fail.jsonl"), height=1560)
     # A saved stream with its start line glued to the next and its summary cut.
     check_page("torn", o("torn.html"), o("torn.jsonl"), verdict="not in the stream")
 
