@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "app/run.h"
@@ -136,14 +137,19 @@ std::string run_end_line(const Run& run, const RunOutcome& o) {
 // The page of what reader read, with the trend of the history when cfg
 // names one; false with *why when it cannot be written.
 bool render_and_write(const RunConfig& cfg, const html::RunRecord& record, std::string* why) {
-  std::vector<html::HistoryEntry> runs;
-  std::string note;
-  const bool with_history = !cfg.history_path.empty();
-  if (with_history && !html::read_history_tail(cfg.history_path, &runs, &note)) {
-    note = "The history could not be read: " + note;
+  try {
+    std::vector<html::HistoryEntry> runs;
+    std::string note;
+    const bool with_history = !cfg.history_path.empty();
+    if (with_history && !html::read_history_tail(cfg.history_path, &runs, &note)) {
+      note = "The history could not be read: " + note;
+    }
+    const std::string page = html::render_report(record, with_history ? &runs : nullptr, note);
+    return write_report_file(cfg.report_path, page, why);
+  } catch (const std::bad_alloc&) {
+    *why = "out of memory while drawing the page";
+    return false;
   }
-  const std::string page = html::render_report(record, with_history ? &runs : nullptr, note);
-  return write_report_file(cfg.report_path, page, why);
 }
 
 }  // namespace
@@ -213,7 +219,13 @@ int report_from_stream(const RunConfig& cfg, FILE* err) {
   }
   html::StreamReader reader;
   std::string why;
-  if (!html::read_stream_file(cfg.report_from_path, reader, &why)) {
+  bool read = false;
+  try {
+    read = html::read_stream_file(cfg.report_from_path, reader, &why);
+  } catch (const std::bad_alloc&) {
+    why = "out of memory while reading " + cfg.report_from_path;
+  }
+  if (!read) {
     fprintf(err, "dravik: report not written: %s\n", why.c_str());
     return 2;
   }

@@ -83,10 +83,11 @@ std::string count_text(int64_t n) {
 
 std::string missing() { return std::string("<span class=\"missing\">") + kMissing + "</span>"; }
 
-void fact_row(std::string& out, std::string_view label, const std::string& value_html) {
+void fact_row(std::string& out, std::string_view label, const std::string& value_html,
+              std::string_view id) {
   out += "<tr><th>";
   out += esc(label);
-  out += "</th><td>";
+  out += id.empty() ? "</th><td>" : "</th><td id=\"" + esc(id) + "\">";
   out += value_html;
   out += "</td></tr>\n";
 }

@@ -33,8 +33,9 @@ inline constexpr const char* kMissing = "not in the stream";
 std::string missing();
 
 // Appends <tr><th>label</th><td>value_html</td></tr>; value_html is already
-// escaped HTML.
-void fact_row(std::string& out, std::string_view label, const std::string& value_html);
+// escaped HTML. A non-empty id names the value's cell.
+void fact_row(std::string& out, std::string_view label, const std::string& value_html,
+              std::string_view id = "");
 
 // A CSS class for a status word ("pass", "warn", "fail", "info"): the
 // colour only repeats the word written beside it.

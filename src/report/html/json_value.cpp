@@ -1,6 +1,7 @@
 #include "report/html/json_value.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "report/html/utf8.h"
@@ -74,7 +75,7 @@ class Parser {
       skip_blanks();
       JsonValue member;
       if (!value(member, depth)) return false;
-      v.members.emplace_back(std::move(key), std::move(member));
+      v.members.push_back(JsonMember{std::move(key), std::move(member)});
       skip_blanks();
       if (peek() == ',') {
         ++i_;

@@ -7,10 +7,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace dravik::html {
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Type : uint8_t { null, boolean, number, string, array, object };
@@ -19,7 +20,7 @@ struct JsonValue {
   double number = 0.0;
   std::string text;
   std::vector<JsonValue> items;                            // an array's values
-  std::vector<std::pair<std::string, JsonValue>> members;  // an object's, in their order
+  std::vector<JsonMember> members;  // an object's, in their order
 
   // The member named key of an object; nullptr when there is none or this is
   // not an object.
@@ -32,6 +33,11 @@ struct JsonValue {
   // A number member as a whole count: nullopt when missing, not a number, not
   // whole or outside the range of int64_t.
   std::optional<int64_t> count_of(std::string_view key) const;
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // How deep arrays and objects may nest; deeper input is refused.

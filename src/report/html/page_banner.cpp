@@ -153,7 +153,7 @@ void banner_section(std::string& out, const RunRecord& r, PageMode mode) {
   fact_row(out, "Start", text_or_missing(text_from({&r.run_end}, "start")));
   fact_row(out, "End", text_or_missing(text_from({&r.run_end}, "end")));
   std::optional<double> duration = number_from({&r.summary, &r.run_end}, "duration");
-  fact_row(out, "Duration", duration ? esc(duration_text(*duration)) : missing());
+  fact_row(out, "Duration", duration ? esc(duration_text(*duration)) : missing(), "duration");
   std::optional<double> tested = number_from({&r.summary}, "covered_total");
   if (!tested) tested = number_from({&r.run_end}, "tested_bytes");
   if (!tested && r.hcl_verdict) {
@@ -162,7 +162,10 @@ void banner_section(std::string& out, const RunRecord& r, PageMode mode) {
   if (mode == PageMode::bench || mode == PageMode::selftest) {
     fact_row(out, "Bytes tested", "none (this mode runs no fault test over the memory)");
   } else {
-    fact_row(out, "Bytes tested", tested ? esc(bytes_text(*tested)) : missing());
+    // The exact count beside the rounded one: the figure as the stream has it.
+    fact_row(out, "Bytes tested",
+             tested ? esc(bytes_text(*tested)) + " (" + fixed(*tested, 0) + " bytes)" : missing(),
+             "bytes-tested");
   }
   if (auto seed = text_from({&r.start}, "seed")) fact_row(out, "PRNG seed", "<code>" + esc(*seed) + "</code>");
   out += "</table></section>\n";

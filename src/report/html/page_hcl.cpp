@@ -110,9 +110,9 @@ void criteria(std::string& out, const RunRecord& r) {
   }
   out += "</tbody></table>\n";
   if (const JsonValue* peak = r.hcl_verdict->get("peak")) {
-    out += "<p>Peak read <strong>" + fixed(peak->number_of("read_gbs").value_or(NAN), 2) +
-           " GB/s</strong>, write " + fixed(peak->number_of("write_gbs").value_or(NAN), 2) +
-           " GB/s, saturated at " + fixed(peak->number_of("saturation_threads").value_or(NAN), 0) +
+    out += "<p>Peak read <strong id=\"peak-read\">" + fixed(peak->number_of("read_gbs").value_or(NAN), 2) +
+           " GB/s</strong>, write <strong id=\"peak-write\">" +
+           fixed(peak->number_of("write_gbs").value_or(NAN), 2) + " GB/s</strong>, saturated at " + fixed(peak->number_of("saturation_threads").value_or(NAN), 0) +
            " threads; OLTP " + fixed(peak->number_of("oltp_mops").value_or(NAN), 2) + " Mops/s.</p>\n";
   }
   if (auto note = r.hcl_verdict->text_of("contended_note")) {

@@ -40,7 +40,7 @@ constexpr const char kStyle[] =
     "table{border-collapse:collapse}table.data{width:100%;font-size:13px}"
     "th,td{text-align:left;padding:2px 8px;border-bottom:1px solid var(--line);vertical-align:top}\n"
     "#klog-table td:nth-child(4),.fig,code{overflow-wrap:anywhere}\n"
-    "table.facts th{font-weight:600;color:var(--muted);padding-right:16px}\n"
+    "table.facts th{font-weight:600;color:var(--muted);padding-right:16px;white-space:nowrap}\n"
     "td.addr,code,td.count{font-family:ui-monospace,'DejaVu Sans Mono',monospace}\n"
     "#fault-table td:nth-child(n+3){font-family:ui-monospace,'DejaVu Sans Mono',monospace}\n"
     ".fig{display:inline-block;margin-right:10px}\n"

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -123,8 +124,14 @@ void StreamReader::event(const JsonValue& v, const std::string& kind) {
 
 namespace {
 
+// Called from inside stdio: no exception may cross it. Bytes the reader
+// had no memory for are a write error of the stream.
 ssize_t reader_write(void* cookie, const char* buf, size_t size) {
-  static_cast<StreamReader*>(cookie)->feed(std::string_view(buf, size));
+  try {
+    static_cast<StreamReader*>(cookie)->feed(std::string_view(buf, size));
+  } catch (...) {
+    return -1;
+  }
   return static_cast<ssize_t>(size);
 }
 

@@ -77,7 +77,8 @@ def stream_of(path):
 
 
 def stream_facts(events):
-    facts = {"verdict": None, "faults": {}, "summary": None, "bench": {}, "sweep_read": 0}
+    facts = {"verdict": None, "faults": {}, "summary": None, "bench": {}, "sweep_read": 0,
+             "hcl_peak": None}
     for e in events:
         kind = e.get("event")
         if kind == "summary":
@@ -85,6 +86,7 @@ def stream_facts(events):
             facts["verdict"] = e["verdict"]
         elif kind == "hcl_verdict":
             facts["verdict"] = e["verdict"]
+            facts["hcl_peak"] = e["peak"]
         elif kind == "fault":
             addr = e["paddr"] if e["paddr"] != "0x0" else "virt " + e["vaddr"]
             facts["faults"][addr] = max(facts["faults"].get(addr, 0), e["count"])
@@ -107,8 +109,17 @@ def check_page(name, page, stream, verdict=None, height=2400):
     text = seen["text"]
     expect(name + " verdict", text.get("verdict"), verdict or facts["verdict"])
     if facts["summary"] is not None:
-        expect(name + " hard", text.get("hard-count"), str(facts["summary"]["hard"]))
-        expect(name + " transient", text.get("transient-count"), str(facts["summary"]["transient"]))
+        summary = facts["summary"]
+        expect(name + " hard", text.get("hard-count"), str(summary["hard"]))
+        expect(name + " transient", text.get("transient-count"), str(summary["transient"]))
+        tested = "(%d bytes)" % summary["covered_total"]
+        if tested not in text.get("bytes-tested", ""):
+            fail("%s bytes tested: %r holds no %r" % (name, text.get("bytes-tested"), tested))
+        if summary["duration"] < 60:
+            expect(name + " duration", text.get("duration"), "%.1f s" % summary["duration"])
+    if facts["hcl_peak"] is not None:
+        expect(name + " peak read", text.get("peak-read"), "%.2f GB/s" % facts["hcl_peak"]["read_gbs"])
+        expect(name + " peak write", text.get("peak-write"), "%.2f GB/s" % facts["hcl_peak"]["write_gbs"])
     rows = {row[0]: int(row[-1]) for row in seen["tables"].get("fault-table", [])[1:]}
     expect(name + " faults", rows, facts["faults"])
     for op, count in facts["bench"].items():
