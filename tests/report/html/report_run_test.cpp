@@ -129,6 +129,37 @@ TEST(ReportRunBinary, APlantedFaultGivesAFailPageWithTheStreamsFaultsInBothOutpu
   }
 }
 
+TEST(ReportRunBinary, AnOrdinaryUsersPageShowsVirtualAddressesAndAFolderItCannotWriteFails) {
+  if (!testing::is_root()) GTEST_SKIP() << "changes user";
+  testing::TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  const std::string stream = dir.sub("run.jsonl"), page = dir.sub("page.html");
+  const std::string closed = dir.sub("closed");
+  ASSERT_EQ(mkdir(closed.c_str(), 0700), 0);
+  const auto run_as_nobody = [&](const std::string& report, bool plant) {
+    return testing::run_as_nobody([&] {
+      if (freopen(stream.c_str(), "w", stdout) == nullptr) return 127;
+      if (freopen("/dev/null", "w", stderr) == nullptr) return 127;
+      auto run = std::make_unique<dravik::Run>();
+      if (plant) run->after_flush = [](const TestBlock& b) { b.base[5] ^= 1ull << 1; };
+      const char* argv[] = {"dravik", "--quick", "--mem", "16M", "--json", "--report", report.c_str()};
+      return run_program(*run, 7, argv);
+    });
+  };
+  ASSERT_EQ(run_as_nobody(page, true), 1);
+  const StreamFacts expected = facts_of(stream);
+  ASSERT_FALSE(expected.faults.empty());
+  for (const auto& [address, count] : expected.faults) EXPECT_EQ(address.rfind("virt 0x", 0), 0u) << address;
+  const nlohmann::json c = checked(page);
+  EXPECT_EQ(c["text"]["verdict"], "FAIL");
+  EXPECT_EQ(page_faults(c), expected.faults);
+  // A folder it may not write: a run that found a fault keeps its status, a
+  // clean one ends with 4.
+  EXPECT_EQ(run_as_nobody(closed + "/page.html", true), 1);
+  EXPECT_EQ(run_as_nobody(closed + "/page.html", false), 4);
+  EXPECT_FALSE(std::filesystem::exists(closed + "/page.html"));
+}
+
 TEST(ReportRunBinary, ASavedStreamWholeOrTornRendersWithoutTestingAnything) {
   testing::TempDir dir;
   const auto plant = [](dravik::Run& run) {
