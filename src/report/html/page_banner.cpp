@@ -1,7 +1,5 @@
 // The head of every page: the verdict banner (word, exit status, end
 // reason), the facts of the run, and what the stream itself was like.
-#include <cmath>
-
 #include "report/html/html_text.h"
 #include "report/html/page_parts.h"
 
@@ -32,20 +30,6 @@ std::optional<double> number_from(std::initializer_list<const std::optional<Json
 
 std::string text_or_missing(const std::optional<std::string>& t) {
   return t && !t->empty() ? esc(*t) : missing();
-}
-
-std::string verdict_of(const RunRecord& r, PageMode mode) {
-  if (r.hcl_verdict) {
-    if (auto v = r.hcl_verdict->text_of("verdict")) return *v;
-  }
-  if (r.summary) {
-    if (auto v = r.summary->text_of("verdict")) return *v;
-  }
-  if (r.run_end) {
-    if (auto v = r.run_end->text_of("verdict")) return *v;
-  }
-  if (mode == PageMode::bench) return "";
-  return "";
 }
 
 std::string end_reason_of(const RunRecord& r) {
@@ -89,6 +73,19 @@ const char* mode_name(PageMode mode) {
 
 }  // namespace
 
+std::string page_verdict(const RunRecord& r) {
+  if (r.hcl_verdict) {
+    if (auto v = r.hcl_verdict->text_of("verdict")) return *v;
+  }
+  if (r.summary) {
+    if (auto v = r.summary->text_of("verdict")) return *v;
+  }
+  if (r.run_end) {
+    if (auto v = r.run_end->text_of("verdict")) return *v;
+  }
+  return "";
+}
+
 PageMode page_mode(const RunRecord& r) {
   const std::optional<std::string> word = text_from({&r.run_end, &r.start}, "mode");
   if (word) {
@@ -104,7 +101,7 @@ PageMode page_mode(const RunRecord& r) {
 }
 
 void banner_section(std::string& out, const RunRecord& r, PageMode mode) {
-  const std::string verdict = verdict_of(r, mode);
+  const std::string verdict = page_verdict(r);
   const std::string reason = end_reason_of(r);
   std::optional<double> exit_status = number_from({&r.run_end}, "exit_status");
   if (!exit_status) exit_status = number_from({&r.hcl_verdict}, "exit");

@@ -16,6 +16,10 @@ enum class PageMode { fault_test, bench, hcl, selftest, unknown };
 // its events show.
 PageMode page_mode(const RunRecord& r);
 
+// The run's verdict word: the qualification's, the fault test's or the
+// closing record's; empty when the stream has none.
+std::string page_verdict(const RunRecord& r);
+
 // The inline style sheet: light and dark colours, the print layout.
 const char* page_style();
 

@@ -8,11 +8,8 @@ namespace dravik::html {
 std::string render_report(const RunRecord& r, const std::vector<HistoryEntry>* history,
                           const std::string& history_note) {
   const PageMode mode = page_mode(r);
-  std::string verdict;
-  if (r.hcl_verdict) verdict = r.hcl_verdict->text_of("verdict").value_or("");
-  if (verdict.empty() && r.summary) verdict = r.summary->text_of("verdict").value_or("");
-  if (verdict.empty() && r.run_end) verdict = r.run_end->text_of("verdict").value_or("");
-  std::string host = r.run_end ? r.run_end->text_of("host").value_or("") : "";
+  const std::string verdict = page_verdict(r);
+  const std::string host = r.run_end ? r.run_end->text_of("host").value_or("") : "";
 
   std::string out;
   out.reserve(64 * 1024 + r.faults.size() * 200);
