@@ -55,13 +55,14 @@ void fault_table(std::string& out, const RunRecord& r) {
   out += "<th>Test</th><th>Expected</th><th>Actual</th><th>Bits</th><th>Class</th>"
          "<th>Sightings</th></tr></thead><tbody>\n";
   for (const FaultRow* f : rows) {
-    out += "<tr><td class=\"addr\">";
+    // No class on the cells that need none: this table is most of the page's size.
+    out += "<tr><td>";
     out += f->physical ? esc(f->address) : "virt " + esc(f->address);
     out += "</td>";
     if (!one_dimm) out += "<td>" + (f->dimm.empty() ? std::string("-") : esc(f->dimm)) + "</td>";
     out += "<td>" + esc(f->test) + "</td><td>" + esc(f->expected) + "</td><td>" + esc(f->actual) +
            "</td><td>" + std::to_string(f->bits) + "</td><td class=\"" + status_class(f->cls) +
-           "\">" + esc(f->cls) + "</td><td class=\"count\">" + std::to_string(f->count) +
+           "\">" + esc(f->cls) + "</td><td>" + std::to_string(f->count) +
            "</td></tr>\n";
   }
   out += "</tbody></table>\n";

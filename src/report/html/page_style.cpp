@@ -42,7 +42,7 @@ constexpr const char kStyle[] =
     "#klog-table td:nth-child(4),.fig,code{overflow-wrap:anywhere}\n"
     "table.facts th{font-weight:600;color:var(--muted);padding-right:16px;white-space:nowrap}\n"
     "td.addr,code,td.count{font-family:ui-monospace,'DejaVu Sans Mono',monospace}\n"
-    "#fault-table td:nth-child(n+3){font-family:ui-monospace,'DejaVu Sans Mono',monospace}\n"
+    "#fault-table td{font-family:ui-monospace,'DejaVu Sans Mono',monospace}\n"
     ".fig{display:inline-block;margin-right:10px}\n"
     ".missing{color:var(--muted);font-style:italic}.note{color:var(--muted)}\n"
     "figure{margin:8px 0}figure svg{width:100%;height:auto;display:block}"
