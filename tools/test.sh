@@ -21,7 +21,7 @@ cd "$(dirname "$0")/.."
 
 missing=()
 for pkg in cmake g++ make libgtest-dev nlohmann-json3-dev tmux procps binutils help2man man-db dpkg-dev lintian \
-  g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user-static googletest jq; do
+  g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user-static googletest jq python3 chromium; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 # The scheduled scan's checks: promtool (prometheus), a real node-exporter

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/cmdline.h"
+#include "app/report_capture.h"
 #include "app/run.h"
 #include "app/run_records.h"
 #include "app/startup.h"
@@ -77,8 +78,8 @@ std::unique_ptr<HclOutput> hcl_output(const RunConfig& cfg) {
 // The qualification sees the run only through its context: settings, the
 // files start-up reads, its output and the kernel-log hooks. Its verdict
 // report, once it has one, is kept in *verdict for the run's records.
-int run_hcl(Run& run, std::optional<HclVerdictReport>* verdict) {
-  const std::unique_ptr<HclOutput> out = hcl_output(run.cfg);
+int run_hcl(Run& run, ReportCapture& report, std::optional<HclVerdictReport>* verdict) {
+  const std::unique_ptr<HclOutput> out = report.wrap(hcl_output(run.cfg));
   VerdictTap tap(*out);
   HclContext ctx(run.cfg, tap);
   ctx.paths.meminfo = run.paths.meminfo;
@@ -134,11 +135,16 @@ int internal_error(const char* what) {
 // The body of run_program, which may throw.
 int run_stages(Run& run, int argc, const char* const* argv) {
   if (auto code = parse_command_line(argc, argv, run.cfg)) return output_checked(run, *code);
+  if (!run.cfg.report_from_path.empty()) {
+    return output_checked(run, report_from_stream(run.cfg));
+  }
   RunEnd end;
   end.start_time = wall_seconds();
   end.options.assign(argv + 1, argv + argc);
+  ReportCapture report(run);
   if (run.cfg.selftest) {
     end.exit_status = output_checked(run, run_selftest(run.paths));
+    end.exit_status = report.finish(end);
     return keep_records_of(run, end);
   }
   probe_machine(run);
@@ -146,6 +152,7 @@ int run_stages(Run& run, int argc, const char* const* argv) {
   if (run.cfg.klog_enabled) klog_setup(run);
   run.st.run_start_time = now_seconds();
   choose_output(run);
+  report.attach();
   install_signal_handlers(&run.st.end_reason);
   become_polite_neighbour(run);
   if (tests_memory(run.cfg.mode)) ui_start(run);
@@ -158,7 +165,7 @@ int run_stages(Run& run, int argc, const char* const* argv) {
   int hcl_exit_code = 3;
   std::optional<HclVerdictReport> hcl_verdict;
   switch (run.cfg.mode) {
-    case RunMode::HCL: hcl_exit_code = run_hcl(run, &hcl_verdict); break;
+    case RunMode::HCL: hcl_exit_code = run_hcl(run, report, &hcl_verdict); break;
     case RunMode::BENCH: run_bench(run); break;
     case RunMode::OFFLINE: run_offline(run); break;
     default: run_production(run); break;
@@ -167,6 +174,7 @@ int run_stages(Run& run, int argc, const char* const* argv) {
   end.exit_status =
       output_checked(run, run.cfg.mode == RunMode::HCL ? hcl_exit_code : run_exit_code(run));
   end.hcl = hcl_verdict ? &*hcl_verdict : nullptr;
+  end.exit_status = report.finish(end);
   return keep_records_of(run, end);
 }
 

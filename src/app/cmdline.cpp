@@ -45,6 +45,9 @@ const char kUsage[] =
     "  --metrics FILE    Replace FILE with the result as Prometheus text metrics\n"
     "                    (for node-exporter's textfile collector)\n"
     "  --history FILE    Append the result as one JSON line to FILE (last 1000 kept)\n"
+    "  --report FILE     Replace FILE with the run's report: one HTML page\n"
+    "  --report-from RUN Render the saved JSON lines of RUN into --report FILE;\n"
+    "                    tests nothing\n"
     "\n"
     "Safety / tuning:\n"
     "  --strict          Abort if memory cannot be mlock'd\n"
@@ -139,7 +142,7 @@ enum class Opt {
   full, bench, hcl, duration, jedec_gbs, tier, pass_pct, fail_pct, setup_override, selftest,
   ui, ui2, json, quick, standard, thorough, strict, no_phys, no_klog, extended_tests,
   retention, reserve, chunk, max_pauses, pause_timeout, threads, passes, mem, seed,
-  hard_threshold, metrics, history, version, help, help_short,
+  hard_threshold, metrics, history, report, report_from, version, help, help_short,
 };
 
 struct OptionRow {
@@ -182,6 +185,8 @@ constexpr OptionRow kOptions[] = {
     {"--hard-threshold", Opt::hard_threshold, true},
     {"--metrics", Opt::metrics, true},
     {"--history", Opt::history, true},
+    {"--report", Opt::report, true},
+    {"--report-from", Opt::report_from, true},
     {"--version", Opt::version, false},
     {"--help", Opt::help, false},
     {"-h", Opt::help_short, false},
@@ -286,6 +291,8 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
       case Opt::hard_threshold: taken = int32_value(value, &cfg.hard_threshold); break;
       case Opt::metrics: taken = path_value(value, &cfg.metrics_path); break;
       case Opt::history: taken = path_value(value, &cfg.history_path); break;
+      case Opt::report: taken = path_value(value, &cfg.report_path); break;
+      case Opt::report_from: taken = path_value(value, &cfg.report_from_path); break;
       case Opt::version:
         fprintf(out, "%s v%s\n", kTitle, kVersion);
         return 0;

@@ -45,6 +45,8 @@ struct RunConfig {
   // Records kept after the run; empty: none.
   std::string metrics_path;  // --metrics FILE: Prometheus text, replaced whole
   std::string history_path;  // --history FILE: one JSON line appended per run
+  std::string report_path;       // --report FILE: the run's HTML page, replaced whole
+  std::string report_from_path;  // --report-from FILE: render these saved JSON lines, test nothing
 };
 
 // MiB to bytes; a negative count is 0 and a count too large for 64 bits

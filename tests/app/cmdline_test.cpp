@@ -325,7 +325,7 @@ TEST(CommandLine, HelpAndVersionEndWithStatusZero) {
   EXPECT_EQ(version.out, "Dravik v0.6.0\n");
 }
 
-TEST(CommandLine, UsageTextHasItsFiftyOneLines) {
+TEST(CommandLine, UsageTextHasItsFiftyFourLines) {
   const std::string out = parse({"--help"}).out;
   ASSERT_FALSE(out.empty());
   EXPECT_EQ(out.back(), '\n');
@@ -334,11 +334,11 @@ TEST(CommandLine, UsageTextHasItsFiftyOneLines) {
   for (size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) {
     lines.push_back(out.substr(start, nl - start));
   }
-  ASSERT_EQ(lines.size(), 51u);
+  ASSERT_EQ(lines.size(), 54u);
   EXPECT_EQ(lines[0], "Dravik v0.6.0  --  trustworthy userspace RAM diagnostic");
   EXPECT_EQ(lines[1], "Usage: dravik [options]");
   EXPECT_EQ(lines[10], "                    (JEDEC >=80% pass / <60% fail, p99<=2.5x avg, 0 errors)");
-  EXPECT_EQ(lines[50], "  --version, --help");
+  EXPECT_EQ(lines[53], "  --version, --help");
 }
 
 TEST(CommandLine, UsageTextIsWhole) {
@@ -372,6 +372,9 @@ Records (written at the end of every run, whatever its outcome):
   --metrics FILE    Replace FILE with the result as Prometheus text metrics
                     (for node-exporter's textfile collector)
   --history FILE    Append the result as one JSON line to FILE (last 1000 kept)
+  --report FILE     Replace FILE with the run's report: one HTML page
+  --report-from RUN Render the saved JSON lines of RUN into --report FILE;
+                    tests nothing
 
 Safety / tuning:
   --strict          Abort if memory cannot be mlock'd
