@@ -237,23 +237,11 @@ int report_from_stream(const RunConfig& cfg, FILE* err) {
 }
 
 bool write_report_file(const std::string& path, const std::string& html, std::string* error) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    // Whatever stands at the name must be a regular file to be replaced: a
-    // link, a device, a FIFO or a folder there is left alone.
-    struct stat st {};
-    const bool other = !base.empty() && fstatat(dfd, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       !S_ISREG(st.st_mode);
-    close(dfd);
-    if (other) {
-      if (error != nullptr) *error = path + " is not a regular file";
-      return false;
-    }
-  }
-  return replace_file(path, html, 0644, error);
+  // The page is for anyone on the box to open or send; what stands at the
+  // name must be a regular file, which replace_file checks.
+  ReplaceOptions how;
+  how.mode = 0644;
+  return replace_file(path, html, how, error);
 }
 
 }  // namespace dravik
