@@ -119,6 +119,8 @@ int run_program(Run& run, int argc, const char* const* argv) {
   RunEnd end;
   end.start_time = wall_seconds();
   end.options.assign(argv + 1, argv + argc);
+  // A run killed outright leaves this record: a run that never finished.
+  note_run_start(run.cfg, end.start_time);
   if (run.cfg.selftest) {
     end.exit_status = run_selftest(run.paths);
     return keep_records_of(run, end);
