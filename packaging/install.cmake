@@ -14,7 +14,8 @@
 #   /var/lib/prometheus/node-exporter  (where its metrics go, so the default
 #                                  options work before node-exporter is installed)
 # The package is built with the prefix /usr (tools/package.sh), so the unit
-# names /usr/bin/dravik and /etc/default/dravik.
+# names /usr/bin/dravik and /etc/default/dravik. Its control area adds
+# conffiles and the maintainer scripts packaging/{postinst,prerm,postrm}.
 include(GNUInstallDirs)
 
 set(DRAVIK_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
@@ -141,8 +142,12 @@ while the box serves and leaves its result in the journal, in metrics for
 node-exporter's textfile collector and in a kept history.")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus-node-exporter)
 # The scan's options file is the administrator's: an upgrade keeps their edits.
+# The maintainer scripts (packaging/postinst, prerm, postrm) tell systemd of
+# the units, stop and disable the timer on removal and clear the history on
+# purge; the strict permissions make them 0755 and conffiles 0644.
 file(WRITE ${CMAKE_BINARY_DIR}/conffiles "${DRAVIK_DEFAULTS}\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/conffiles
+  ${DRAVIK_PACKAGING_DIR}/postinst ${DRAVIK_PACKAGING_DIR}/prerm ${DRAVIK_PACKAGING_DIR}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -141,6 +141,8 @@ int run_stages(Run& run, int argc, const char* const* argv) {
   RunEnd end;
   end.start_time = wall_seconds();
   end.options.assign(argv + 1, argv + argc);
+  // A run killed outright leaves this record: a run that never finished.
+  note_run_start(run.cfg, end.start_time);
   ReportCapture report(run);
   if (run.cfg.selftest) {
     end.exit_status = output_checked(run, run_selftest(run.paths));

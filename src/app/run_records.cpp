@@ -12,8 +12,9 @@
 #include "report/json/json_lines.h"
 #include "report/records/history_file.h"
 #include "report/records/history_line.h"
+#include "report/records/metrics_carry.h"
+#include "report/records/record_verdict.h"
 #include "report/records/run_metrics.h"
-#include "report/verdict.h"
 
 namespace dravik {
 
@@ -54,7 +55,8 @@ void fill_fault_test(const Run& run, RunOutcome& o) {
   o.transient_faults = run.faults.shown_transient.load(std::memory_order_relaxed);
   o.addressing_suspect = st.address_fault_seen.load(std::memory_order_relaxed) != 0;
   o.end_reason = st.end_reason.load(std::memory_order_relaxed);
-  o.verdict = json_verdict(o.hard_faults, o.transient_faults, o.addressing_suspect);
+  o.verdict = fault_test_record_verdict(o.hard_faults, o.transient_faults, o.addressing_suspect,
+                                        o.end_reason, o.tested_bytes);
   const RunView& view = run;
   o.result_line = captured_line([&view](FILE* f) { json_summary_line(f, view); });
 }
@@ -67,6 +69,18 @@ void fill_qualification(const HclVerdictReport& r, RunOutcome& o) {
   o.edac_ue_delta = edac_delta(in.edac_ue_start, in.edac_ue_end);
   o.klog_crit = r.criteria.klog_crit_delta;
   o.result_line = captured_line([&r](FILE* f) { JsonHclOutput(f).verdict(r); });
+}
+
+// What the start-of-run record knows of a run: its mode and the depth word of
+// the mode, as run_outcome gives them.
+RunOutcome labelled_outcome(const RunConfig& cfg) {
+  RunOutcome o;
+  o.mode = cfg.mode;
+  o.selftest = cfg.selftest != 0;
+  if (o.selftest) return o;
+  if (tests_memory(cfg.mode)) o.tier = tier_word(cfg.tier);
+  if (cfg.mode == RunMode::HCL) o.tier = hcl_tier_word(cfg.hcl_tier);
+  return o;
 }
 
 }  // namespace
@@ -110,6 +124,19 @@ RunOutcome run_outcome(Run& run, const RunEnd& end) {
     o.result_line = captured_line([](FILE* f) { json_bench_summary_line(f); });
   }
   return o;
+}
+
+void note_run_start(const RunConfig& cfg, double start_time, FILE* err) {
+  if (cfg.metrics_path.empty()) return;
+  RunOutcome o = labelled_outcome(cfg);
+  o.in_progress = true;
+  o.start_time = start_time;
+  o.carried_metrics = carried_metrics(read_previous_metrics(cfg.metrics_path));
+  std::string why;
+  if (!write_run_metrics(cfg.metrics_path, o, &why)) {
+    fprintf(err, "dravik: metrics not written: %s\n", why.c_str());
+    fflush(err);
+  }
 }
 
 int keep_records_of(Run& run, const RunEnd& end) {

@@ -1,7 +1,7 @@
 // The records a run leaves behind when asked (--history, --metrics), written
 // by the composition root once the run's own output is done, whatever the
-// run's outcome. A record that cannot be written is told on standard error;
-// the run's own result stands.
+// run's outcome; the metrics also once as the run starts. A record that
+// cannot be written is told on standard error; the run's own result stands.
 #pragma once
 #include <cstdio>
 #include <string>
@@ -29,6 +29,12 @@ struct RunEnd {
 
 // The outcome of the run as the records tell it.
 RunOutcome run_outcome(Run& run, const RunEnd& end);
+
+// With --metrics, the start-of-run metrics: a run of cfg's mode and tier
+// under way since start_time, beside the last finished run's series kept from
+// the file (metrics_carry.h). A file that cannot be written is told on err
+// and the run goes on (its end tries again).
+void note_run_start(const RunConfig& cfg, double start_time, FILE* err = stderr);
 
 // The records cfg asks for, of the run that just ended: the status the
 // process ends with (keep_run_records). Without --history and --metrics

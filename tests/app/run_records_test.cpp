@@ -15,11 +15,15 @@
 
 #include <atomic>
 #include <fstream>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 #include "app/app.h"
 #include "app/run.h"
 #include "core/text.h"
+#include "report/console/summary.h"
+#include "report/records/history_line.h"
+#include "report/records/run_metrics.h"
 #include "support/meminfo_fixture.h"
 #include "support/prometheus_tools.h"
 #include "support/test_support.h"
@@ -123,7 +127,7 @@ TEST(RunRecords, PassFaultInterruptAndPressureAbortLeaveBothRecords) {
            if (!once.exchange(true)) kill(getpid(), SIGINT);
          };
        },
-       0, "PASS", "user_stop", "stopped by user"},
+       0, "CANCELED", "user_stop", "stopped by user"},
       // Memory falls to 6 MiB once the first region is tested: the other
       // workers wait for it ten seconds and give up.
       {{"--full", "--threads", "2", "--chunk", "16", "--mem", "64M", "--reserve", "0"},
@@ -133,7 +137,10 @@ TEST(RunRecords, PassFaultInterruptAndPressureAbortLeaveBothRecords) {
            if (!once.exchange(true)) meminfo.set_available_mib(6);
          };
        },
-       3, "PASS", "pressure_abort", "aborted: system memory pressure limits exceeded"},
+       3, "ABORTED", "pressure_abort", "aborted: system memory pressure limits exceeded"},
+      // Under the 8 MiB a pass needs: nothing is tested.
+      {{"--mem", "4M"}, nullptr, 3, "ABORTED", "alloc_abort",
+       "aborted: could not allocate test memory"},
   };
   const bool promtool = testing::have_program("/usr/bin/promtool");
   const std::string metrics = textfiles.sub("dravik.prom"), history = dir.sub("history.jsonl");
@@ -181,6 +188,106 @@ TEST(RunRecords, PassFaultInterruptAndPressureAbortLeaveBothRecords) {
     EXPECT_EQ(j.value("end_reason", ""), c.end_reason);
     EXPECT_EQ(j.value("exit_status", -1), c.exit);
     EXPECT_EQ(j["options"].back(), c.args.back());
+  }
+}
+
+// A run killed outright (SIGKILL, the OOM killer) leaves its start-of-run
+// metrics: a run in progress since it started, beside the series of the last
+// run that ended, in a file promtool has nothing to say about. A start-of-run
+// file that cannot be written is told, and the run goes on.
+TEST(RunRecords, RunKilledOutrightLeavesItsStartRecord) {
+  testing::TempDir dir;
+  const std::string metrics = dir.sub("dravik.prom");
+  ASSERT_EQ(testing::run_dravik({"--selftest", "--metrics", metrics}).exit_code, 0);
+  const std::string finished = read_file(metrics);
+  const std::string labels = R"({mode="PRODUCTION",tier="quick",version="0.6.0"})";
+  const std::string in_progress = "dravik_run_in_progress" + labels + " 1\n";
+  std::string seen;
+  testing::ProcOptions opts;
+  opts.on_output = [&](pid_t pid, const std::string&) {
+    if (!seen.empty()) return;
+    seen = read_file(metrics);
+    if (seen.find(in_progress) == std::string::npos) {
+      seen.clear();  // not yet: looked at again on the next output
+    } else {
+      kill(pid, SIGKILL);
+    }
+  };
+  const double before = wall_seconds();
+  const testing::ProcResult r = testing::run_dravik(
+      {"--json", "--quick", "--no-klog", "--mem", "16M", "--passes", "0", "--metrics", metrics},
+      opts);
+  EXPECT_EQ(r.term_signal, SIGKILL) << r.err;
+  const std::string text = read_file(metrics);
+  EXPECT_EQ(text, seen);
+  const std::string start = "\ndravik_run_start_timestamp_seconds" + labels + " ";
+  ASSERT_NE(text.find(start), std::string::npos) << text;
+  EXPECT_GE(std::stod(text.substr(text.find(start) + start.size())), before);
+  // The self-test's series, as it left them.
+  std::istringstream lines(finished);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("dravik_last_run_") != std::string::npos) {
+      EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << " not kept in\n" << text;
+    }
+  }
+  if (testing::have_program("/usr/bin/promtool")) {
+    EXPECT_EQ(testing::promtool_check_metrics(metrics), "");
+  }
+  const testing::ProcResult unwritable = testing::run_dravik(
+      {"--json", "--quick", "--no-klog", "--mem", "16M", "--metrics", dir.sub("none/dravik.prom")});
+  EXPECT_EQ(unwritable.exit_code, kRecordsNotWritten);
+  const std::string told = "dravik: metrics not written: ";
+  EXPECT_NE(unwritable.err.find(told), unwritable.err.rfind(told)) << "told at start and end";
+  EXPECT_NE(unwritable.out.find(R"({"event":"summary","verdict":"PASS")"), std::string::npos);
+}
+
+// The verdict the records give a fault test, from what it found and how it
+// ended: the metrics, the history line and run_outcome agree, and only a run
+// that completed and tested memory says PASS.
+TEST(RunRecords, VerdictSaysWhatTheRunEndedAs) {
+  const struct {
+    EndReason reason;
+    uint64_t tested;
+    int64_t hard, transient;
+    bool suspect;
+    const char* verdict;
+  } rows[] = {
+      {EndReason::COMPLETED, 1 << 20, 0, 0, false, "PASS"},
+      {EndReason::ALLOC_ABORT, 0, 0, 0, false, "ABORTED"},
+      {EndReason::PRESSURE_ABORT, 1 << 20, 0, 0, false, "ABORTED"},
+      {EndReason::STRICT_MLOCK_ABORT, 0, 0, 0, false, "ABORTED"},
+      {EndReason::THREAD_START_ABORT, 0, 0, 0, false, "ABORTED"},
+      {EndReason::COMPLETED, 0, 0, 0, false, "ABORTED"},
+      {EndReason::NONE, 1 << 20, 0, 0, false, "ABORTED"},
+      {EndReason::USER_STOP, 0, 0, 0, false, "CANCELED"},
+      {EndReason::USER_STOP, 1 << 20, 0, 0, false, "CANCELED"},
+      {EndReason::HANGUP, 1 << 20, 0, 0, false, "CANCELED"},
+      // What a run found is said whatever its end.
+      {EndReason::PRESSURE_ABORT, 1 << 20, 1, 0, false, "FAIL"},
+      {EndReason::USER_STOP, 1 << 20, 0, 2, false, "PASS_WITH_TRANSIENTS"},
+      {EndReason::ALLOC_ABORT, 1 << 20, 0, 1, true, "SUSPECT"},
+  };
+  for (const auto& row : rows) {
+    auto run = testing::make_run();
+    run->cfg.mode = RunMode::OFFLINE;
+    run->st.end_reason = static_cast<int32_t>(row.reason);
+    run->st.total_bytes = row.tested;
+    run->faults.shown_hard = row.hard;
+    run->faults.shown_transient = row.transient;
+    run->st.address_fault_seen = row.suspect ? 1 : 0;
+    RunEnd end;
+    end.exit_status = run_exit_code(*run);
+    const RunOutcome o = run_outcome(*run, end);
+    const std::string where = std::string(end_reason_text(static_cast<int32_t>(row.reason))) +
+                              ", " + std::to_string(row.tested) + " bytes";
+    EXPECT_STREQ(o.verdict, row.verdict) << where;
+    EXPECT_NE(run_metrics_text(o).find(std::string(",verdict=\"") + row.verdict + "\"} 1\n"),
+              std::string::npos)
+        << where;
+    const auto line = nlohmann::json::parse(history_line(o), nullptr, false);
+    EXPECT_EQ(line.value("verdict", ""), row.verdict) << where;
+    EXPECT_EQ(line.value("event", ""), "summary") << where;
+    EXPECT_EQ(line.value("covered_total", uint64_t{1}), row.tested) << where;
   }
 }
 

@@ -3,7 +3,9 @@
 #   - dist/dravik (x86-64) and dist/dravik-aarch64 (AArch64) are fully static
 #     (no interpreter, no NEEDED entry) and SHA256SUMS covers every file of
 #     dist/ and matches;
-#   - the .deb unpacks into a scratch root with exactly the expected files;
+#   - the .deb unpacks into a scratch root with exactly the expected files,
+#     and its control area holds packaging/'s maintainer scripts (0755, valid
+#     sh) beside conffiles;
 #   - the arm64 .deb holds the same files, byte for byte, but its binary;
 #   - man -l renders its page without warnings, with every option and the
 #     hand-written sections;
@@ -14,6 +16,11 @@
 #     run pass `promtool check metrics` and the example alerting rules pass
 #     `promtool check rules` and their own `promtool test rules` (each check
 #     is skipped when its tool is missing);
+#   - as root, the package installs, upgrades, is removed and purged by dpkg
+#     in a scratch root (its maintainer scripts run there, DPKG_ROOT set, so
+#     systemd and the host are left alone): an enabled timer stays enabled
+#     across an upgrade, removal disables it and keeps the history, purge
+#     takes the history, the metrics and the options file;
 #   - as root, the binary runs in an empty root (nothing but itself, with
 #     /proc, /sys and /dev bound in) as it does on the host.
 # Exits 77 (skipped) when dist/ holds no package.
@@ -102,6 +109,25 @@ else
   fail "the .deb holds other files than expected:"$'\n'"$(diff <(echo "$expected") <(echo "$found"))"
 fi
 cmp -s "$root/usr/bin/dravik" "$binary" || fail "usr/bin/dravik in the .deb is not dist/dravik"
+# The control area: conffiles and the maintainer scripts of packaging/.
+packaging=$(cd "$(dirname "$0")/../../packaging" && pwd)
+control=$scratch/control
+dpkg-deb -e "$deb" "$control"
+expected="conffiles 0644
+control 0644
+md5sums 0644
+postinst 0755
+postrm 0755
+prerm 0755"
+found=$(cd "$control" && find . -type f -printf '%P %#m\n' | sort)
+before=$failures
+[[ $found == "$expected" ]] ||
+  fail "the control area holds other files than expected:"$'\n'"$(diff <(echo "$expected") <(echo "$found"))"
+for script in postinst prerm postrm; do
+  cmp -s "$control/$script" "$packaging/$script" || fail "$script in the .deb is not packaging/$script"
+  said=$(sh -n "$control/$script" 2>&1) || fail "sh -n $script: $said"
+done
+((failures == before)) && pass "the control area holds conffiles and the maintainer scripts, 0755, valid sh"
 grep -q '^License: Expat' "$root/usr/share/doc/dravik/copyright" || fail "copyright names no licence"
 
 # The arm64 package: its control fields, and the amd64 package's files and
@@ -116,6 +142,10 @@ if [[ -f $arm_deb ]]; then
   said=$(diff -r --no-dereference "$root" "$arm_root" 2>&1 | grep -vx "Binary files $root/usr/bin/dravik and $arm_root/usr/bin/dravik differ")
   [[ -z $said ]] || fail "the arm64 package differs from the amd64 one in more than its binary:"$'\n'"$said"
   cmp -s "$arm_root/usr/bin/dravik" "$arm_binary" || fail "usr/bin/dravik in the arm64 .deb is not dist/dravik-aarch64"
+  dpkg-deb -e "$arm_deb" "$scratch/arm64-control"
+  for script in conffiles postinst prerm postrm; do
+    cmp -s "$scratch/arm64-control/$script" "$control/$script" || fail "the arm64 package's $script differs"
+  done
   modes() { (cd "$1" && find . -printf '%p %y %#m\n' | sort); }
   [[ $(modes "$arm_root") == "$(modes "$root")" ]] ||
     fail "the arm64 package's modes differ:"$'\n'"$(diff <(modes "$root") <(modes "$arm_root"))"
@@ -222,6 +252,40 @@ else
   echo "skip: no promtool (Debian package prometheus)"
 fi
 ((failures == before)) && pass "the scheduled scan's files, units, default options and alerting rules"
+
+# --- install, upgrade, remove, purge -----------------------------------------
+# dpkg in a scratch root of its own: the maintainer scripts run with DPKG_ROOT
+# set, so deb-systemd-helper works inside it and neither systemd nor the
+# host's package database is touched.
+if [[ $EUID -ne 0 ]]; then
+  echo "skip: the install cycle needs root"
+else
+  before=$failures
+  sysroot=$scratch/sysroot
+  mkdir -p "$sysroot/var/lib/dpkg/info" "$sysroot/var/lib/dpkg/updates"
+  touch "$sysroot/var/lib/dpkg/status"
+  sys_dpkg() { dpkg --root="$sysroot" --force-script-chrootless --log=/dev/null "$@" >"$scratch/dpkg.out" 2>&1 || fail "dpkg $*: $(cat "$scratch/dpkg.out")"; }
+  wants=$sysroot/etc/systemd/system/timers.target.wants/dravik-scan.timer
+  state=$sysroot/var/lib/systemd/deb-systemd-helper-enabled/dravik-scan.timer.dsh-also
+  sys_dpkg -i "$deb"
+  [[ ! -e $wants && $(cat "$state" 2>&1) == /etc/systemd/system/timers.target.wants/dravik-scan.timer ]] ||
+    fail "after install: the timer is enabled, or deb-systemd-helper knows nothing of its link"
+  # Enabled by the administrator (systemctl enable makes this link), then an
+  # upgrade, and records left by a scan.
+  mkdir -p "${wants%/*}" && ln -s /usr/lib/systemd/system/dravik-scan.timer "$wants"
+  sys_dpkg -i "$deb"
+  [[ -L $wants ]] || fail "an upgrade disabled the enabled timer"
+  echo '{}' >"$sysroot/var/lib/dravik/history.jsonl"
+  echo 'x 1' >"$sysroot/var/lib/prometheus/node-exporter/dravik.prom"
+  sys_dpkg -r dravik
+  [[ ! -L $wants && -f $sysroot/var/lib/dravik/history.jsonl && -f $sysroot/etc/default/dravik ]] ||
+    fail "after removal: the timer's link stays, or the history or the options file went"
+  sys_dpkg -P dravik
+  left=$(cd "$sysroot" && find . -path ./var/lib/dpkg -prune -o \( -type f -o -type l \) -print)
+  [[ -z $left ]] || fail "after purge these are left: $left"
+  [[ -z $(dpkg --root="$sysroot" -l 2>/dev/null | grep -w dravik) ]] || fail "dpkg still lists dravik after purge"
+  ((failures == before)) && pass "install, upgrade, remove and purge in a scratch root: the timer, the history and the metrics go when they should"
+fi
 
 # --- the empty root ----------------------------------------------------------
 # Fields of the start and summary events that must read the same in the empty

@@ -18,6 +18,20 @@ std::string json_string(const std::string& text) {
   return '"' + std::string(buf.data()) + '"';
 }
 
+// Gives the event's "verdict", the key the stream writes second (after
+// "event"), the word verdict; a line without one is left as it is.
+void set_verdict(std::string& line, const char* verdict) {
+  static constexpr char kKey[] = ",\"verdict\":\"";
+  const size_t event_end = line.find(',');
+  if (verdict == nullptr || event_end == std::string::npos ||
+      line.compare(event_end, sizeof kKey - 1, kKey) != 0) {
+    return;
+  }
+  const size_t from = event_end + sizeof kKey - 1;
+  const size_t to = line.find('"', from);
+  if (to != std::string::npos) line.replace(from, to - from, verdict);
+}
+
 }  // namespace
 
 std::string utc_iso8601(double unix_seconds) {
@@ -36,6 +50,7 @@ std::string history_line(const RunOutcome& o) {
     line = std::string("{\"event\":\"run_end\",\"verdict\":") +
            (o.verdict != nullptr ? json_string(o.verdict) : "null") + "}";
   }
+  set_verdict(line, o.verdict);
   line.pop_back();
   line += ",\"host\":" + json_string(o.host);
   line += ",\"version\":" + json_string(kVersion);

@@ -15,7 +15,8 @@ namespace {
 
 // Every word a mode's verdict can take: each gets a series, 1 on the current
 // one, so an alert can match a word and a graph can stack them.
-constexpr const char* kFaultTestVerdicts[] = {"PASS", "PASS_WITH_TRANSIENTS", "SUSPECT", "FAIL"};
+constexpr const char* kFaultTestVerdicts[] = {"PASS", "PASS_WITH_TRANSIENTS", "SUSPECT",
+                                              "FAIL", "ABORTED",   "CANCELED"};
 constexpr const char* kHclVerdicts[] = {"PASS", "PASS-UNQUALIFIED", "MARGINAL", "FAIL",
                                         "INCONCLUSIVE"};
 constexpr const char* kSelftestVerdicts[] = {"PASS", "FAIL"};
@@ -103,6 +104,14 @@ void hcl_families(PrometheusText& m, const HclVerdictReport& r) {
 
 std::string run_metrics_text(const RunOutcome& o) {
   PrometheusText m({{"mode", outcome_mode_word(o)}, {"tier", o.tier}, {"version", kVersion}});
+  // A run killed outright writes no end: its start-of-run file stays, with
+  // dravik_run_in_progress 1 and an old start time.
+  m.gauge("dravik_run_in_progress",
+          "1 from the start of a run until it ends; a run that stays at 1 was killed.",
+          flag(o.in_progress));
+  m.gauge("dravik_run_start_timestamp_seconds",
+          "Unix time at which the current or last run started.", o.start_time);
+  if (o.in_progress) return m.text() + o.carried_metrics;
   m.gauge("dravik_last_run_timestamp_seconds", "Unix time at which the last run ended.",
           o.end_time);
   m.gauge("dravik_last_run_duration_seconds", "How long the last run took.", o.duration_s);

@@ -1,6 +1,7 @@
-// What a finished run leaves for the records kept after it (the metrics file
-// and the history line). The composition root fills it at the run's end; a
-// test fills one by hand.
+// What a run leaves for the records kept after it (the metrics file and the
+// history line). The composition root fills it at the run's end, and once at
+// its start for the start-of-run metrics (in_progress); a test fills one by
+// hand.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -17,10 +18,15 @@ struct RunOutcome {
   bool selftest = false;      // the self-check ran instead of a mode
   const char* tier = "none";  // the depth word of the mode; "none" where it has none
   double start_time = 0.0;    // wall clock, Unix seconds
+  // The start-of-run record: only the labels and start_time are known, and
+  // carried_metrics holds the last finished run's series (metrics_carry.h).
+  bool in_progress = false;
+  std::string carried_metrics;
   double end_time = 0.0;
   double duration_s = 0.0;
   int exit_status = 0;  // the run's own status (before its records are written)
-  // The verdict word; nullptr for a mode without one (the benchmark).
+  // The verdict word (for a fault test, record_verdict.h); nullptr for a mode
+  // without one (the benchmark).
   const char* verdict = nullptr;
 
   // The fault test (PRODUCTION and OFFLINE).

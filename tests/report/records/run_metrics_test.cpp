@@ -42,7 +42,8 @@ std::map<std::string, std::string> samples(const std::string& text, const RunOut
 }
 
 // The outcomes the whole-run tests cannot make here: EDAC counts, the
-// benchmark, a qualification with and without its report, the self-check.
+// benchmark, a qualification with and without its report, the self-check, a
+// run that has just started.
 TEST(RunMetrics, EveryOutcomeGivesItsSeriesAndPassesPromtool) {
   HclVerdictInputs in;
   in.setup_uniform = 1;
@@ -51,7 +52,7 @@ TEST(RunMetrics, EveryOutcomeGivesItsSeriesAndPassesPromtool) {
   in.lat_idle_avg = 90.0;
   in.lat_idle_p99 = 120.0;
   const HclVerdictReport hcl = build_hcl_verdict_report(in, RunConfig{});
-  RunOutcome fault, bench, qualified, unstarted, selftest;
+  RunOutcome fault, bench, qualified, unstarted, selftest, started;
   fault.mode = RunMode::OFFLINE;
   fault.verdict = "FAIL";
   fault.fault_test = fault.readings = bench.readings = qualified.readings = true;
@@ -64,11 +65,19 @@ TEST(RunMetrics, EveryOutcomeGivesItsSeriesAndPassesPromtool) {
   unstarted.verdict = "INCONCLUSIVE";
   selftest.selftest = true;
   selftest.verdict = "FAIL";
+  started.in_progress = true;
+  started.start_time = 1796757108.5;
+  fault.start_time = 1796757000;
+  started.verdict = "PASS";  // not known at the start: no series
   const std::pair<RunOutcome, std::map<std::string, std::string>> cases[] = {
       // "": the series is absent.
       {fault,
        {{"dravik_last_run_verdict{verdict=\"FAIL\"}", "1"},
         {"dravik_last_run_verdict{verdict=\"PASS\"}", "0"},
+        {"dravik_last_run_verdict{verdict=\"ABORTED\"}", "0"},
+        {"dravik_last_run_verdict{verdict=\"CANCELED\"}", "0"},
+        {"dravik_run_in_progress", "0"},
+        {"dravik_run_start_timestamp_seconds", "1796757000"},
         {"dravik_last_run_hard_faults", "3"},
         {"dravik_last_run_edac_corrected_errors", "2"},
         {"dravik_last_run_edac_uncorrected_errors", ""},
@@ -91,6 +100,12 @@ TEST(RunMetrics, EveryOutcomeGivesItsSeriesAndPassesPromtool) {
       {selftest,
        {{"dravik_last_run_verdict{verdict=\"FAIL\"}", "1"},
         {"dravik_last_run_kernel_critical_events", ""}}},
+      {started,
+       {{"dravik_run_in_progress", "1"},
+        {"dravik_run_start_timestamp_seconds", "1796757108.5"},
+        {"dravik_last_run_timestamp_seconds", ""},
+        {"dravik_last_run_exit_status", ""},
+        {"dravik_last_run_verdict{verdict=\"PASS\"}", ""}}},
   };
   testing::TempDir dir;
   const bool promtool = testing::have_program("/usr/bin/promtool");
