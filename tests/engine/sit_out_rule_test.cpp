@@ -28,7 +28,7 @@ constexpr uint64_t kMiB = 1ull << 20;
 // alone, on a processor it no longer shares. Were the pair to keep taking
 // turns, or to give way the other way round, the tests would run on a shared
 // processor or by the wrong worker.
-TEST(OfflineSitOutRule, OfTwoWorkersOnOneProcessorTheHigherNumberedGivesWay) {
+TEST(OfflineSitOutThreads, OfTwoWorkersOnOneProcessorTheHigherNumberedGivesWay) {
   reset_process_flags();
   testing::MeminfoFixture meminfo(48);
   auto run = testing::make_run();
