@@ -12,6 +12,8 @@
 #   rss       VmRSS, MiB (holds the locked test regions while a pass has them)
 #   lck       VmLck, MiB (the locked test regions; 0 when memory cannot be locked)
 #   own       rss - lck, MiB: the program's own memory, apart from the regions
+#             (off for one sample while a region is being locked or set up:
+#             VmLck counts the locked range before all of it is resident)
 #   fds       open descriptors
 #   threads   threads of the process (OFFLINE starts its workers for each pass)
 #   memavail  the box's MemAvailable, MiB
@@ -27,17 +29,22 @@
 # since rss and lck rise and fall with every pass) within --rss-tol MiB/h (1),
 # descriptors and threads within --count-tol per hour (0.5). Lines marked info
 # (rss, lck, and memavail, which is the whole box's) are not judged.
-# Then it sends SIGTERM, waits at most --stop-wait seconds, and checks that
-# dravik exited 0 and that its JSON stream ends with the summary event.
+# Then it sends SIGTERM, waits at most --stop-wait seconds (300), and checks
+# that dravik exited 0 and that its JSON stream ends with the summary event,
+# with the verdict PASS and the end reason of the stop.
 #
 # The JSON stream is kept (the path is printed): passes and faults are counted
-# from it. The last line says PASS or FAIL; the script exits 0 only when every
-# mode passed, 1 otherwise, 2 on a usage error.
+# from it. The samples are kept beside it (MODE.samples, KiB); --samples FILE
+# prints the growth figures of such a file again and exits. The last line
+# says PASS or FAIL; the script exits 0 only when every mode passed, 1
+# otherwise, 2 on a usage error. Bash reads a script as it runs it: to edit
+# this file during a soak, run a copy.
 #
 # usage: perf/soak.sh [--minutes N] [--mode production|offline|both]
 #                     [--mem SIZE] [--binary PATH] [--interval S] [--no-klog]
 #                     [--out DIR] [--stop-wait S] [--rss-tol MIB]
 #                     [--count-tol N] [-- more dravik options]
+#        perf/soak.sh --samples FILE [--rss-tol MIB] [--count-tol N]
 # Run it as root, as dravik runs in service: the regions are then locked and
 # physical addresses read. Without --mem the run takes what dravik takes by
 # default (OFFLINE: nearly all free memory).
@@ -54,14 +61,80 @@ stop_wait=300
 rss_tol=1
 count_tol=0.5
 extra=()
+samples_file=
 
 usage() {
-  sed -n '/^# usage:/,/^#  *\[--count-tol/p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '/^# usage:/,/^#  *perf\/soak.sh --samples/p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit "${1:-2}"
 }
 
 need_value() {
   [[ $# -ge 2 && -n $2 ]] || { echo "soak: $1 needs a value" >&2; usage; }
+}
+
+# The growth per hour in a samples file (one line per sample: elapsed s, rss,
+# lck, own KiB, fds, threads, memavail KiB, passes completed; the second
+# argument starts the heading), measured from the first sample after the
+# first pass to the last; 1 when a watched figure grew past its tolerance or
+# too few samples followed the first pass.
+growth() {
+  echo "${2:-}growth per hour from the first sample after pass 1 to the last (median of the slopes between every two samples)"
+  awk -v rss_tol="$rss_tol" -v count_tol="$count_tol" '
+    function hms(s) { return sprintf("%d:%02d:%02d", s / 3600, s % 3600 / 60, s % 60) }
+    # Least squares through the samples.
+    function fit(c,   i, sx, sy, sxx, sxy, d) {
+      for (i = 1; i <= n; i++) {
+        sx += t[i]; sy += v[c, i]; sxx += t[i] * t[i]; sxy += t[i] * v[c, i]
+      }
+      d = n * sxx - sx * sx
+      return d > 0 ? (n * sxy - sx * sy) / d : 0
+    }
+    # A heap sort of q[1..m]: no recursion, so no limit of the awk stack is met.
+    function sift(i, m,   c, tmp) {
+      while ((c = 2 * i) <= m) {
+        if (c < m && q[c + 1] > q[c]) c++
+        if (q[i] >= q[c]) return
+        tmp = q[i]; q[i] = q[c]; q[c] = tmp
+        i = c
+      }
+    }
+    function heapsort(m,   i, tmp) {
+      for (i = int(m / 2); i >= 1; i--) sift(i, m)
+      for (i = m; i > 1; i--) { tmp = q[1]; q[1] = q[i]; q[i] = tmp; sift(1, i - 1) }
+    }
+    # The median of the slopes between every two samples (Theil-Sen): a
+    # sample caught while a region is being set up does not tilt it.
+    function median_slope(c,   i, j, m) {
+      m = 0
+      for (i = 1; i < n; i++)
+        for (j = i + 1; j <= n; j++) q[++m] = (v[c, j] - v[c, i]) / (t[j] - t[i])
+      heapsort(m)
+      return m % 2 ? q[(m + 1) / 2] : (q[m / 2] + q[m / 2 + 1]) / 2
+    }
+    # One figure: its growth per hour, the least-squares slope and the
+    # first-to-last difference, and, when it has a tolerance, PASS or GROWTH.
+    function line(label, c, scale, unit, tol,   s, word, held) {
+      s = median_slope(c) / scale
+      held = tol == "" || s <= tol + 0
+      word = tol == "" ? "info" : held ? "PASS" : "GROWTH"
+      printf "  %-6s %-8s %+9.2f %s/h  (least squares %+.2f, first to last %+.1f)%s\n", word,
+             label, s, unit, fit(c) / scale, (v[c, n] - v[c, 1]) / scale,
+             tol == "" ? "" : sprintf("  tolerance %s %s/h", tol, unit)
+      return held
+    }
+    $8 >= 1 { n++; secs[n] = $1; t[n] = $1 / 3600; for (c = 2; c <= 7; c++) v[c, n] = $c }
+    END {
+      if (n < 2) { print "  not measured: fewer than two samples after the first pass"; exit 1 }
+      printf "  %d samples, %s to %s\n", n, hms(secs[1]), hms(secs[n])
+      good = 1
+      line("rss", 2, 1024, "MiB", "")
+      line("lck", 3, 1024, "MiB", "")
+      if (!line("own", 4, 1024, "MiB", rss_tol)) good = 0
+      if (!line("fds", 5, 1, "", count_tol)) good = 0
+      if (!line("threads", 6, 1, "", count_tol)) good = 0
+      line("memavail", 7, 1024, "MiB", "")
+      exit good ? 0 : 1
+    }' "$1"
 }
 
 while [[ $# -gt 0 ]]; do
@@ -75,6 +148,7 @@ while [[ $# -gt 0 ]]; do
     --stop-wait) need_value "$@"; stop_wait=$2; shift 2 ;;
     --rss-tol) need_value "$@"; rss_tol=$2; shift 2 ;;
     --count-tol) need_value "$@"; count_tol=$2; shift 2 ;;
+    --samples) need_value "$@"; samples_file=$2; shift 2 ;;
     --no-klog) no_klog=1; shift ;;
     --) shift; extra=("$@"); break ;;
     -h|--help) usage 0 ;;
@@ -90,6 +164,10 @@ is_count "$interval" || { echo "soak: --interval must be a whole number of secon
 is_count "$stop_wait" || { echo "soak: --stop-wait must be a whole number of seconds above 0" >&2; exit 2; }
 is_number "$rss_tol" || { echo "soak: --rss-tol must be a number of MiB" >&2; exit 2; }
 is_number "$count_tol" || { echo "soak: --count-tol must be a number" >&2; exit 2; }
+if [[ -n $samples_file ]]; then
+  [[ -r $samples_file ]] || { echo "soak: cannot read $samples_file" >&2; exit 2; }
+  if growth "$samples_file"; then exit 0; else exit 1; fi
+fi
 case $mode in
   production|offline) modes=("$mode") ;;
   both) modes=(production offline) ;;
@@ -194,63 +272,7 @@ soak_mode() {
     ((next <= deadline)) || next=$deadline
   done
 
-  # Growth per hour from the first sample after the first pass to the last.
-  echo "soak $name: growth per hour from the first sample after pass 1 to the last (median of the slopes between every two samples)"
-  if ! awk -v rss_tol="$rss_tol" -v count_tol="$count_tol" '
-    function hms(s) { return sprintf("%d:%02d:%02d", s / 3600, s % 3600 / 60, s % 60) }
-    # Least squares through the samples.
-    function fit(c,   i, sx, sy, sxx, sxy, d) {
-      for (i = 1; i <= n; i++) {
-        sx += t[i]; sy += v[c, i]; sxx += t[i] * t[i]; sxy += t[i] * v[c, i]
-      }
-      d = n * sxx - sx * sx
-      return d > 0 ? (n * sxy - sx * sy) / d : 0
-    }
-    function qsort(lo, hi,   i, last, tmp, p) {
-      if (lo >= hi) return
-      p = lo + int((hi - lo + 1) * rand())
-      tmp = q[lo]; q[lo] = q[p]; q[p] = tmp
-      last = lo
-      for (i = lo + 1; i <= hi; i++)
-        if (q[i] < q[lo]) { last++; tmp = q[last]; q[last] = q[i]; q[i] = tmp }
-      tmp = q[lo]; q[lo] = q[last]; q[last] = tmp
-      qsort(lo, last - 1); qsort(last + 1, hi)
-    }
-    # The median of the slopes between every two samples (Theil-Sen): a
-    # sample caught while a region is being set up does not tilt it.
-    function median_slope(c,   i, j, m) {
-      m = 0
-      for (i = 1; i < n; i++)
-        for (j = i + 1; j <= n; j++) q[++m] = (v[c, j] - v[c, i]) / (t[j] - t[i])
-      qsort(1, m)
-      return m % 2 ? q[(m + 1) / 2] : (q[m / 2] + q[m / 2 + 1]) / 2
-    }
-    # One figure: its growth per hour, the least-squares slope and the
-    # first-to-last difference, and, when it has a tolerance, PASS or GROWTH.
-    function line(label, c, scale, unit, tol,   s, word, held) {
-      s = median_slope(c) / scale
-      held = tol == "" || s <= tol + 0
-      word = tol == "" ? "info" : held ? "PASS" : "GROWTH"
-      printf "  %-6s %-8s %+9.2f %s/h  (least squares %+.2f, first to last %+.1f)%s\n", word,
-             label, s, unit, fit(c) / scale, (v[c, n] - v[c, 1]) / scale,
-             tol == "" ? "" : sprintf("  tolerance %s %s/h", tol, unit)
-      return held
-    }
-    $8 >= 1 { n++; secs[n] = $1; t[n] = $1 / 3600; for (c = 2; c <= 7; c++) v[c, n] = $c }
-    END {
-      if (n < 2) { print "  not measured: fewer than two samples after the first pass"; exit 1 }
-      printf "  %d samples, %s to %s\n", n, hms(secs[1]), hms(secs[n])
-      good = 1
-      line("rss", 2, 1024, "MiB", "")
-      line("lck", 3, 1024, "MiB", "")
-      if (!line("own", 4, 1024, "MiB", rss_tol)) good = 0
-      if (!line("fds", 5, 1, "", count_tol)) good = 0
-      if (!line("threads", 6, 1, "", count_tol)) good = 0
-      line("memavail", 7, 1024, "MiB", "")
-      exit good ? 0 : 1
-    }' "$samples"; then
-    ok=0
-  fi
+  growth "$samples" "soak $name: " || ok=0
 
   # The end: SIGTERM, a bounded wait, the exit status and the summary event.
   local status=0 waited=0 killed=0
