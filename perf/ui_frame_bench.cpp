@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "app/run.h"
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "core/text.h"
 #include "report/tui/screen.h"
 #include "report/tui/screen_frame.h"

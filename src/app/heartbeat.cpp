@@ -6,7 +6,7 @@
 #include "core/event_sink.h"
 #include "core/flags.h"
 #include "core/text.h"
-#include "engine/map_relayout.h"
+#include "engine/map/relayout.h"
 #include "klog/klog.h"
 #include "report/tui/screen.h"
 #include "report/tui/ui_loop.h"

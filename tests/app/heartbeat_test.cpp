@@ -21,7 +21,7 @@
 #include "report/tui/screen.h"
 #include "app/heartbeat.h"
 #include "report/tui/ui_loop.h"
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "report/json/json_capture.h"
 #include "report/json/json_sink.h"
 #include "support/recording_sink.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/map_paint.h"
-#include "engine/memory_map.h"
+#include "engine/drivers/map_paint.h"
+#include "engine/map/memory_map.h"
 #include "hcl/hcl_job.h"
 #include "hcl/hcl_worker.h"
 #include "hcl/inventory.h"

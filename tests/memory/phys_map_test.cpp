@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "memory/arena.h"
 #include "support/test_support.h"
 

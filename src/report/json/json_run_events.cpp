@@ -5,8 +5,8 @@
 #include <string>
 
 #include "report/run_view.h"
-#include "engine/fault_log.h"
-#include "engine/memory_map.h"
+#include "engine/faults/fault_log.h"
+#include "engine/map/memory_map.h"
 #include "engine/progress.h"
 #include "core/text.h"
 #include "klog/klog.h"

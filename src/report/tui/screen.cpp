@@ -6,9 +6,9 @@
 
 #include "core/flags.h"
 #include "report/run_view.h"
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "core/text.h"
-#include "engine/map_relayout.h"
+#include "engine/map/relayout.h"
 #include "report/tui/ansi.h"
 #include "report/tui/screen_parts.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/flags.h"
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "core/text.h"
 #include "report/tui/screen.h"
 #include "report/tui/screen_frame.h"
