@@ -27,9 +27,9 @@
 #include "core/text.h"
 #include "cpu/cache.h"
 #include "cpu/vector.h"
-#include "hcl/hcl_job.h"
-#include "hcl/hcl_output.h"
-#include "hcl/hcl_worker.h"
+#include "hcl/kernels/job.h"
+#include "hcl/output.h"
+#include "hcl/kernels/kernels.h"
 
 using namespace dravik;
 

@@ -12,9 +12,9 @@
 
 #include "engine/drivers/map_paint.h"
 #include "engine/map/memory_map.h"
-#include "hcl/hcl_job.h"
-#include "hcl/hcl_worker.h"
-#include "hcl/inventory.h"
+#include "hcl/kernels/job.h"
+#include "hcl/kernels/kernels.h"
+#include "hcl/inventory/inventory.h"
 #include "memory/phys_map.h"
 #include "support/test_support.h"
 

@@ -12,7 +12,7 @@
 #include "klog/klog.h"
 #include "report/json/json_lines.h"
 #include "core/project_info.h"
-#include "hcl/inventory.h"
+#include "hcl/inventory/inventory.h"
 #include "report/verdict.h"
 
 namespace dravik {
