@@ -22,7 +22,7 @@
 #include "engine/drivers/production.h"
 #include "engine/drivers/selftest.h"
 #include "hcl/context.h"
-#include "hcl/verdict/run_record.h"
+#include "hcl/phases/script.h"
 #include "klog/klog.h"
 #include "memory/probes.h"
 #include "report/console/hcl_console_output.h"

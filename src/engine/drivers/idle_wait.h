@@ -1,3 +1,5 @@
+// The wait between passes when memory is at the reserve: the drivers keep
+// the program alive instead of asking for a region again at once.
 #pragma once
 
 namespace dravik {

@@ -27,7 +27,7 @@ void take_budget(EngineContext& run) {
 
 bool prepare_passes(EngineContext& run) {
   if (!run.st.budget_taken) take_budget(run);
-  map_setup(run, run.map.want_cols, run.map.want_rows);
+  map_setup(run.map, run.phys.ram_ranges, run.st, run.map.want_cols, run.map.want_rows);
   emit_event(run.sink, EventKind::map);
   if (run.st.budget < kMinRegion) {
     force_end_reason(run.st, EndReason::ALLOC_ABORT);

@@ -7,6 +7,7 @@
 #include "engine/context.h"
 #include "engine/faults/fault_log.h"
 #include "engine/flush.h"
+#include "engine/record_fault.h"
 #include "core/text.h"
 #include "memory/arena.h"
 #include "memory/phys_map.h"

@@ -7,11 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "engine/test_block.h"
-
 namespace dravik {
-
-struct EngineContext;
 
 enum class FaultClass : int32_t { transient = 0, hard = 1 };
 
@@ -39,8 +35,9 @@ struct FaultLog {
   int32_t used = 0;
   int64_t hard = 0;
   int64_t transient = 0;
-  // Every call of record_fault; atomic so that stuck-addr on a worker thread
-  // can compare it before and after without the lock.
+  // Every sighting filed (one per call of record_fault); atomic so that
+  // stuck-addr on a worker thread can compare it before and after without
+  // the lock.
   std::atomic<int64_t> total{0};
   // Copies for the live displays, refreshed on every call.
   std::atomic<int64_t> shown_hard{0};
@@ -50,15 +47,36 @@ struct FaultLog {
   char dimm_label[40] = {};
 };
 
-// Records one mismatch of word index of block (see the fault-recording rules).
-// The caller must not have rewritten the word yet: it is re-read here.
-void record_fault(EngineContext& run, const TestBlock& block, uint64_t index, uint64_t expected,
-                  uint64_t actual, const char* test_name);
+// True when one of eight fresh reads of word returns expected: the mismatch
+// a verifying read saw did not persist. Each re-read is a real load.
+bool healed_on_reread(const uint64_t* word, uint64_t expected);
 
-// Map cell of a fault at paddr: by physical address when the map is laid out
-// by physical address and paddr is known, otherwise by how far the pass has
-// come. A physical address never indexes a logical map. -1 when there is none.
-int32_t cell_of_fault(const EngineContext& run, uint64_t paddr);
+// One mismatch as the log files it: where, what, and what the re-reads said.
+struct FaultSighting {
+  const char* test = "";  // the test that saw it
+  int32_t pass = 0;
+  uint64_t vaddr = 0;
+  uint64_t paddr = 0;     // 0: not translated
+  int32_t region = -1;    // the RAM range paddr lies in, -1 without one
+  uint64_t expected = 0;
+  uint64_t actual = 0;
+  double ts = 0.0;        // seconds since the run started
+  bool healed = false;    // see healed_on_reread
+};
+
+// What filing a sighting left: a copy of its cell's record as it now stands,
+// and whether the log holds it (false when the log was full and the cell had
+// no record; the copy is then empty and transient).
+struct FiledFault {
+  FaultRecord record;
+  bool stored = false;
+};
+
+// Files a sighting under the lock (see the fault-recording rules): a cell
+// seen before counts one more sighting and turns hard at `threshold` of them
+// (at least 1); a new cell starts transient, or hard at once when one
+// sighting is enough and the re-reads did not heal it. Counts every call.
+FiledFault file_fault(FaultLog& log, const FaultSighting& seen, int32_t threshold);
 
 // Copy of up to max records from the first, taken under the lock (for live
 // displays on the main thread while workers may be recording).

@@ -23,7 +23,6 @@
 
 #include "core/flags.h"
 #include "cpu/line.h"
-#include "engine/faults/fault_log.h"
 #include "engine/flush.h"
 #include "engine/progress.h"
 #include "core/prng.h"

@@ -2,6 +2,7 @@
 // handed to record_fault as the actual value.
 #include "engine/context.h"
 #include "engine/kernels/kernels.h"
+#include "engine/record_fault.h"
 
 namespace dravik::kernel {
 

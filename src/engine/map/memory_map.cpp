@@ -4,7 +4,8 @@
 #include <mutex>
 #include <new>
 
-#include "engine/context.h"
+#include "core/run_state.h"
+#include "memory/phys_map.h"
 
 namespace dravik {
 
@@ -47,7 +48,7 @@ void paint_ram(Layout& l, const RamRanges& ranges) {
   }
 }
 
-Layout build_layout(const EngineContext& run, int32_t cols, int32_t rows) {
+Layout build_layout(const RamRanges& ranges, const RunState& st, int32_t cols, int32_t rows) {
   Layout l;
   l.cols = std::max(cols, 10);
   l.rows = std::max(rows, 0);
@@ -57,8 +58,7 @@ Layout build_layout(const EngineContext& run, int32_t cols, int32_t rows) {
     if (l.cell) l.cells = static_cast<int32_t>(want);
   }
 
-  const RamRanges& ranges = run.phys.ram_ranges;
-  if (run.st.phys_ok && ranges.count > 0) {
+  if (st.phys_ok && ranges.count > 0) {
     l.logical = 0;
     l.base = ranges.lowest;
     l.span = ranges.highest - ranges.lowest + 1;
@@ -66,7 +66,7 @@ Layout build_layout(const EngineContext& run, int32_t cols, int32_t rows) {
   } else {
     l.logical = 1;
     l.base = 0;
-    l.span = run.st.budget != 0 ? run.st.budget : run.st.mem_total != 0 ? run.st.mem_total : 1;
+    l.span = st.budget != 0 ? st.budget : st.mem_total != 0 ? st.mem_total : 1;
   }
   if (l.cells > 0)
     l.bytes_per_cell = std::max<uint64_t>(l.span / static_cast<uint64_t>(l.cells), 1);
@@ -79,9 +79,9 @@ Layout build_layout(const EngineContext& run, int32_t cols, int32_t rows) {
 
 }  // namespace
 
-void map_setup(EngineContext& run, int32_t cols, int32_t rows) {
-  Layout l = build_layout(run, cols, rows);
-  MapGeometry& m = run.map;
+void map_setup(MapGeometry& m, const RamRanges& ranges, const RunState& st, int32_t cols,
+               int32_t rows) {
+  Layout l = build_layout(ranges, st, cols, rows);
   {
     std::lock_guard<std::mutex> hold(m.lock);
     m.cols = l.cols;

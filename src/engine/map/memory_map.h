@@ -9,7 +9,8 @@
 
 namespace dravik {
 
-struct EngineContext;
+struct RamRanges;
+struct RunState;
 
 enum class CellState : uint8_t {
   reserved = 0,
@@ -48,9 +49,12 @@ struct MapGeometry {
   void put(int32_t i, uint8_t v) { cell[i].store(v, std::memory_order_relaxed); }
 };
 
-// Rebuilds the geometry and the cell array for the run's budget and RAM
-// ranges. The swap of the cell array happens under the map's lock.
-void map_setup(EngineContext& run, int32_t cols, int32_t rows);
+// Rebuilds the geometry and the cell array: over the RAM ranges when address
+// translation works (st.phys_ok) and they are known, else over the run's
+// budget (or its memory total) as a logical map. The swap of the cell array
+// happens under the map's lock.
+void map_setup(MapGeometry& map, const RamRanges& ranges, const RunState& st, int32_t cols,
+               int32_t rows);
 
 // Cell holding a physical address, or -1.
 int32_t cell_of_phys(const MapGeometry& map, uint64_t paddr);

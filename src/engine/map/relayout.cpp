@@ -3,7 +3,6 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/context.h"
 #include "engine/faults/fault_log.h"
 #include "engine/map/memory_map.h"
 
@@ -42,32 +41,32 @@ bool physical_mark_of(const std::vector<PlacedFault>& placed, const MapGeometry&
 
 }  // namespace
 
-void relayout_map(EngineContext& run, int32_t cols, int32_t rows) {
+void relayout_map(MapGeometry& map, const FaultLog& faults, const RamRanges& ranges,
+                  const RunState& st, int32_t cols, int32_t rows) {
   MapGeometry old;
   std::vector<OldMark> marks;
   {
     // Workers mark cells under the map's lock. A mark a worker makes between
     // this copy and the new layout is lost only when it has no physical
     // address (the others come back from the log below).
-    std::lock_guard<std::mutex> hold(run.map.lock);
-    copy_extent(run.map, old);
-    for (int32_t i = 0; i < run.map.cells && run.map.cell; ++i) {
-      const uint8_t state = run.map.get(i);
+    std::lock_guard<std::mutex> hold(map.lock);
+    copy_extent(map, old);
+    for (int32_t i = 0; i < map.cells && map.cell; ++i) {
+      const uint8_t state = map.get(i);
       if (state == kHardMark || state == kTransientMark) marks.push_back({i, state});
     }
   }
   std::vector<PlacedFault> placed;
   {
-    std::lock_guard<std::mutex> hold(run.faults.stats_lock);
-    for (int32_t i = 0; i < run.faults.used; ++i) {
-      const FaultRecord& r = run.faults.records[i];
+    std::lock_guard<std::mutex> hold(faults.stats_lock);
+    for (int32_t i = 0; i < faults.used; ++i) {
+      const FaultRecord& r = faults.records[i];
       if (r.paddr == 0) continue;
       placed.push_back({r.paddr, r.cls == FaultClass::hard ? kHardMark : kTransientMark});
     }
   }
-  map_setup(run, cols, rows);
+  map_setup(map, ranges, st, cols, rows);
 
-  MapGeometry& map = run.map;
   std::lock_guard<std::mutex> hold(map.lock);
   if (map.cells <= 0 || !map.cell) return;
   if (!map.logical) {

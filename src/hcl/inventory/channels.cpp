@@ -1,3 +1,6 @@
+// The channels the kit fills, named by the modules' locators, and the
+// bandwidth they give in theory (or the operator's figure); then the whole
+// inventory from the table's bytes or the table file.
 #include <cctype>
 #include <cstdio>
 #include <cstring>

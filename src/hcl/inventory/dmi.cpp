@@ -1,3 +1,7 @@
+// The walk over a raw SMBIOS structure table: every memory device with a
+// populated slot, decoded (module.cpp) and kept in table order up to the
+// inventory's capacity, and what is installed however many slots there are.
+// A structure that does not fit ends the walk with what was found before it.
 #include <cstddef>
 #include <cstdint>
 

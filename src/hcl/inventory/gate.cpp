@@ -1,3 +1,6 @@
+// The uniformity gate: whether the modules form a matched set, with the
+// reasons they do not in the order the rules find them, and the rule for a
+// module that is installed but not in use.
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>

@@ -1,3 +1,5 @@
+// The machine around the kit: online processors, NUMA nodes, the number of
+// workers, and a run's inventory taken from them and the table.
 #include <sys/stat.h>
 #include <unistd.h>
 

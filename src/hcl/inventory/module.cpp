@@ -1,3 +1,7 @@
+// One SMBIOS memory device (type 17) decoded: size, rated and configured
+// speed, data width, ECC, type, and the locator, bank and vendor strings,
+// the vendors' placeholders read as empty. A field past the structure's
+// length is absent, a string past the table's end is cut.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

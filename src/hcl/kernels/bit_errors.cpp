@@ -1,12 +1,11 @@
-// The bit-error log: recording on the worker side, reporting on the
-// controller's.
+// Recording a bit error into the job's log: the kernels' slow path, on the
+// worker threads. The controller reports the records (pool/map.cpp).
 #include <cstring>
 #include <mutex>
 
 #include "cpu/cache.h"
-#include "hcl/kernels/lines.h"
-#include "hcl/output.h"
 #include "hcl/kernels/kernels.h"
+#include "hcl/kernels/lines.h"
 
 namespace dravik {
 
@@ -60,15 +59,5 @@ void record_word(HclJob& job, const char* kernel, uint64_t* p, uint64_t loaded,
 }
 
 }  // namespace hcl_lines
-
-void report_bit_errors(HclRunner& r) {
-  HclErrorLog& log = r.job.error_log;
-  std::lock_guard<std::mutex> hold(log.lock);
-  for (int32_t i = log.reported; i < log.count; ++i) {
-    const HclErrorRecord& rec = log.records[static_cast<size_t>(i)];
-    r.out.bit_error(rec, __builtin_popcountll(rec.expected ^ rec.actual));
-  }
-  log.reported = log.count;
-}
 
 }  // namespace dravik

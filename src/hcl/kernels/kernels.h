@@ -1,6 +1,6 @@
-// The worker side of the qualification pool: the thread entry, the kernels it
-// runs by op, the stream pattern they write and verify, and the recording of
-// a bit error.
+// What the qualification's workers run on their arenas: the kernels by op,
+// the stream pattern they write and verify, and the recording of a bit
+// error. The worker thread that dispatches to them is pool/worker.h.
 //
 // Every verifying kernel recomputes what it expects from (seed, index), so
 // nothing but the arena is read. Verifies load a 64-byte line, OR the
@@ -10,7 +10,8 @@
 // own read of the word serves only as the re-read.
 //
 // Kernels by op (all test stop = the job's stop or stop_requested):
-//   0 allocate   map, advise huge pages, fill with stream seed 0, lock.
+//   0 allocate   map, advise huge pages, fill with stream seed 0, lock
+//                (the pool's own op: pool/worker.cpp).
 //   1 write      stream pattern of stream_seed(index) in 8 MiB chunks;
 //                until-done: one pass; timed: wraps until stop. Sets written.
 //   2 read       verifies words [0, written) of that pattern ("read").
@@ -37,21 +38,7 @@ inline constexpr uint64_t kHclPhi = 0x9E3779B97F4A7C15ULL;
 // Words per stream chunk: the stop test and progress fall between chunks.
 inline constexpr uint64_t kHclChunkWords = uint64_t{1} << 20;
 
-// Thread entry of worker `index`: pins itself, then runs job after job until
-// the quit op.
-void hcl_worker(HclJob* job, int index);
-
-// The CPU worker `index` pins itself to: index mod cpus.
-int hcl_worker_cpu(int index, int cpus);
-// Pins the calling thread to one CPU (an empty set when cpu >= 1024, which the
-// kernel refuses). False when the affinity could not be set.
-bool hcl_pin_self(int cpu);
-
-// Runs the current op's kernel for worker `index` on the calling thread
-// (what the worker does between its barriers).
-void hcl_run_kernel(HclJob& job, int index);
-
-// The stream seed of kernel constant k under a job seed.
+// The stream seed of kernel constant k under a job seed (stream_pattern.cpp).
 uint64_t stream_seed(uint64_t job_seed, uint64_t k);
 
 // The stream pattern word j of seed s.
@@ -72,7 +59,6 @@ void record_bit_error(HclJob& job, const char* kernel, uint64_t* address, uint64
                       uint64_t actual);
 
 // The individual kernels (what hcl_run_kernel dispatches to).
-void hcl_allocate(HclJob& job, int index);
 void hcl_write_stream(HclJob& job, int index);
 void hcl_read_stream(HclJob& job, int index);
 void copy_stream(HclJob& job, int index);

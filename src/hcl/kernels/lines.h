@@ -1,7 +1,8 @@
 // Line-wise building blocks of the worker kernels: expected-value cursors
 // that yield a 64-byte line as four 128-bit pairs, non-temporal fills, and
 // verifies that test one line at a time and hand the loaded values of a
-// differing line to the out-of-line recorder. Private to the kernel files.
+// differing line to the out-of-line recorder (bit_errors.cpp). Only the
+// files of this room and their tests include it.
 #pragma once
 #include <algorithm>
 #include <atomic>
@@ -10,7 +11,6 @@
 #include "core/flags.h"
 #include "cpu/cache.h"
 #include "cpu/line.h"
-#include "hcl/kernels/job.h"
 #include "hcl/kernels/kernels.h"
 
 namespace dravik::hcl_lines {

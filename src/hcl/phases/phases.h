@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "hcl/context.h"
-#include "hcl/kernels/job.h"
+#include "hcl/pool/runner.h"
 #include "hcl/verdict/run_record.h"
 #include "hcl/inventory/inventory.h"
 

@@ -3,6 +3,8 @@
 // after the preflight runs only while the stop flag is clear, except the
 // stream phase, which always starts so that a stopped run still has one
 // bandwidth point, and the fade phases, which say "skip" in the quick tier.
+#include "hcl/phases/script.h"
+
 #include <memory>
 
 #include "core/flags.h"

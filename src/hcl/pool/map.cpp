@@ -1,12 +1,13 @@
-// The progress map of a running phase: 624 cells split evenly between the
-// workers, filled by bytes done or by time, with the cells of recorded bit
-// errors, sent as hcl_map frames at most four times a second.
+// What the controller shows of a running phase: the progress map (624 cells
+// split evenly between the workers, filled by bytes done or by time, with the
+// cells of recorded bit errors, sent as hcl_map frames at most four times a
+// second) and the reports of the bit errors the workers recorded.
 #include <algorithm>
 #include <mutex>
 
 #include "core/text.h"
-#include "hcl/kernels/job.h"
 #include "hcl/output.h"
+#include "hcl/pool/runner.h"
 
 namespace dravik {
 
@@ -88,6 +89,16 @@ void map_event(HclRunner& r, bool forced, double now) {
     }
   }
   r.out.map(frame);
+}
+
+void report_bit_errors(HclRunner& r) {
+  HclErrorLog& log = r.job.error_log;
+  std::lock_guard<std::mutex> hold(log.lock);
+  for (int32_t i = log.reported; i < log.count; ++i) {
+    const HclErrorRecord& rec = log.records[static_cast<size_t>(i)];
+    r.out.bit_error(rec, __builtin_popcountll(rec.expected ^ rec.actual));
+  }
+  log.reported = log.count;
 }
 
 }  // namespace dravik

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "hcl/kernels/job.h"
-#include "hcl/kernels/kernels.h"
+#include "hcl/pool/runner.h"
+#include "hcl/pool/worker.h"
 
 namespace dravik {
 

@@ -8,8 +8,8 @@
 
 #include "core/flags.h"
 #include "core/text.h"
-#include "hcl/kernels/job.h"
 #include "hcl/output.h"
+#include "hcl/pool/runner.h"
 #include "memory/probes.h"
 
 namespace dravik {

@@ -9,8 +9,6 @@
 
 namespace dravik {
 
-struct HclContext;
-
 // One point of the core-scaling sweep.
 struct HclSweepPoint {
   int threads = 0;
@@ -70,10 +68,5 @@ struct HclRun {
   double oltp_mops = 0.0;               // 0 when not run
   int ledger = -1;                      // 1 ok, 0 mismatch, -1 not run
 };
-
-// Runs the whole qualification on the context: set-up, P0..P8, the end of
-// the run and the verdict. Returns the process exit status (0 PASS or
-// PASS-UNQUALIFIED, 1 FAIL, 2 MARGINAL, 3 INCONCLUSIVE or not enough memory).
-int run_qualification(HclContext& ctx);
 
 }  // namespace dravik

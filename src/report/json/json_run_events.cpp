@@ -8,6 +8,7 @@
 #include "engine/faults/fault_log.h"
 #include "engine/map/memory_map.h"
 #include "engine/progress.h"
+#include "engine/record_fault.h"
 #include "core/text.h"
 #include "klog/klog.h"
 #include "report/json/json_lines.h"

@@ -162,7 +162,7 @@ TEST_F(Sweep, EndlessRunAtTheReserveWaitsBetweenEmptyPasses) {
 TEST(MapPainting, LogicalProgressKeepsHardMarksAndMovesTheEdge) {
   auto run = testing::make_run();
   run->st.budget = 100 * kMiB;
-  map_setup(*run, 10, 1);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 10, 1);
   ASSERT_EQ(run->map.cells, 10);
   run->map.put(2, static_cast<uint8_t>(CellState::fault));
   run->map.put(8, static_cast<uint8_t>(CellState::suspect));

@@ -1,4 +1,5 @@
 #include "engine/faults/fault_log.h"
+#include "engine/record_fault.h"
 #include "memory/dimm_label.h"
 
 #include <fcntl.h>
@@ -44,7 +45,7 @@ struct Bench {
     run->sink = kSpySink;
     run->cfg.use_phys = 0;
     run->st.budget = 30ull << 20;
-    map_setup(*run, 10, 3);
+    map_setup(run->map, run->phys.ram_ranges, run->st, 10, 3);
     block = TestBlock{words.data(), words.size(), pass};
   }
   // A test saw actual instead of expected at index; the word in memory
@@ -284,7 +285,7 @@ TEST(FaultLog, PhysicalAddressRangeAndCell) {
 
   // In physical map mode the mark lands on the cell of the address.
   b.run->st.phys_ok = 1;
-  map_setup(*b.run, 10, 3);
+  map_setup(b.run->map, b.run->phys.ram_ranges, b.run->st, 10, 3);
   b.sight(0, 0, 1, true);
   const int32_t cell = cell_of_phys(b.run->map, r.paddr);
   ASSERT_GT(cell, 0);
@@ -416,7 +417,7 @@ TEST(FaultLogThreads, ConcurrentRecordingKeepsConsistentCounts) {
   FaultRecord snap[64];
   for (int i = 0; i < 50; ++i) {
     snapshot_faults(b.log(), snap, 64);
-    map_setup(*b.run, 10 + i % 5, 3);
+    map_setup(b.run->map, b.run->phys.ram_ranges, b.run->st, 10 + i % 5, 3);
   }
   for (std::thread& th : threads) th.join();
 

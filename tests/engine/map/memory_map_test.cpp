@@ -43,7 +43,7 @@ TEST(MemoryMap, LogicalModeSpansTheBudget) {
     auto run = testing::make_run();
     run->st.budget = c.budget;
     run->st.mem_total = c.mem_total;
-    map_setup(*run, 10, 3);
+    map_setup(run->map, run->phys.ram_ranges, run->st, 10, 3);
     const MapGeometry& m = run->map;
     EXPECT_EQ(m.logical, 1) << c.name;
     EXPECT_EQ(m.base, 0u) << c.name;
@@ -56,7 +56,7 @@ TEST(MemoryMap, LogicalModeSpansTheBudget) {
 TEST(MemoryMap, GeometryAndResetOnEverySetup) {
   auto run = testing::make_run();
   run->st.budget = GiB;
-  map_setup(*run, 7, 4);  // too narrow: widened to 10 columns
+  map_setup(run->map, run->phys.ram_ranges, run->st, 7, 4);  // too narrow: widened to 10 columns
   EXPECT_EQ(run->map.cols, 10);
   EXPECT_EQ(run->map.rows, 4);
   EXPECT_EQ(run->map.cells, 40);
@@ -64,12 +64,13 @@ TEST(MemoryMap, GeometryAndResetOnEverySetup) {
 
   set_cell_state(run->map, 5, 7);
   run->map.dirty.store(0);
-  map_setup(*run, 120, 18);  // a resize builds a fresh map
+  map_setup(run->map, run->phys.ram_ranges, run->st, 120, 18);  // a resize builds a fresh map
   EXPECT_EQ(run->map.cells, 2160);
   EXPECT_EQ(run->map.get(5), 1);
   EXPECT_EQ(run->map.dirty.load(), 1);
 
-  map_setup(*run, 40, 0);  // no rows: an empty map that every call tolerates
+  // No rows: an empty map that every call tolerates.
+  map_setup(run->map, run->phys.ram_ranges, run->st, 40, 0);
   EXPECT_EQ(run->map.cells, 0);
   EXPECT_EQ(cell_of_phys(run->map, 0), -1);
   EXPECT_EQ(cell_of_progress(run->map, 10, 100), -1);
@@ -81,7 +82,7 @@ TEST(MemoryMap, PhysicalModeShowsHolesAsReserved) {
   run->st.phys_ok = 1;
   run->st.budget = GiB;
   set_ranges(*run, {{0, GiB - 1}, {2 * GiB, 3 * GiB - 1}});
-  map_setup(*run, 12, 1);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 12, 1);
   const MapGeometry& m = run->map;
   EXPECT_EQ(m.logical, 0);
   EXPECT_EQ(m.base, 0u);
@@ -97,7 +98,7 @@ TEST(MemoryMap, CellTouchedByAnyRangeIsRam) {
   // into cell 3 and cover one byte of cell 8.
   set_ranges(*run,
              {{0x1000, 0x1000 + 300}, {0x1000 + 899, 0x1000 + 899}, {0x1000 + 999, 0x1000 + 999}});
-  map_setup(*run, 10, 1);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 10, 1);
   EXPECT_EQ(run->map.base, 0x1000u);
   EXPECT_EQ(run->map.span, 1000u);
   EXPECT_EQ(states(run->map), "1111000011");
@@ -114,7 +115,7 @@ TEST(MemoryMap, EveryRangeEndLandsInARamCell) {
                                      {0x640000123, 0x640000123}};
   set_ranges(*run, ranges);
   for (int32_t cols : {10, 37, 113, 997}) {
-    map_setup(*run, cols, 7);
+    map_setup(run->map, run->phys.ram_ranges, run->st, cols, 7);
     for (const RamRange& r : ranges) {
       for (uint64_t a : {r.first, r.last, r.first + (r.last - r.first) / 2}) {
         const int32_t c = cell_of_phys(run->map, a);
@@ -129,13 +130,13 @@ TEST(MemoryMap, PhysicalModeNeedsTranslationAndRanges) {
   auto run = testing::make_run();
   run->st.budget = 100 * MiB;
   set_ranges(*run, {{0x100000, 0xbfffffff}});
-  map_setup(*run, 10, 2);  // ranges but no working translation
+  map_setup(run->map, run->phys.ram_ranges, run->st, 10, 2);  // ranges but no working translation
   EXPECT_EQ(run->map.logical, 1);
   EXPECT_EQ(run->map.span, 100 * MiB);
 
   run->st.phys_ok = 1;
   run->phys.ram_ranges.count = 0;
-  map_setup(*run, 10, 2);  // translation but no ranges
+  map_setup(run->map, run->phys.ram_ranges, run->st, 10, 2);  // translation but no ranges
   EXPECT_EQ(run->map.logical, 1);
 }
 
@@ -143,7 +144,7 @@ TEST(MemoryMap, WholeAddressSpaceDegeneratesToOneByteSpan) {
   auto run = testing::make_run();
   run->st.phys_ok = 1;
   set_ranges(*run, {{0, UINT64_MAX}});
-  map_setup(*run, 10, 1);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 10, 1);
   EXPECT_EQ(run->map.span, 1u);
   EXPECT_EQ(run->map.bytes_per_cell, 1u);
   EXPECT_EQ(cell_of_phys(run->map, 0), 0);
@@ -155,7 +156,7 @@ TEST(MemoryMap, CellOfPhys) {
   run->st.phys_ok = 1;
   const uint64_t base = 0x100000, span = 3000 * MiB;
   set_ranges(*run, {{base, base + span - 1}});
-  map_setup(*run, 10, 3);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 10, 3);
   const MapGeometry& m = run->map;
   const struct {
     uint64_t addr;
@@ -176,7 +177,7 @@ TEST(MemoryMap, CellOfPhysDoesNotOverflowOnHugeSpans) {
   auto run = testing::make_run();
   run->st.phys_ok = 1;
   set_ranges(*run, {{0, (1ull << 63) - 1}});
-  map_setup(*run, 100, 20);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 100, 20);
   EXPECT_EQ(cell_of_phys(run->map, 1ull << 62), 1000);
   EXPECT_EQ(cell_of_phys(run->map, (1ull << 63) - 1), 1999);
   EXPECT_EQ(cell_of_phys(run->map, 3ull << 61), 1500);
@@ -192,7 +193,7 @@ TEST(MemoryMap, FaultMarksFollowThePriorityRule) {
   };
   auto run = testing::make_run();
   run->st.budget = GiB;
-  map_setup(*run, 10, 1);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 10, 1);
   MapGeometry& m = run->map;
   for (const auto& c : cases) {
     m.put(4, c.old_state);
@@ -210,7 +211,7 @@ TEST(MemoryMap, FaultMarksFollowThePriorityRule) {
 TEST(MemoryMap, CellOfProgress) {
   auto run = testing::make_run();
   run->st.budget = GiB;
-  map_setup(*run, 10, 3);  // 30 cells
+  map_setup(run->map, run->phys.ram_ranges, run->st, 10, 3);  // 30 cells
   const struct {
     uint64_t pass_bytes, budget;
     int32_t cell;

@@ -37,15 +37,16 @@ FaultRecord& add_record(Run& run, uint64_t paddr, FaultClass cls) {
 TEST(MapRelayout, LogicalMarksMoveToTheSameRelativePlace) {
   auto run = testing::make_run();
   run->st.budget = 1ull << 30;
-  map_setup(*run, 96, 13);  // 1248 cells
+  map_setup(run->map, run->phys.ram_ranges, run->st, 96, 13);  // 1248 cells
   set_cell_state(run->map, 600, kHard);
   set_cell_state(run->map, 1247, kTransient);
   set_cell_state(run->map, 0, kTransient);
-  relayout_map(*run, 136, 24);  // 3264 cells
+  relayout_map(run->map, run->faults, run->phys.ram_ranges, run->st, 136, 24);  // 3264 cells
   ASSERT_EQ(run->map.cells, 3264);
   EXPECT_EQ(fault_marks(run->map),
             (std::map<int32_t, uint8_t>{{0, kTransient}, {600 * 3264 / 1248, kHard}, {1247 * 3264 / 1248, kTransient}}));
-  relayout_map(*run, 20, 3);  // shrinking keeps them too
+  // Shrinking keeps them too.
+  relayout_map(run->map, run->faults, run->phys.ram_ranges, run->st, 20, 3);
   EXPECT_EQ(fault_marks(run->map), (std::map<int32_t, uint8_t>{{0, kTransient}, {28, kHard}, {59, kTransient}}));
 }
 
@@ -55,7 +56,7 @@ TEST(MapRelayout, PhysicalMarksComeBackFromTheFaultLog) {
   ASSERT_EQ(run->phys.ram_ranges.count, 3);
   run->st.phys_ok = 1;
   run->st.budget = 1ull << 30;
-  map_setup(*run, 96, 13);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 96, 13);
   ASSERT_EQ(run->map.logical, 0);
   const uint64_t hard_at = 0x123456789ull, transient_at = 0x5000000ull;
   add_record(*run, hard_at, FaultClass::hard);
@@ -66,7 +67,7 @@ TEST(MapRelayout, PhysicalMarksComeBackFromTheFaultLog) {
   add_record(*run, 0, FaultClass::hard);
   set_cell_state(run->map, 1000, kHard);
 
-  relayout_map(*run, 136, 24);
+  relayout_map(run->map, run->faults, run->phys.ram_ranges, run->st, 136, 24);
   const int32_t hard_cell = cell_of_phys(run->map, hard_at);
   const int32_t transient_cell = cell_of_phys(run->map, transient_at);
   ASSERT_GE(hard_cell, 0);
@@ -79,10 +80,10 @@ TEST(MapRelayout, PhysicalMarksComeBackFromTheFaultLog) {
 TEST(MapRelayout, TheNewLayoutIsDirtyAndFreshWithoutFaults) {
   auto run = testing::make_run();
   run->st.budget = 1ull << 30;
-  map_setup(*run, 96, 13);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 96, 13);
   run->map.put(5, static_cast<uint8_t>(CellState::ok1));
   run->map.dirty = 0;
-  relayout_map(*run, 50, 5);
+  relayout_map(run->map, run->faults, run->phys.ram_ranges, run->st, 50, 5);
   EXPECT_EQ(run->map.cells, 250);
   EXPECT_TRUE(fault_marks(run->map).empty());
   EXPECT_EQ(run->map.get(2), static_cast<uint8_t>(CellState::untested));

@@ -16,6 +16,7 @@
 #include "core/flags.h"
 #include "hcl/kernels/job.h"
 #include "hcl/kernels/kernels.h"
+#include "hcl/pool/worker.h"
 
 namespace dravik {
 namespace {

@@ -2,7 +2,7 @@
 // phase by phase, the stop rule (the stream phase always starts, the fade
 // phases say "skip" in the quick tier), the pressure abort, the start-up
 // refusal when memory is short, and every arena released at the end.
-#include "hcl/verdict/run_record.h"
+#include "hcl/phases/script.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 
 #include "core/flags.h"
 #include "hcl/context.h"
-#include "hcl/kernels/job.h"
+#include "hcl/pool/runner.h"
 #include "hcl/output.h"
 #include "hcl/phases/phases.h"
 #include "hcl/verdict/verdict.h"

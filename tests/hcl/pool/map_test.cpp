@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hcl/kernels/job.h"
+#include "hcl/pool/runner.h"
 #include "hcl/recording_output.h"
 #include "hcl/kernels/kernels.h"
 

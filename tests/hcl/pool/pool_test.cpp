@@ -13,9 +13,9 @@
 
 #include "core/flags.h"
 #include "core/text.h"
-#include "hcl/kernels/job.h"
+#include "hcl/pool/runner.h"
 #include "hcl/recording_output.h"
-#include "hcl/kernels/kernels.h"
+#include "hcl/pool/worker.h"
 #include "support/test_support.h"
 
 namespace dravik {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/flags.h"
-#include "hcl/kernels/job.h"
+#include "hcl/pool/runner.h"
 #include "hcl/recording_output.h"
 #include "support/test_support.h"
 
