@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "hcl/inventory.h"
+#include "hcl/inventory/inventory.h"
 
 namespace {
 

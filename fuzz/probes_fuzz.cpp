@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "hcl/hcl_busy.h"
+#include "hcl/rules/busy.h"
 #include "memory/probes.h"
 
 namespace {

@@ -25,8 +25,8 @@
 
 #include "core/flags.h"
 #include "app/run.h"
-#include "engine/algo.h"
-#include "engine/catalogue.h"
+#include "engine/kernels/kernels.h"
+#include "engine/catalogue/catalogue.h"
 #include "engine/flush.h"
 #include "core/text.h"
 #include "memory/arena.h"

@@ -27,9 +27,10 @@
 #include "core/text.h"
 #include "cpu/cache.h"
 #include "cpu/vector.h"
-#include "hcl/hcl_job.h"
-#include "hcl/hcl_output.h"
-#include "hcl/hcl_worker.h"
+#include "hcl/pool/runner.h"
+#include "hcl/output.h"
+#include "hcl/kernels/kernels.h"
+#include "hcl/pool/worker.h"
 
 using namespace dravik;
 

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "app/run.h"
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "core/text.h"
 #include "report/tui/screen.h"
 #include "report/tui/screen_frame.h"
@@ -32,7 +32,7 @@ std::unique_ptr<Run> make_bench_run(OutputStyle style, int cols, int rows, bool 
   run->st.algo_name = "movinv-rand";
   run->ui.ui_start_time = now_seconds() - 600;
   const MapDims dims = map_dims_for_terminal(cols, rows);
-  map_setup(*run, dims.cols, dims.rows);
+  map_setup(run->map, run->phys.ram_ranges, run->st, dims.cols, dims.rows);
   const ScreenSize size = screen_size(cols, rows);
   run->ui.last_width = size.cols;
   run->ui.last_height = size.rows;

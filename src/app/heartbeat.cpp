@@ -6,7 +6,7 @@
 #include "core/event_sink.h"
 #include "core/flags.h"
 #include "core/text.h"
-#include "engine/map_relayout.h"
+#include "engine/map/relayout.h"
 #include "klog/klog.h"
 #include "report/tui/screen.h"
 #include "report/tui/ui_loop.h"
@@ -24,7 +24,7 @@ void handle_resize(Run& run) {
   const MapDims dims = map_dims_for_terminal(cols, rows);
   run.map.want_cols = dims.cols;
   run.map.want_rows = dims.rows;
-  relayout_map(run, dims.cols, dims.rows);
+  relayout_map(run.map, run.faults, run.phys.ram_ranges, run.st, dims.cols, dims.rows);
   emit_event(run.sink, EventKind::map);
 }
 

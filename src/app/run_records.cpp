@@ -7,7 +7,7 @@
 
 #include "app/run.h"
 #include "core/text.h"
-#include "hcl/verdict.h"
+#include "hcl/verdict/verdict.h"
 #include "report/json/hcl_json_output.h"
 #include "report/json/json_lines.h"
 #include "report/records/history_file.h"

@@ -4,8 +4,8 @@
 #pragma once
 #include <optional>
 
-#include "hcl/hcl_output.h"
-#include "hcl/verdict.h"
+#include "hcl/output.h"
+#include "hcl/verdict/verdict.h"
 
 namespace dravik {
 

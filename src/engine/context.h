@@ -10,8 +10,8 @@
 #include "core/event_sink.h"
 #include "core/run_state.h"
 #include "core/sys_paths.h"
-#include "engine/fault_log.h"
-#include "engine/memory_map.h"
+#include "engine/faults/fault_log.h"
+#include "engine/map/memory_map.h"
 #include "engine/test_block.h"
 #include "memory/phys_map.h"
 

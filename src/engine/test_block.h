@@ -1,3 +1,4 @@
+// The unit a pattern test works on: one region's words and its pass.
 #pragma once
 #include <cstdint>
 

@@ -21,7 +21,7 @@
 #include "report/tui/screen.h"
 #include "app/heartbeat.h"
 #include "report/tui/ui_loop.h"
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "report/json/json_capture.h"
 #include "report/json/json_sink.h"
 #include "support/recording_sink.h"
@@ -230,7 +230,7 @@ TEST_F(Heartbeat, JsonMapLinesOnlyForAMapAndASecondAfterAnyMapLine) {
       return n;
     };
     if (c.mode != RunMode::BENCH) {  // the map set-up
-      map_setup(*run, 10, 4);
+      map_setup(run->map, run->phys.ram_ranges, run->st, 10, 4);
       emit_event(run->sink, EventKind::map);
     }
     const int set_up = maps();
@@ -307,7 +307,7 @@ TEST_F(Heartbeat, ResizeKeepsTheFaultMarks) {
   run->ui.ui_active = 1;
   run->ui.out_fd = pty.slave;
   run->st.budget = 1ull << 30;
-  map_setup(*run, 116, 23);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 116, 23);
   set_cell_state(run->map, 1000, static_cast<uint8_t>(CellState::fault));
   set_cell_state(run->map, 2000, static_cast<uint8_t>(CellState::suspect));
   for (int rows : {30, 50}) {

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/map_paint.h"
-#include "engine/memory_map.h"
-#include "hcl/hcl_job.h"
-#include "hcl/hcl_worker.h"
-#include "hcl/inventory.h"
+#include "engine/drivers/map_paint.h"
+#include "engine/map/memory_map.h"
+#include "hcl/kernels/job.h"
+#include "hcl/pool/worker.h"
+#include "hcl/inventory/inventory.h"
 #include "memory/phys_map.h"
 #include "support/test_support.h"
 
@@ -61,7 +61,7 @@ TEST_P(PageSize, PageMapIndexOffsetAndTheCellsARegionPaints) {
   EXPECT_EQ(virt_to_phys(run->phys, base + 2 * ps + 0x48), frame(2) * ps + 0x48);
 
   run->st.phys_ok = 1;
-  map_setup(*run, 64, 1);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 64, 1);
   ASSERT_EQ(run->map.bytes_per_cell, 16 * MiB);
   int32_t lo = -1, hi = -1;
   mark_cells(*run, reinterpret_cast<const void*>(base), 4 * ps,

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "memory/arena.h"
 #include "support/test_support.h"
 
@@ -119,7 +119,7 @@ TEST(RamRanges, RangeToTheTopOfTheAddressSpaceStillPlacesFaultsOnTheMap) {
   ASSERT_EQ(run->phys.ram_ranges.count, 2);
   EXPECT_EQ(run->phys.ram_ranges.entries[1].last, UINT64_MAX);  // the entry stays as listed
   run->st.phys_ok = 1;
-  map_setup(*run, 10, 1);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 10, 1);
   EXPECT_EQ(run->map.logical, 0);
   EXPECT_GT(run->map.span, 1ull << 63);
   EXPECT_EQ(cell_of_phys(run->map, 0x100000000ull), 0);

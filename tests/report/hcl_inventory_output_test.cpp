@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "hcl/inventory.h"
+#include "hcl/inventory/inventory.h"
 #include "report/console/hcl_console_output.h"
 #include "report/json/hcl_json_output.h"
 #include "report/json/json_capture.h"

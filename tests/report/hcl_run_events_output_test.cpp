@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "hcl/hcl_job.h"
+#include "hcl/kernels/job.h"
 #include "report/console/hcl_console_output.h"
 #include "report/json/hcl_json_output.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/config.h"
-#include "hcl/verdict.h"
+#include "hcl/verdict/verdict.h"
 
 namespace dravik::testing {
 

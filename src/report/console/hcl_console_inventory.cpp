@@ -3,7 +3,7 @@
 #include "core/output_check.h"
 #include "core/text.h"
 #include "cpu/features.h"
-#include "hcl/inventory.h"
+#include "hcl/inventory/inventory.h"
 #include "report/console/hcl_console_output.h"
 
 namespace dravik {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "core/output_check.h"
-#include "hcl/hcl_job.h"
+#include "hcl/kernels/job.h"
 #include "report/console/hcl_console_output.h"
 
 namespace dravik {

@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdio>
 
-#include "hcl/hcl_output.h"
+#include "hcl/output.h"
 
 namespace dravik {
 

@@ -2,7 +2,7 @@
 // verdict stands on.
 #include "core/output_check.h"
 #include "cpu/features.h"
-#include "hcl/verdict.h"
+#include "hcl/verdict/verdict.h"
 #include "report/console/hcl_console_output.h"
 
 namespace dravik {

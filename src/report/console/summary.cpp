@@ -7,7 +7,7 @@
 #include "report/run_view.h"
 #include "core/text.h"
 #include "core/project_info.h"
-#include "hcl/inventory.h"
+#include "hcl/inventory/inventory.h"
 
 namespace dravik {
 

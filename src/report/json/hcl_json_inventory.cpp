@@ -4,7 +4,7 @@
 #include "core/output_check.h"
 #include "core/text.h"
 #include "cpu/features.h"
-#include "hcl/inventory.h"
+#include "hcl/inventory/inventory.h"
 #include "report/json/hcl_json_output.h"
 
 namespace dravik {

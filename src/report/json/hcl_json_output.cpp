@@ -7,7 +7,7 @@
 
 #include "core/output_check.h"
 #include "core/text.h"
-#include "hcl/hcl_job.h"
+#include "hcl/kernels/job.h"
 #include "report/json/hcl_json_output.h"
 #include "report/json/json_lines.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "core/text.h"
-#include "hcl/hcl_output.h"
+#include "hcl/output.h"
 
 namespace dravik {
 

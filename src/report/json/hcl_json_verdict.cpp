@@ -5,7 +5,7 @@
 
 #include "core/output_check.h"
 #include "core/text.h"
-#include "hcl/verdict.h"
+#include "hcl/verdict/verdict.h"
 #include "report/json/hcl_json_output.h"
 
 namespace dravik {

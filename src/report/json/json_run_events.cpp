@@ -5,14 +5,15 @@
 #include <string>
 
 #include "report/run_view.h"
-#include "engine/fault_log.h"
-#include "engine/memory_map.h"
+#include "engine/faults/fault_log.h"
+#include "engine/map/memory_map.h"
 #include "engine/progress.h"
+#include "engine/record_fault.h"
 #include "core/text.h"
 #include "klog/klog.h"
 #include "report/json/json_lines.h"
 #include "core/project_info.h"
-#include "hcl/inventory.h"
+#include "hcl/inventory/inventory.h"
 #include "report/verdict.h"
 
 namespace dravik {

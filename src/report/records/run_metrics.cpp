@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "core/run_state.h"
-#include "hcl/verdict.h"
+#include "hcl/verdict/verdict.h"
 #include "report/records/prometheus_text.h"
 #include "report/records/replace_file.h"
 

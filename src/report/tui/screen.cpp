@@ -6,9 +6,9 @@
 
 #include "core/flags.h"
 #include "report/run_view.h"
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "core/text.h"
-#include "engine/map_relayout.h"
+#include "engine/map/relayout.h"
 #include "report/tui/ansi.h"
 #include "report/tui/screen_parts.h"
 
@@ -223,7 +223,8 @@ void compose_frame(RunView& run, ScreenFrame& frame, int32_t term_cols, int32_t 
 
   UiState& ui = run.ui;
   if (size.cols != ui.last_width || size.rows != ui.last_height) {
-    relayout_map(run.engine, size.cols - 4, run.map.rows > 0 ? run.map.rows : kDefaultMapRows);
+    relayout_map(run.map, run.faults, run.engine.phys.ram_ranges, run.st, size.cols - 4,
+                 run.map.rows > 0 ? run.map.rows : kDefaultMapRows);
     ui.last_width = size.cols;
     ui.last_height = size.rows;
   }

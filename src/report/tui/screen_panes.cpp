@@ -5,7 +5,7 @@
 
 #include "core/flags.h"
 #include "report/run_view.h"
-#include "engine/fault_log.h"
+#include "engine/faults/fault_log.h"
 #include "core/text.h"
 #include "klog/klog.h"
 #include "report/tui/ansi.h"

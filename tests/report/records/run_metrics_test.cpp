@@ -12,7 +12,7 @@
 #include <map>
 #include <sstream>
 
-#include "hcl/verdict.h"
+#include "hcl/verdict/verdict.h"
 #include "report/records/prometheus_text.h"
 #include "support/prometheus_tools.h"
 #include "support/test_support.h"

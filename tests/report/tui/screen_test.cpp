@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/flags.h"
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "core/text.h"
 #include "report/tui/screen.h"
 #include "report/tui/screen_frame.h"
@@ -43,7 +43,7 @@ Shot compose(Run& run, int cols, int rows) {
 std::unique_ptr<Run> run_with_map(int map_rows, int height) {
   auto run = testing::make_run();
   run->st.budget = 96ull * map_rows * 1048576;
-  map_setup(*run, 96, map_rows);
+  map_setup(run->map, run->phys.ram_ranges, run->st, 96, map_rows);
   run->ui.last_width = 100;
   run->ui.last_height = height;
   run->ui.ui_start_time = now_seconds();
@@ -466,7 +466,7 @@ TEST_F(ScreenTest, UnchangedMapRowsAreNotSentAgain) {
   EXPECT_EQ(vt.cell(8, 2 + 2).sgr, kAsciiTheme.cell_colour[7]);
   EXPECT_EQ(next(), (std::set<int>{}));
 
-  map_setup(*run, 96, 4);  // rebuilt: everything again
+  map_setup(run->map, run->phys.ram_ranges, run->st, 96, 4);  // rebuilt: everything again
   EXPECT_EQ(next(), (std::set<int>{5, 6, 7, 8}));
 }
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "engine/memory_map.h"
+#include "engine/map/memory_map.h"
 #include "report/tui/theme.h"
 
 namespace dravik {

@@ -1,0 +1,73 @@
+// What the qualification's workers run on their arenas: the kernels by op,
+// the stream pattern they write and verify, and the recording of a bit
+// error. The worker thread that dispatches to them is pool/worker.h.
+//
+// Every verifying kernel recomputes what it expects from (seed, index), so
+// nothing but the arena is read. Verifies load a 64-byte line, OR the
+// differences of its words together without a branch, and only when that is
+// non-zero hand the loaded values to the out-of-line recorder: an error is
+// recorded from the very value the verifying read saw, and record_bit_error's
+// own read of the word serves only as the re-read.
+//
+// Kernels by op (all test stop = the job's stop or stop_requested):
+//   0 allocate   map, advise huge pages, fill with stream seed 0, lock
+//                (the pool's own op: pool/worker.cpp).
+//   1 write      stream pattern of stream_seed(index) in 8 MiB chunks;
+//                until-done: one pass; timed: wraps until stop. Sets written.
+//   2 read       verifies words [0, written) of that pattern ("read").
+//   3 copy       first half onto the second half, non-temporal (load of op 5).
+//   4, 5 chase   worker 0 times dependent loads over chase_nodes; in op 5
+//                the other workers copy meanwhile.
+//   6 OLTP       70 % reads, 30 % locked increments on the shared hot set.
+//   7 address    own address, then its complement ("addr").
+//   8 pattern    job.pattern, then its complement ("pattern").
+//   9 churn      fill half, copy-invert it to the other half, verify both.
+//  10 TLB        one load on a random page (job.page_words) per visit ("tlb").
+//  11 fletcher4  cascaded sums over 128 KiB records ("fletcher").
+// Looping kernels (copy, OLTP, churn, TLB, fletcher4) run until stop in a
+// timed job; in an until-done job they make one pass (OLTP: 2^20 operations),
+// so an until-done job always ends.
+#pragma once
+#include <cstdint>
+
+#include "hcl/kernels/job.h"
+
+namespace dravik {
+
+inline constexpr uint64_t kHclPhi = 0x9E3779B97F4A7C15ULL;
+// Words per stream chunk: the stop test and progress fall between chunks.
+inline constexpr uint64_t kHclChunkWords = uint64_t{1} << 20;
+
+// The stream seed of kernel constant k under a job seed (stream_pattern.cpp).
+uint64_t stream_seed(uint64_t job_seed, uint64_t k);
+
+// The stream pattern word j of seed s.
+inline uint64_t stream_word(uint64_t s, uint64_t j) { return s ^ (j * kHclPhi); }
+
+// Writes the stream pattern of indexes j0 .. j0+count-1 into words[0, count):
+// groups of four words as two non-temporal 128-bit stores, one store fence,
+// then the count mod 4 last words with ordinary stores. words must be 16-byte
+// aligned for the non-temporal stores; an unaligned start is written with
+// non-temporal 64-bit stores up to the first aligned word.
+void stream_fill(uint64_t* words, uint64_t count, uint64_t j0, uint64_t seed);
+
+// Records one bit error seen by `kernel` at address: actual is the value the
+// verifying read loaded. Counts it in error_total; flushes the line and reads
+// the word once more from memory as the re-read; stores a record while fewer
+// than 32 exist.
+void record_bit_error(HclJob& job, const char* kernel, uint64_t* address, uint64_t expected,
+                      uint64_t actual);
+
+// The individual kernels (what hcl_run_kernel dispatches to).
+void hcl_write_stream(HclJob& job, int index);
+void hcl_read_stream(HclJob& job, int index);
+void copy_stream(HclJob& job, int index);
+void chase_kernel(HclJob& job);
+void hcl_oltp(HclJob& job, int index);
+void hcl_address_test(HclJob& job, int index);
+void hcl_pattern_test(HclJob& job, int index);
+void hcl_churn(HclJob& job, int index);
+void hcl_tlb_walk(HclJob& job, int index);
+void hcl_fletcher4(HclJob& job, int index);
+
+}  // namespace dravik

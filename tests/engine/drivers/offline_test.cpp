@@ -1,0 +1,255 @@
+// The OFFLINE driver: one-thread sweeps of large regions, and the worker pool
+// that waits for memory a bounded time before it gives up.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "core/flags.h"
+#include "engine/drivers/region_pool.h"
+#include "engine/drivers/offline.h"
+#include "engine/drivers/production.h"
+#include "core/text.h"
+#include "support/meminfo_fixture.h"
+#include "support/recording_sink.h"
+#include "support/test_support.h"
+
+namespace dravik {
+namespace {
+
+using testing::MeminfoFixture;
+using testing::RecordingSink;
+
+constexpr uint64_t kMiB = 1ull << 20;
+
+std::unique_ptr<Run> offline_run(const MeminfoFixture& meminfo, int32_t threads, int64_t passes) {
+  auto run = testing::make_run();
+  run->cfg.mode = RunMode::OFFLINE;
+  run->cfg.tier = Tier::quick;
+  run->cfg.output = OutputStyle::json;
+  run->cfg.reserve_mib = 0;
+  run->cfg.chunk_mib = 16;
+  run->cfg.threads = threads;
+  run->cfg.passes = passes;
+  run->paths.meminfo = meminfo.path();
+  run->st.mem_total = 24576 * kMiB;
+  return run;
+}
+
+class OfflineSweep : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_process_flags(); }
+  void TearDown() override { reset_process_flags(); }
+};
+
+TEST_F(OfflineSweep, OneThreadTakesRegionsUpToAGibibyteWhateverTheChunk) {
+  MeminfoFixture meminfo(4096);
+  auto run = offline_run(meminfo, 1, 1);
+  run->cfg.mem_cap = 40 * kMiB;
+  run->cfg.chunk_mib = 8;
+  run_offline(*run);
+  EXPECT_EQ(run->st.regions_in_pass, 1) << "one region of the whole 40 MiB budget";
+  EXPECT_EQ(run->st.total_bytes.load(), 40 * kMiB);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+}
+
+TEST_F(OfflineSweep, UnlimitedRunStoppedInPassFiveEndsThere) {
+  MeminfoFixture meminfo(16);
+  auto run = offline_run(meminfo, 1, 0);
+  dravik::Run* r = run.get();
+  run->after_flush = [r](const TestBlock&) {
+    if (r->st.current_pass == 5) stop_requested.store(1);
+  };
+  run_offline(*run);
+  EXPECT_EQ(run->st.current_pass, 5) << "OFFLINE does not advance the count after a stop";
+  EXPECT_EQ(end_reason_of(run->st), EndReason::USER_STOP);
+}
+
+class OfflinePoolThreads : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_process_flags(); }
+  void TearDown() override { reset_process_flags(); }
+};
+
+TEST_F(OfflinePoolThreads, WorkersShareTheBudgetOverPasses) {
+  MeminfoFixture meminfo(64);
+  auto run = offline_run(meminfo, 2, 2);
+  run_offline(*run);
+  EXPECT_EQ(run->st.regions_in_pass, 2);
+  EXPECT_EQ(run->st.total_bytes.load(), 128 * kMiB);
+  EXPECT_EQ(run->st.current_pass, 2);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+}
+
+TEST_F(OfflinePoolThreads, ThreadCountIsCappedAt256AndSmallChunksAreRaised) {
+  MeminfoFixture meminfo(32);
+  auto run = offline_run(meminfo, 1000, 1);
+  run->cfg.chunk_mib = 1;  // raised to 8 MiB per region by the pool
+  run_offline(*run);
+  EXPECT_EQ(run->st.regions_in_pass, 256);
+  EXPECT_EQ(run->st.total_bytes.load(), 32 * kMiB);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+}
+
+TEST_F(OfflinePoolThreads, MemoryStuckAtTheReserveAbortsAfterTheWaits) {
+  MeminfoFixture meminfo(64);
+  auto run = offline_run(meminfo, 4, 1);
+  RecordingSink sink(*run);
+  // Right after the budget was taken: 6 MiB of headroom, below a region.
+  bool budget_taken = false;
+  sink.on_event = [&](EventKind kind) {
+    if (kind == EventKind::map && !budget_taken) meminfo.set_available_mib(6);
+    budget_taken = true;
+  };
+  const double t0 = now_seconds();
+  run_offline(*run);
+  const double waited = now_seconds() - t0;
+  EXPECT_GE(waited, 9.5) << "100 waits of 100 ms";
+  EXPECT_LT(waited, 30.0);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::PRESSURE_ABORT);
+  EXPECT_EQ(run->st.total_bytes.load(), 0u);
+}
+
+TEST_F(OfflinePoolThreads, MemoryFreedWithinTheWaitsLetsThePassGoOn) {
+  MeminfoFixture meminfo(32);
+  auto run = offline_run(meminfo, 2, 1);
+  RecordingSink sink(*run);
+  bool budget_taken = false;
+  int ticks_waited = 0;
+  // No memory right after the budget was taken; it comes back after five
+  // progress ticks of the main thread (three quarters of a second of waits).
+  sink.on_event = [&](EventKind kind) {
+    if (kind == EventKind::map && !budget_taken) meminfo.set_available_mib(0);
+    budget_taken = true;
+    if (kind == EventKind::progress && ++ticks_waited == 5) meminfo.set_available_mib(32);
+  };
+  run_offline(*run);
+  EXPECT_GE(ticks_waited, 5);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+  EXPECT_EQ(run->st.total_bytes.load(), 32 * kMiB);
+}
+
+TEST_F(OfflinePoolThreads, FaultFoundByAWorkerIsCountedButNotEmitted) {
+  MeminfoFixture meminfo(16);
+  auto run = offline_run(meminfo, 2, 1);
+  RecordingSink sink(*run);
+  run->after_flush = [](const TestBlock& b) { b.base[123] ^= 1ull << 5; };
+  run_offline(*run);
+  EXPECT_GT(run->faults.total.load(), 0);
+  EXPECT_GT(run->faults.used, 0);
+  EXPECT_EQ(sink.count(EventKind::fault), 0) << "workers never emit";
+  EXPECT_EQ(sink.count(EventKind::phase), 0);
+}
+
+// One worker is held inside its first test until the other has tested both
+// other regions; the held region still gets its whole sequence once (five
+// flushes in the quick tier), whichever worker runs its remaining tests, and
+// the pass ends complete.
+TEST_F(OfflinePoolThreads, AHeldWorkersRegionIsFinishedOnceWhoeverTakesItsTests) {
+  MeminfoFixture meminfo(48);
+  auto run = offline_run(meminfo, 2, 1);
+  std::mutex m;
+  std::condition_variable changed;
+  std::map<const uint64_t*, int> flushes;
+  std::thread::id held{};
+  int others = 0;
+  run->after_flush = [&](const TestBlock& b) {
+    std::unique_lock<std::mutex> lock(m);
+    ++flushes[b.base];
+    if (held == std::thread::id{}) {
+      held = std::this_thread::get_id();
+      changed.wait_for(lock, std::chrono::seconds(60), [&] { return others >= 10; });
+    } else if (std::this_thread::get_id() != held) {
+      ++others;
+      changed.notify_all();
+    }
+  };
+  run_offline(*run);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+  EXPECT_EQ(run->st.total_bytes.load(), 48 * kMiB);
+  ASSERT_EQ(flushes.size(), 3u);
+  for (const auto& [base, count] : flushes) EXPECT_EQ(count, 5) << "region " << base;
+}
+
+// A worker measured starved of processor time, or taking turns with another
+// worker on one processor at idle priority, takes no test while the other goes on; when every
+// worker is starved one still works. A worker at idle priority on a processor
+// of its own joins after its first rest (worker 0 then waits, after its first
+// test, until worker 1 has taken one). Either way each region gets its whole
+// sequence once (five flushes in the quick tier).
+TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
+  enum Worker1 { sits_out, may_work, joins };
+  struct Case {
+    const char* what;
+    double share[2];
+    int32_t cpu[2];
+    Worker1 worker1;
+  };
+  for (const Case& c : {Case{"worker 1 starved", {1.0, 0.0}, {0, 1}, sits_out},
+                        Case{"both starved", {0.0, 0.0}, {0, 1}, may_work},
+                        Case{"both on one processor", {0.5, 0.5}, {0, 0}, sits_out},
+                        Case{"each on a processor of its own", {1.0, 1.0}, {0, 1}, joins}}) {
+    SCOPED_TRACE(c.what);
+    MeminfoFixture meminfo(48);
+    auto run = offline_run(meminfo, 2, 1);
+    ASSERT_TRUE(prepare_passes(*run));
+    RegionPool pool;
+    std::mutex m;
+    std::condition_variable worker1_tested;
+    std::map<const uint64_t*, int> flushes;
+    std::thread::id worker1{};
+    int by_worker1 = 0;
+    int measures0 = 0;
+    pool.measure_seam = [&](int32_t worker, WorkerMeasure* measured) {
+      // Worker 1 measures only once worker 0 has recorded its first measure,
+      // so that it decides knowing where worker 0 is.
+      while (worker == 1) {
+        {
+          std::lock_guard<std::mutex> lock(pool.pool_lock);
+          if (pool.seen[0].cpu >= 0) break;
+        }
+        std::this_thread::yield();
+      }
+      std::unique_lock<std::mutex> lock(m);
+      if (worker == 1) worker1 = std::this_thread::get_id();
+      *measured = WorkerMeasure{c.share[worker], c.cpu[worker], true};
+      if (worker == 0 && ++measures0 == 2 && c.worker1 == joins) {
+        worker1_tested.wait_for(lock, std::chrono::seconds(30), [&] { return by_worker1 > 0; });
+      }
+    };
+    run->after_flush = [&](const TestBlock& b) {
+      std::lock_guard<std::mutex> lock(m);
+      ++flushes[b.base];
+      if (std::this_thread::get_id() == worker1) ++by_worker1;
+      worker1_tested.notify_all();
+    };
+    EXPECT_EQ(threaded_pass(*run, pool, 2), 2);
+    EXPECT_EQ(run->st.pass_bytes.load(), 48 * kMiB);
+    ASSERT_EQ(flushes.size(), 3u);
+    for (const auto& [base, count] : flushes) EXPECT_EQ(count, 5) << "region " << base;
+    if (c.worker1 == sits_out) {
+      EXPECT_EQ(by_worker1, 0);
+    } else if (c.worker1 == joins) {
+      EXPECT_GT(by_worker1, 0);
+    }
+  }
+}
+
+TEST_F(OfflinePoolThreads, StopEndsEveryWorkerAndReleasesThePool) {
+  MeminfoFixture meminfo(256);
+  auto run = offline_run(meminfo, 2, 0);
+  run->cfg.tier = Tier::standard;
+  RecordingSink sink(*run);
+  // Stopped at the main thread's first progress tick, while the workers test.
+  sink.on_event = [](EventKind kind) {
+    if (kind == EventKind::progress) stop_requested.store(1);
+  };
+  run_offline(*run);
+  EXPECT_EQ(end_reason_of(run->st), EndReason::USER_STOP);
+  EXPECT_EQ(run->st.current_pass, 1);
+}
+
+}  // namespace
+}  // namespace dravik
