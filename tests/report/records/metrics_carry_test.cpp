@@ -12,7 +12,7 @@
 
 #include <sstream>
 
-#include "hcl/verdict.h"
+#include "hcl/verdict/verdict.h"
 #include "report/records/run_metrics.h"
 #include "support/test_support.h"
 

@@ -53,7 +53,9 @@ TEST(RunMetricsEdac, ABoxWithEdacHasItsSeriesAlsoWhenNothingWasCounted) {
     const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     EXPECT_EQ(value_of(text, "dravik_last_run_edac_corrected_errors"), c.corrected) << c.name;
     EXPECT_EQ(value_of(text, "dravik_last_run_edac_uncorrected_errors"), c.uncorrected) << c.name;
-    if (promtool) EXPECT_EQ(testing::promtool_check_metrics(path), "") << c.name;
+    if (promtool) {
+      EXPECT_EQ(testing::promtool_check_metrics(path), "") << c.name;
+    }
   }
 }
 

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "core/flags.h"
-#include "engine/production.h"
-#include "engine/region_pool.h"
+#include "engine/drivers/production.h"
+#include "engine/drivers/region_pool.h"
 #include "support/meminfo_fixture.h"
 #include "support/test_support.h"
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "hcl/hcl_busy.h"
+#include "hcl/rules/busy.h"
 #include "support/test_support.h"
 
 namespace dravik {

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "hcl/inventory.h"
+#include "hcl/inventory/inventory.h"
 #include "support/test_support.h"
 
 namespace dravik {
