@@ -1,6 +1,5 @@
-// The OFFLINE driver: one-thread sweeps of large regions, or a pool of worker
-// threads taking regions from a shared budget (thread contract in
-// offline.h).
+// The OFFLINE driver: one-thread sweeps, or a pool of worker threads taking
+// regions from a shared budget (layout and thread contract in offline.h).
 #include <sched.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "core/flags.h"
+#include "core/prng.h"
 #include "core/text.h"
 #include "engine/context.h"
 #include "engine/catalogue.h"
@@ -46,6 +46,18 @@ constexpr double kProbeSeconds = 0.005;
 constexpr double kFirstRestSeconds = 0.1;
 constexpr double kLongestRestSeconds = 1.6;
 
+// The size of an OFFLINE region, whatever the worker count: the chunk, raised
+// to the smallest region that is ever mapped. One worker and many take the
+// same regions in the same order.
+uint64_t offline_chunk(const RunConfig& cfg) { return std::max(chunk_bytes(cfg), kMinRegion); }
+
+// The seed of the pass's region with the given number (counted from 1 in the
+// order the regions are taken), as the single sweep seeds its k-th region:
+// the same region gets the same random data whichever worker tests it.
+uint64_t region_seed(const EngineContext& run, int32_t number, int32_t pass) {
+  return test_seed(run.cfg.seed, number, pass);
+}
+
 // pool_lock held: whether a region may still be claimed.
 bool region_left(const RegionPool& pool) {
   return !pool.failed && !stopping() && pool.table.count < RegionTable::kMax &&
@@ -56,7 +68,7 @@ bool region_left(const RegionPool& pool) {
 Claim claim_locked(EngineContext& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
   if (!region_left(pool)) return Claim::finish;
   const uint64_t available = mem_available_bytes(run.paths.meminfo);
-  const RuleB rule = rule_b_size(available, pool.claimed, pool.reserve, chunk_bytes(run.cfg),
+  const RuleB rule = rule_b_size(available, pool.claimed, pool.reserve, offline_chunk(run.cfg),
                                  pool.unclaimed, run.cfg.extended_tests != 0);
   if (rule.wait) return Claim::wait;
   const uint64_t claim = std::min(rule.size, pool.unclaimed);
@@ -237,7 +249,7 @@ void end_test(EngineContext& run, RegionPool& pool, const TestJob& job, int32_t 
 // that nobody is running, else the first test of a region it claims and maps,
 // else, when nothing is left to claim, it waits for a running test to end and
 // takes the test after it. Every region still gets its whole sequence in
-// catalogue order with the seed fixed when the sequence started, and faults
+// catalogue order with the seed of its number in the pass, and faults
 // are recorded by the worker whose test found them, as before; only which
 // worker runs which test changes. A worker measures the share of a processor
 // it gets, before its first test and over each test, and sits out while it
@@ -295,9 +307,7 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
     o.block = TestBlock{static_cast<uint64_t*>(region.base), region.size / 8, pass};
     o.size = region.size;
     o.locked = region.locked;
-    // As in a sequence run alone: the window number is read once, as the
-    // block's sequence starts.
-    o.seed = block_test_seed(run, o.block);
+    o.seed = region_seed(run, slot + 1, pass);
     o.running = true;
     {
       std::lock_guard<std::mutex> guard(pool.pool_lock);
@@ -381,7 +391,7 @@ void run_offline(EngineContext& run) {
     run.st.regions_in_pass = 0;
     bool empty_pass = false;
     if (workers == 1) {
-      sweep_pass(run, run.st.budget, std::min<uint64_t>(run.st.budget, 1ull << 30));
+      sweep_pass(run, run.st.budget, offline_chunk(run.cfg));
       empty_pass = run.st.regions_in_pass == 0;
     } else {
       if (threaded_pass(run, *pool, workers) == 0) {

@@ -1,5 +1,9 @@
-// The OFFLINE driver: one-thread sweeps of large regions, or a pool of worker
-// threads taking regions from a shared budget.
+// The OFFLINE driver: one-thread sweeps, or a pool of worker threads taking
+// regions from a shared budget. Both lay a pass out alike: regions of the
+// chunk (at least 8 MiB) in the order they are taken, the k-th seeded as the
+// k-th of the sweep, each with the tier's whole sequence. For the same memory,
+// options and seed, N workers test the same bytes with the same tests and
+// data as one; only which worker runs which test differs.
 //
 // Threads. One-thread OFFLINE runs everything on the main thread. Threaded
 // OFFLINE starts up to 256 workers per pass and joins them before the pass

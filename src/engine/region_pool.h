@@ -22,7 +22,7 @@ struct OpenRegion {
   TestBlock block;
   uint64_t size = 0;     // bytes, for the pass counters
   int32_t locked = 0;
-  uint64_t seed = 0;     // the block's test seed, fixed when its sequence starts
+  uint64_t seed = 0;     // the block's test seed, from the region's number in the pass
   int32_t next = 0;      // index in the tier sequence of the next test to run
   bool running = false;  // a worker is running one of its tests
 };
