@@ -16,12 +16,14 @@
 //     the pool's condition variable for a running test to end; a region's
 //     tests still run one after another in catalogue order.
 //   - the run's byte counters and the finished-worker count are atomics that
-//     workers add to; the fault log's lock guards only the fault records and
+//     workers add to (the finished count under pool_lock); the fault log's lock guards only the fault records and
 //     their map marks. The two locks are never held together.
 //   - workers poll stop_requested before every test and wait out a user
 //     pause inside test_progress; they never emit events or draw.
-//   - the main thread waits in 150 ms steps, ticking the heartbeat, and reads
-//     the byte counters and the finished count (they only grow).
+//   - the main thread waits on the pool's condition variable in 150 ms
+//     steps, ticking the heartbeat between them, and reads the byte counters
+//     and the finished count (they only grow); the last worker to leave wakes
+//     it at once.
 #pragma once
 
 namespace dravik {

@@ -272,12 +272,15 @@ TEST_F(OfflinePoolThreads, AHeldWorkersRegionIsFinishedOnceWhoeverTakesItsTests)
   for (const auto& [base, count] : flushes) EXPECT_EQ(count, 5) << "region " << base;
 }
 
-// A worker measured starved of processor time, or taking turns with another
-// worker on one processor at idle priority, takes no test while the other goes on; when every
-// worker is starved one still works. A worker at idle priority on a processor
-// of its own joins after its first rest (worker 0 then waits, after its first
-// test, until worker 1 has taken one). Either way each region gets its whole
-// sequence once (five flushes in the quick tier).
+// A worker measured starved of processor time next to the other, or taking
+// turns with another worker on an otherwise idle processor at idle priority,
+// takes no test while the other goes on; when every worker is starved one
+// still works. A worker at idle priority on a processor of its own, or slowed
+// as much as the other by a busy box, or sharing a processor with the other
+// beside work of others (where two idle-class workers get twice the share of
+// one), joins and both work (worker 0 waits, after its first test, until
+// worker 1 has taken one). Either way each region gets its whole sequence once (five
+// flushes in the quick tier).
 TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
   enum Worker1 { sits_out, may_work, joins };
   struct Case {
@@ -289,7 +292,10 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
   for (const Case& c : {Case{"worker 1 starved", {1.0, 0.0}, {0, 1}, sits_out},
                         Case{"both starved", {0.0, 0.0}, {0, 1}, may_work},
                         Case{"both on one processor", {0.5, 0.5}, {0, 0}, sits_out},
-                        Case{"each on a processor of its own", {1.0, 1.0}, {0, 1}, joins}}) {
+                        Case{"each on a processor of its own", {1.0, 1.0}, {0, 1}, joins},
+                        Case{"both slowed alike by a busy box", {0.15, 0.15}, {0, 1}, joins},
+                        Case{"worker 1 a third as fast", {0.9, 0.3}, {0, 1}, joins},
+                        Case{"both on one processor beside others", {0.14, 0.14}, {0, 0}, joins}}) {
     SCOPED_TRACE(c.what);
     MeminfoFixture meminfo(48);
     auto run = offline_run(meminfo, 2, 1);
@@ -298,8 +304,8 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
     std::mutex m;
     std::condition_variable worker1_tested;
     std::map<const uint64_t*, int> flushes;
-    std::thread::id worker1{};
-    int by_worker1 = 0;
+    std::thread::id worker0{}, worker1{};
+    int by_worker0 = 0, by_worker1 = 0;
     int measures0 = 0;
     pool.measure_seam = [&](int32_t worker, WorkerMeasure* measured) {
       // Worker 1 measures only once worker 0 has recorded its first measure,
@@ -312,7 +318,7 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
         std::this_thread::yield();
       }
       std::unique_lock<std::mutex> lock(m);
-      if (worker == 1) worker1 = std::this_thread::get_id();
+      (worker == 1 ? worker1 : worker0) = std::this_thread::get_id();
       *measured = WorkerMeasure{c.share[worker], c.cpu[worker], true};
       if (worker == 0 && ++measures0 == 2 && c.worker1 == joins) {
         worker1_tested.wait_for(lock, std::chrono::seconds(30), [&] { return by_worker1 > 0; });
@@ -322,6 +328,7 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
       std::lock_guard<std::mutex> lock(m);
       ++flushes[b.base];
       if (std::this_thread::get_id() == worker1) ++by_worker1;
+      if (std::this_thread::get_id() == worker0) ++by_worker0;
       worker1_tested.notify_all();
     };
     EXPECT_EQ(threaded_pass(*run, pool, 2), 2);
@@ -332,6 +339,7 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
       EXPECT_EQ(by_worker1, 0);
     } else if (c.worker1 == joins) {
       EXPECT_GT(by_worker1, 0);
+      EXPECT_GT(by_worker0, 0) << "both work";
     }
   }
 }
