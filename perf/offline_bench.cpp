@@ -3,11 +3,9 @@
 // second thread moves from nothing to double within an hour, so a worker
 // count is judged only against the reference measured next to it.
 //
-// Three OFFLINE timings: the one-thread sweep (regions of up to 1 GiB), and
-// the worker pool with one and with two workers (regions of the chunk size).
-// The sweep and the pool do not do the same work: walk, bitflip and
-// bitspread cap their coverage per region, so smaller regions get more of
-// those tests. The pool's two columns compare equal work.
+// Three OFFLINE timings: the one-thread sweep, and the worker pool with one
+// and with two workers. All three test the same regions (of the chunk size)
+// with the same tests over the same bytes.
 //
 // The pool runs one worker, two, two and one again, and each column is the
 // mean of its two runs.
@@ -19,15 +17,19 @@
 // through the real driver.
 //
 // Usage: perf_offline_bench [MiB] [--tier quick|standard] [--repeat N] [--busy] [--idle]
+//                           [--reference]
 //   --busy  keeps one processor busy with a spinning child process at normal
 //           priority for the whole measurement
 //   --idle  runs at idle priority, as dravik itself does (on a box that others
 //           keep busy the figures then measure their load more than ours)
+//   --reference  prints only the reference: the best of N one-thread and of
+//           N two-thread cycles, in seconds, on one line (for scripts)
 #include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -136,10 +138,13 @@ int main(int argc, char** argv) {
   int repeat = 2;
   bool busy = false;
   bool idle_priority = false;
+  bool reference_only = false;
   Tier tier = Tier::standard;
   for (int a = 1; a < argc; ++a) {
     if (strcmp(argv[a], "--busy") == 0) {
       busy = true;
+    } else if (strcmp(argv[a], "--reference") == 0) {
+      reference_only = true;
     } else if (strcmp(argv[a], "--idle") == 0) {
       idle_priority = true;
     } else if (strcmp(argv[a], "--repeat") == 0 && a + 1 < argc) {
@@ -155,6 +160,25 @@ int main(int argc, char** argv) {
   const pid_t spinner = busy ? start_spinner() : -1;
   sched_param param{};
   const bool idle = idle_priority && sched_setscheduler(0, SCHED_IDLE, &param) == 0;
+  if (reference_only) {
+    ArenaRegion r = arena_alloc(bytes);
+    if (r.base == nullptr) {
+      fprintf(stderr, "cannot map %lu MiB\n", static_cast<unsigned long>(mib));
+      return 1;
+    }
+    double best1 = 1e30, best2 = 1e30;
+    for (int k = 0; k < repeat; ++k) {
+      best1 = std::min(best1, reference_cycle(r, 1));
+      best2 = std::min(best2, reference_cycle(r, 2));
+    }
+    arena_free(r);
+    printf("%.4f %.4f\n", best1, best2);
+    if (spinner > 0) {
+      kill(spinner, SIGKILL);
+      waitpid(spinner, nullptr, 0);
+    }
+    return 0;
+  }
   printf("OFFLINE 1 vs 2 workers, %lu MiB, %s tier, %s priority, %s\n",
          static_cast<unsigned long>(mib), tier == Tier::quick ? "quick" : "standard",
          idle ? "idle" : "normal", busy ? "one processor kept busy" : "no load of our own");

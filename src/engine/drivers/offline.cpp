@@ -1,6 +1,5 @@
-// The OFFLINE driver: one-thread sweeps of large regions, or a pool of worker
-// threads taking regions from a shared budget (thread contract in
-// offline.h).
+// The OFFLINE driver: one-thread sweeps, or a pool of worker threads taking
+// regions from a shared budget (layout and thread contract in offline.h).
 #include <sched.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "core/flags.h"
+#include "core/prng.h"
 #include "core/text.h"
 #include "engine/context.h"
 #include "engine/catalogue/catalogue.h"
@@ -36,15 +36,30 @@ constexpr useconds_t kWaitMicros = 100000;
 
 enum class Claim { region, wait, finish };
 
-// A worker that got less than this share of a processor over its last test
-// is starved: a busy process of higher priority holds its processor. One that
-// got less than kSharedShare on the processor another worker was on takes
-// turns with it.
-constexpr double kStarvedShare = 0.25;
+// A worker that got less than this fraction of the share of a processor that
+// the best-served working worker got is starved: a busy process of higher
+// priority holds its processor, and the others would run its tests sooner.
+// One that got from kTurnsShare up to kSharedShare on the processor another
+// worker was on takes turns with it on a processor that has nothing else to
+// run (two workers there get half each).
+constexpr double kStarvedFraction = 0.25;
+constexpr double kTurnsShare = 0.35;
 constexpr double kSharedShare = 0.75;
 constexpr double kProbeSeconds = 0.005;
 constexpr double kFirstRestSeconds = 0.1;
 constexpr double kLongestRestSeconds = 1.6;
+
+// The size of an OFFLINE region, whatever the worker count: the chunk, raised
+// to the smallest region that is ever mapped. One worker and many take the
+// same regions in the same order.
+uint64_t offline_chunk(const RunConfig& cfg) { return std::max(chunk_bytes(cfg), kMinRegion); }
+
+// The seed of the pass's region with the given number (counted from 1 in the
+// order the regions are taken), as the single sweep seeds its k-th region:
+// the same region gets the same random data whichever worker tests it.
+uint64_t region_seed(const EngineContext& run, int32_t number, int32_t pass) {
+  return test_seed(run.cfg.seed, number, pass);
+}
 
 // pool_lock held: whether a region may still be claimed.
 bool region_left(const RegionPool& pool) {
@@ -56,7 +71,7 @@ bool region_left(const RegionPool& pool) {
 Claim claim_locked(EngineContext& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
   if (!region_left(pool)) return Claim::finish;
   const uint64_t available = mem_available_bytes(run.paths.meminfo);
-  const RuleB rule = rule_b_size(available, pool.claimed, pool.reserve, chunk_bytes(run.cfg),
+  const RuleB rule = rule_b_size(available, pool.claimed, pool.reserve, offline_chunk(run.cfg),
                                  pool.unclaimed, run.cfg.extended_tests != 0);
   if (rule.wait) return Claim::wait;
   const uint64_t claim = std::min(rule.size, pool.unclaimed);
@@ -127,57 +142,50 @@ WorkerMeasure measure(const RegionPool& pool, int32_t index, double share) {
 }
 
 // pool_lock held. Records what worker `index` measured and decides whether it
-// sits out next: when it is starved, or, in the idle scheduling class, when it
-// is on the processor another working worker was last seen on, so that the
-// two would only take turns (a working worker gives way only to a
-// lower-numbered one and only when it got less than kSharedShare; a resting
-// worker to any). The kernel leaves two idle-class threads taking turns on
-// one processor rather than move one beside a busy normal-priority process,
-// where it would get nothing; at normal priority it balances them itself, and
-// a worker beside a busy process still gets half of that processor. Never
-// while no other worker of the pass works: somebody always does the work.
+// sits out next, as long as another worker of the pass works (somebody always
+// does the work):
+//   - starved: it got less than kStarvedFraction of what the best-served
+//     working worker got. A busy box that slows every worker alike starves
+//     none: each adds what it gets, and a test it holds at the end of the
+//     pass would run no sooner on another;
+//   - in the idle scheduling class, taking turns: it is on the processor a
+//     working worker was last seen on and got about half of it, so that
+//     processor runs nothing else and the second worker adds nothing there
+//     (a working worker gives way only to a lower-numbered one; a resting
+//     worker whose probe got at least kTurnsShare there stays out whatever
+//     else it got). The kernel leaves two idle-class threads taking turns on
+//     one processor rather than move one beside a busy normal-priority
+//     process, where it would get nothing. Beside work of others on that
+//     processor two idle-class workers get twice the share of one, and at
+//     normal priority the kernel balances them itself: both go on.
 bool decide_rest_locked(RegionPool& pool, int32_t index, const WorkerMeasure& m) {
   WorkerSeen& self = pool.seen[static_cast<size_t>(index)];
   self.share = m.share;
   self.cpu = m.cpu;
+  self.measured = true;
   bool other_works = false;
   bool turns = false;
+  double best_other = 0.0;
+  // About half of a processor: it took turns there with one other worker and
+  // nothing else ran (a resting worker's short probe may have got all of it).
+  const bool halves = m.share >= kTurnsShare && (self.resting || m.share < kSharedShare);
   for (size_t j = 0; j < pool.seen.size(); ++j) {
     const WorkerSeen& o = pool.seen[j];
     if (static_cast<int32_t>(j) == index || !o.present || o.resting) continue;
     other_works = true;
-    if (m.idle_class && m.cpu >= 0 && o.cpu == m.cpu &&
+    if (o.measured) best_other = std::max(best_other, o.share);
+    if (m.idle_class && m.cpu >= 0 && o.cpu == m.cpu && halves &&
         (self.resting || static_cast<int32_t>(j) < index)) {
       turns = true;
     }
   }
-  // A resting worker that finds itself on a working worker's processor stays
-  // out whatever its short probe got: the two could only take turns.
-  self.resting = other_works && (m.share < kStarvedShare ||
-                                 (turns && (self.resting || m.share < kSharedShare)));
+  self.resting = other_works && (m.share < kStarvedFraction * best_other || turns);
   return self.resting;
 }
 
 bool decide_rest(RegionPool& pool, int32_t index, const WorkerMeasure& m) {
   std::lock_guard<std::mutex> guard(pool.pool_lock);
   return decide_rest_locked(pool, index, m);
-}
-
-// A worker's first decision. In the idle scheduling class a worker starts by
-// sitting out while a lower-numbered one works: at the start nobody knows yet
-// where the kernel puts the others, and two workers that take turns on one
-// processor from their first tests on map two regions and finish both later
-// than one worker would. After its first rest it probes and joins when it is
-// on a processor of its own; on a quiet box that costs it one short rest.
-bool decide_first(RegionPool& pool, int32_t index, const WorkerMeasure& m) {
-  std::lock_guard<std::mutex> guard(pool.pool_lock);
-  WorkerSeen& self = pool.seen[static_cast<size_t>(index)];
-  decide_rest_locked(pool, index, m);
-  for (int32_t j = 0; m.idle_class && j < index; ++j) {
-    const WorkerSeen& o = pool.seen[static_cast<size_t>(j)];
-    if (o.present && !o.resting) self.resting = true;
-  }
-  return self.resting;
 }
 
 // A worker that sits out waits, each rest twice as long as the last up to a
@@ -237,17 +245,17 @@ void end_test(EngineContext& run, RegionPool& pool, const TestJob& job, int32_t 
 // that nobody is running, else the first test of a region it claims and maps,
 // else, when nothing is left to claim, it waits for a running test to end and
 // takes the test after it. Every region still gets its whole sequence in
-// catalogue order with the seed fixed when the sequence started, and faults
+// catalogue order with the seed of its number in the pass, and faults
 // are recorded by the worker whose test found them, as before; only which
 // worker runs which test changes. A worker measures the share of a processor
 // it gets, before its first test and over each test, and sits out while it
-// is starved or only takes turns with another worker on one processor, as
-// long as another worker goes on.
+// is starved next to the others or only takes turns with another worker on
+// an otherwise idle processor, as long as another worker goes on.
 void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t index) {
   in_worker = 1;
   const CatalogueEntry* sequence[32];
   const int32_t count = tier_sequence(run.cfg, sequence, 32);
-  bool resting = decide_first(pool, index, measure(pool, index, probe_cpu_share(kProbeSeconds)));
+  bool resting = decide_rest(pool, index, measure(pool, index, probe_cpu_share(kProbeSeconds)));
   double rest = kFirstRestSeconds;
   int waits = 0;
   while (!stopping()) {
@@ -295,9 +303,7 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
     o.block = TestBlock{static_cast<uint64_t*>(region.base), region.size / 8, pass};
     o.size = region.size;
     o.locked = region.locked;
-    // As in a sequence run alone: the window number is read once, as the
-    // block's sequence starts.
-    o.seed = block_test_seed(run, o.block);
+    o.seed = region_seed(run, slot + 1, pass);
     o.running = true;
     {
       std::lock_guard<std::mutex> guard(pool.pool_lock);
@@ -312,11 +318,13 @@ void test_worker(EngineContext& run, RegionPool& pool, int32_t pass, int32_t ind
     waits = 0;
   }
   {
+    // Counted under the lock, so that the main thread waiting on the
+    // condition cannot miss the last worker leaving.
     std::lock_guard<std::mutex> guard(pool.pool_lock);
     pool.seen[static_cast<size_t>(index)].present = false;
     pool.seen[static_cast<size_t>(index)].resting = false;
+    pool.finished.fetch_add(1, std::memory_order_release);
   }
-  pool.finished.fetch_add(1, std::memory_order_release);
   pool.test_ended.notify_all();
 }
 
@@ -355,8 +363,15 @@ int32_t threaded_pass(EngineContext& run, RegionPool& pool, int32_t workers) {
                                            static_cast<double>(run.st.budget)
                                      : 0.0);
   };
-  while (pool.finished.load(std::memory_order_acquire) < started && !stopping()) {
-    usleep(150000);
+  // Ticks every 150 ms, and goes on as soon as the last worker has left.
+  auto all_left = [&] {
+    return pool.finished.load(std::memory_order_acquire) >= started || stopping();
+  };
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(pool.pool_lock);
+      if (pool.test_ended.wait_for(lock, std::chrono::milliseconds(150), all_left)) break;
+    }
     tick();
   }
   for (std::thread& t : threads) t.join();
@@ -381,7 +396,7 @@ void run_offline(EngineContext& run) {
     run.st.regions_in_pass = 0;
     bool empty_pass = false;
     if (workers == 1) {
-      sweep_pass(run, run.st.budget, std::min<uint64_t>(run.st.budget, 1ull << 30));
+      sweep_pass(run, run.st.budget, offline_chunk(run.cfg));
       empty_pass = run.st.regions_in_pass == 0;
     } else {
       if (threaded_pass(run, *pool, workers) == 0) {

@@ -22,7 +22,7 @@ struct OpenRegion {
   TestBlock block;
   uint64_t size = 0;     // bytes, for the pass counters
   int32_t locked = 0;
-  uint64_t seed = 0;     // the block's test seed, fixed when its sequence starts
+  uint64_t seed = 0;     // the block's test seed, from the region's number in the pass
   int32_t next = 0;      // index in the tier sequence of the next test to run
   bool running = false;  // a worker is running one of its tests
 };
@@ -32,6 +32,7 @@ struct OpenRegion {
 struct WorkerSeen {
   double share = 1.0;  // of a processor, over its last test or probe
   int32_t cpu = -1;    // the processor it was on then; -1 when unknown
+  bool measured = false;  // share and cpu hold a measure (none before its first probe)
   bool present = false;
   bool resting = false;
 };
@@ -55,9 +56,11 @@ struct RegionPool {
   std::vector<OpenRegion> open;  // oldest first
   std::vector<WorkerSeen> seen;  // by worker index
   // Signalled whenever a test of an open region ends, for a worker that has
-  // nothing left to claim while others still run tests.
+  // nothing left to claim while others still run tests, and when a worker
+  // leaves, for the main thread.
   std::condition_variable test_ended;
-  // Added to by each worker as it leaves, read by the waiting main thread.
+  // Added to by each worker as it leaves (under pool_lock), read by the
+  // waiting main thread.
   std::atomic<int32_t> finished{0};
   // Test seam: sees a worker's index and what it just measured, and may
   // change it. Empty in production.

@@ -1,11 +1,14 @@
-// The OFFLINE driver: one-thread sweeps of large regions, and the worker pool
-// that waits for memory a bounded time before it gives up.
+// The OFFLINE driver: one thread or a pool of workers over the same regions,
+// and the pool that waits for memory a bounded time before it gives up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "core/flags.h"
 #include "engine/drivers/region_pool.h"
@@ -44,15 +47,22 @@ class OfflineSweep : public ::testing::Test {
   void TearDown() override { reset_process_flags(); }
 };
 
-TEST_F(OfflineSweep, OneThreadTakesRegionsUpToAGibibyteWhateverTheChunk) {
-  MeminfoFixture meminfo(4096);
-  auto run = offline_run(meminfo, 1, 1);
-  run->cfg.mem_cap = 40 * kMiB;
-  run->cfg.chunk_mib = 8;
-  run_offline(*run);
-  EXPECT_EQ(run->st.regions_in_pass, 1) << "one region of the whole 40 MiB budget";
-  EXPECT_EQ(run->st.total_bytes.load(), 40 * kMiB);
-  EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+// One thread takes regions of the chunk, as the workers do; a chunk below the
+// 8 MiB floor is raised to it (PRODUCTION's sweep maps nothing then).
+TEST_F(OfflineSweep, OneThreadTakesRegionsOfTheChunkRaisedToTheFloor) {
+  struct Case { int64_t chunk_mib; int32_t regions; } cases[] = {{8, 5}, {1, 5}, {16, 3}, {128, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.chunk_mib);
+    reset_process_flags();
+    MeminfoFixture meminfo(4096);
+    auto run = offline_run(meminfo, 1, 1);
+    run->cfg.mem_cap = 40 * kMiB;
+    run->cfg.chunk_mib = c.chunk_mib;
+    run_offline(*run);
+    EXPECT_EQ(run->st.regions_in_pass, c.regions);
+    EXPECT_EQ(run->st.total_bytes.load(), 40 * kMiB);
+    EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+  }
 }
 
 TEST_F(OfflineSweep, UnlimitedRunStoppedInPassFiveEndsThere) {
@@ -65,6 +75,95 @@ TEST_F(OfflineSweep, UnlimitedRunStoppedInPassFiveEndsThere) {
   run_offline(*run);
   EXPECT_EQ(run->st.current_pass, 5) << "OFFLINE does not advance the count after a stop";
   EXPECT_EQ(end_reason_of(run->st), EndReason::USER_STOP);
+}
+
+// What one region went through in a pass, seen at each write/verify
+// boundary of its tests: how many words the boundary covered and a sample of
+// what they held. The sample is taken evenly over the covered words, with a
+// word that holds its own address (stuck-addr) counted by its index, so that
+// the same test with the same seed over the same bytes leaves the same trace
+// wherever the region was mapped.
+struct RegionTrace {
+  int32_t pass = 0;
+  uint64_t words = 0;  // the region's size: the most any boundary covered
+  std::vector<std::pair<uint64_t, uint64_t>> boundaries;  // covered words, sample
+  bool operator<(const RegionTrace& o) const {
+    return std::tie(pass, words, boundaries) < std::tie(o.pass, o.words, o.boundaries);
+  }
+  bool operator==(const RegionTrace& o) const {
+    return pass == o.pass && words == o.words && boundaries == o.boundaries;
+  }
+};
+
+uint64_t sample_of(const TestBlock& b) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  const uint64_t step = std::max<uint64_t>(1, b.words / 61);
+  for (uint64_t i = 0; i < b.words; i += step) {
+    uint64_t v = b.base[i];
+    if (v == reinterpret_cast<uintptr_t>(b.base + i)) v = i ^ 0xadd7e55000000000ull;
+    h = (h ^ v) * 0x100000001b3ull;
+  }
+  return h;
+}
+
+// Runs one OFFLINE run and returns its regions' traces in sorted order, and
+// how many threads ran tests.
+std::vector<RegionTrace> offline_traces(Run& run, size_t* testers) {
+  std::mutex m;
+  std::map<std::pair<int32_t, const uint64_t*>, RegionTrace> regions;
+  std::vector<std::thread::id> threads;
+  run.after_flush = [&](const TestBlock& b) {
+    const uint64_t sample = sample_of(b);
+    std::lock_guard<std::mutex> lock(m);
+    RegionTrace& t = regions[{b.pass, b.base}];
+    t.pass = b.pass;
+    t.words = std::max(t.words, b.words);
+    t.boundaries.emplace_back(b.words, sample);
+    if (std::find(threads.begin(), threads.end(), std::this_thread::get_id()) == threads.end()) {
+      threads.push_back(std::this_thread::get_id());
+    }
+  };
+  run_offline(run);
+  run.after_flush = nullptr;
+  std::vector<RegionTrace> out;
+  for (auto& [key, trace] : regions) out.push_back(trace);
+  std::sort(out.begin(), out.end());
+  *testers = threads.size();
+  return out;
+}
+
+// One worker and two or three test the same regions with the same tests and
+// seeds over the same bytes; only which worker ran what differs. The regions
+// are of the chunk, the last one the rest of the budget.
+TEST_F(OfflineSweep, TwoOrThreeWorkersTestTheSameRegionsAsOne) {
+  MeminfoFixture meminfo(4096);
+  std::vector<RegionTrace> one;
+  for (int32_t threads : {1, 2, 3}) {
+    SCOPED_TRACE(threads);
+    reset_process_flags();
+    auto run = offline_run(meminfo, threads, 2);
+    run->cfg.mem_cap = 40 * kMiB;
+    run->cfg.seed = 0x5eed0f0ff11e;
+    size_t testers = 0;
+    const std::vector<RegionTrace> traces = offline_traces(*run, &testers);
+    EXPECT_EQ(end_reason_of(run->st), EndReason::COMPLETED);
+    EXPECT_EQ(run->st.total_bytes.load(), 80 * kMiB);
+    if (threads == 1) {
+      one = traces;
+      std::vector<uint64_t> sizes;
+      for (const RegionTrace& t : traces) sizes.push_back(t.words * 8 / kMiB);
+      EXPECT_EQ(sizes, (std::vector<uint64_t>{8, 16, 16, 8, 16, 16})) << "two passes";
+      continue;
+    }
+    EXPECT_LE(testers, static_cast<size_t>(threads));
+    EXPECT_EQ(traces.size(), one.size());
+    if (traces.size() != one.size()) continue;
+    for (size_t k = 0; k < one.size(); ++k) {
+      EXPECT_EQ(traces[k].words, one[k].words) << "region " << k;
+      EXPECT_TRUE(traces[k] == one[k]) << "region " << k << " of " << traces[k].words * 8 / kMiB
+                                       << " MiB in pass " << traces[k].pass;
+    }
+  }
 }
 
 class OfflinePoolThreads : public ::testing::Test {
@@ -173,12 +272,15 @@ TEST_F(OfflinePoolThreads, AHeldWorkersRegionIsFinishedOnceWhoeverTakesItsTests)
   for (const auto& [base, count] : flushes) EXPECT_EQ(count, 5) << "region " << base;
 }
 
-// A worker measured starved of processor time, or taking turns with another
-// worker on one processor at idle priority, takes no test while the other goes on; when every
-// worker is starved one still works. A worker at idle priority on a processor
-// of its own joins after its first rest (worker 0 then waits, after its first
-// test, until worker 1 has taken one). Either way each region gets its whole
-// sequence once (five flushes in the quick tier).
+// A worker measured starved of processor time next to the other, or taking
+// turns with another worker on an otherwise idle processor at idle priority,
+// takes no test while the other goes on; when every worker is starved one
+// still works. A worker at idle priority on a processor of its own, or slowed
+// as much as the other by a busy box, or sharing a processor with the other
+// beside work of others (where two idle-class workers get twice the share of
+// one), joins and both work (worker 0 waits, after its first test, until
+// worker 1 has taken one). Either way each region gets its whole sequence once (five
+// flushes in the quick tier).
 TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
   enum Worker1 { sits_out, may_work, joins };
   struct Case {
@@ -190,7 +292,10 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
   for (const Case& c : {Case{"worker 1 starved", {1.0, 0.0}, {0, 1}, sits_out},
                         Case{"both starved", {0.0, 0.0}, {0, 1}, may_work},
                         Case{"both on one processor", {0.5, 0.5}, {0, 0}, sits_out},
-                        Case{"each on a processor of its own", {1.0, 1.0}, {0, 1}, joins}}) {
+                        Case{"each on a processor of its own", {1.0, 1.0}, {0, 1}, joins},
+                        Case{"both slowed alike by a busy box", {0.15, 0.15}, {0, 1}, joins},
+                        Case{"worker 1 a third as fast", {0.9, 0.3}, {0, 1}, joins},
+                        Case{"both on one processor beside others", {0.14, 0.14}, {0, 0}, joins}}) {
     SCOPED_TRACE(c.what);
     MeminfoFixture meminfo(48);
     auto run = offline_run(meminfo, 2, 1);
@@ -199,8 +304,8 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
     std::mutex m;
     std::condition_variable worker1_tested;
     std::map<const uint64_t*, int> flushes;
-    std::thread::id worker1{};
-    int by_worker1 = 0;
+    std::thread::id worker0{}, worker1{};
+    int by_worker0 = 0, by_worker1 = 0;
     int measures0 = 0;
     pool.measure_seam = [&](int32_t worker, WorkerMeasure* measured) {
       // Worker 1 measures only once worker 0 has recorded its first measure,
@@ -213,7 +318,7 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
         std::this_thread::yield();
       }
       std::unique_lock<std::mutex> lock(m);
-      if (worker == 1) worker1 = std::this_thread::get_id();
+      (worker == 1 ? worker1 : worker0) = std::this_thread::get_id();
       *measured = WorkerMeasure{c.share[worker], c.cpu[worker], true};
       if (worker == 0 && ++measures0 == 2 && c.worker1 == joins) {
         worker1_tested.wait_for(lock, std::chrono::seconds(30), [&] { return by_worker1 > 0; });
@@ -223,6 +328,7 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
       std::lock_guard<std::mutex> lock(m);
       ++flushes[b.base];
       if (std::this_thread::get_id() == worker1) ++by_worker1;
+      if (std::this_thread::get_id() == worker0) ++by_worker0;
       worker1_tested.notify_all();
     };
     EXPECT_EQ(threaded_pass(*run, pool, 2), 2);
@@ -233,6 +339,7 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
       EXPECT_EQ(by_worker1, 0);
     } else if (c.worker1 == joins) {
       EXPECT_GT(by_worker1, 0);
+      EXPECT_GT(by_worker0, 0) << "both work";
     }
   }
 }
