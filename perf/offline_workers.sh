@@ -19,6 +19,8 @@
 #
 # usage: perf/offline_workers.sh [build-dir]   (default ./build)
 #   ROUNDS=3  SITUATIONS="quiet busy1 nice19"  MEM=512M  CHUNK=64  TIER=standard
+#   TIMEOUT=0   seconds after which a run is stopped (0: never); a stopped run
+#               is flagged, its time is then only a lower bound
 set -euo pipefail
 
 build=${1:-./build}
@@ -27,6 +29,7 @@ situations=${SITUATIONS:-"quiet busy1 nice19"}
 mem=${MEM:-512M}
 chunk=${CHUNK:-64}
 tier=${TIER:-standard}
+limit=${TIMEOUT:-0}
 dravik="$build/dravik"
 bench="$build/perf_offline_bench"
 load="$build/perf_busy_load"
@@ -77,7 +80,8 @@ start_load() {
 run_dravik() {
   local threads=$1 out="$tmp/run.json" t0 t1 mark=""
   t0=$(date +%s.%N)
-  "$dravik" --full "--$tier" --mem "$mem" --chunk "$chunk" --reserve 0 --seed 7 --json \
+  timeout --signal=TERM --kill-after=30 "$limit" \
+    "$dravik" --full "--$tier" --mem "$mem" --chunk "$chunk" --reserve 0 --seed 7 --json \
     --threads "$threads" >"$out" 2>/dev/null || true
   t1=$(date +%s.%N)
   if ! grep -q "\"event\":\"summary\".*\"covered_total\":$bytes,.*\"end_reason\":\"completed\"" "$out"; then
