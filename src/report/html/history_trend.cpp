@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "report/records/folder_file.h"
+
 namespace dravik::html {
 
 namespace {
@@ -49,24 +51,19 @@ HistoryEntry history_entry(const JsonValue& line) {
 
 bool read_history_tail(const std::string& path, std::vector<HistoryEntry>* runs, std::string* error,
                        size_t max_bytes, size_t max_runs) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return fail(error, "cannot open the folder " + dir + ": " + strerror(errno));
-  // Without blocking: a FIFO put in the file's place must not hold the run.
-  const int fd = openat(dfd, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  const int open_errno = errno;
-  close(dfd);
-  if (fd < 0) {
-    if (open_errno == ELOOP) return fail(error, path + " is not a regular file");
-    return fail(error, "cannot open " + path + ": " + strerror(open_errno));
+  Folder folder;
+  if (!open_folder_of(path, folder)) {
+    return fail(error, "cannot open the folder of " + path + ": " + strerror(errno));
   }
+  // Never through a link, and never opening a device or FIFO put in the
+  // file's place.
+  Descriptor file;
+  const Opened opened = open_regular_at(folder.fd.get(), folder.name, O_RDONLY, 0, file);
+  if (opened == Opened::kNotRegular) return fail(error, not_regular_text(path));
+  if (opened == Opened::kFailed) return fail(error, "cannot open " + path + ": " + strerror(errno));
+  const int fd = file.get();
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return fail(error, path + " is not a regular file");
-  }
+  if (fstat(fd, &st) != 0) return fail(error, "cannot read " + path + ": " + strerror(errno));
   const auto size = static_cast<size_t>(st.st_size);
   const size_t from = size > max_bytes ? size - max_bytes : 0;
   std::string tail(size - from, '\0');
@@ -77,7 +74,6 @@ bool read_history_tail(const std::string& path, std::vector<HistoryEntry>* runs,
     if (n <= 0) break;  // the file shrank meanwhile: what was read stands
     got += static_cast<size_t>(n);
   }
-  close(fd);
   tail.resize(got);
   // Reading from the middle of the file: the first line is only a piece.
   size_t pos = 0;

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <vector>
 
+#include "report/records/folder_file.h"
+
 namespace dravik {
 
 namespace {
@@ -116,15 +118,13 @@ std::string carried_metrics(std::string_view text) {
 }
 
 std::string read_previous_metrics(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string dir =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd < 0) return "";
-  const int fd = openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  close(dir_fd);
-  if (fd < 0) return "";
+  Folder folder;
+  if (!open_folder_of(path, folder)) return "";
+  Descriptor file;
+  if (open_regular_at(folder.fd.get(), folder.name, O_RDONLY, 0, file) != Opened::kRegular) {
+    return "";
+  }
+  const int fd = file.get();
   std::string text;
   struct stat st {};
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
@@ -139,7 +139,6 @@ std::string read_previous_metrics(const std::string& path) {
     }
     text.resize(got <= kCarriedMetricsMax ? got : 0);
   }
-  close(fd);
   return text;
 }
 
