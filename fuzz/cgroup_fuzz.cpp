@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "memory/cgroup.h"
+#include "memory/probes/cgroup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static dravik::fuzz::MemFile proc_cgroup;

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cmdline.h"
-#include "app/option_values.h"
+#include "app/cmdline/cmdline.h"
+#include "app/cmdline/option_values.h"
 #include "core/config.h"
 #include "fuzz_input.h"
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/run.h"
+#include "app/run/run.h"
 #include "fuzz_input.h"
 #include "klog/klog.h"
 

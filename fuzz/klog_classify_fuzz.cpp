@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/run.h"
+#include "app/run/run.h"
 #include "klog/klog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

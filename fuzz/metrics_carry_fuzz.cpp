@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "report/records/metrics_carry.h"
+#include "report/records/metrics/carry.h"
 
 namespace {
 

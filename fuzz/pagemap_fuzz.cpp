@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "fuzz_input.h"
-#include "memory/phys_map.h"
+#include "memory/address/phys_map.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static dravik::fuzz::MemFile file;

@@ -10,7 +10,7 @@
 
 #include "fuzz_input.h"
 #include "hcl/rules/busy.h"
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz_input.h"
-#include "memory/host_facts.h"
+#include "memory/probes/host_facts.h"
 #include "report/html/json_value.h"
 #include "report/html/report_page.h"
 #include "report/html/stream_reader.h"

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/run.h"
+#include "app/run/run.h"
 #include "core/text.h"
 #include "engine/flush.h"
-#include "memory/phys_map.h"
-#include "memory/probes.h"
+#include "memory/address/phys_map.h"
+#include "memory/probes/probes.h"
 
 namespace dravik {
 

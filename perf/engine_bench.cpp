@@ -23,13 +23,13 @@
 #include <memory>
 #include <string>
 
-#include "core/flags.h"
-#include "app/run.h"
+#include "core/run/flags.h"
+#include "app/run/run.h"
 #include "engine/kernels/kernels.h"
 #include "engine/catalogue/catalogue.h"
 #include "engine/flush.h"
 #include "core/text.h"
-#include "memory/arena.h"
+#include "memory/regions/arena.h"
 
 using namespace dravik;
 

@@ -9,7 +9,7 @@
 
 #include "engine/flush.h"
 #include "core/text.h"
-#include "memory/arena.h"
+#include "memory/regions/arena.h"
 
 using namespace dravik;
 

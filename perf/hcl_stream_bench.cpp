@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/flags.h"
-#include "core/prng.h"
+#include "core/run/flags.h"
+#include "core/prng/prng.h"
 #include "core/text.h"
 #include "cpu/cache.h"
 #include "cpu/vector.h"

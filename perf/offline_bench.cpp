@@ -37,18 +37,18 @@
 #include <memory>
 #include <thread>
 
-#include "app/run.h"
+#include "app/run/run.h"
 #include "bench_run.h"
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "engine/kernels/kernels.h"
 #include "engine/flush.h"
 #include "engine/drivers/offline.h"
 #include "engine/drivers/production.h"
 #include "engine/drivers/region_pool.h"
-#include "memory/arena.h"
-#include "memory/phys_map.h"
-#include "memory/probes.h"
+#include "memory/regions/arena.h"
+#include "memory/address/phys_map.h"
+#include "memory/probes/probes.h"
 
 using namespace dravik;
 

@@ -8,17 +8,17 @@
 #include <cstdlib>
 #include <memory>
 
-#include "core/flags.h"
-#include "app/run.h"
+#include "core/run/flags.h"
+#include "app/run/run.h"
 #include "bench_run.h"
 #include "engine/catalogue/catalogue.h"
 #include "engine/flush.h"
 #include "engine/drivers/offline.h"
 #include "engine/drivers/production.h"
 #include "core/text.h"
-#include "memory/arena.h"
-#include "memory/phys_map.h"
-#include "memory/probes.h"
+#include "memory/regions/arena.h"
+#include "memory/address/phys_map.h"
+#include "memory/probes/probes.h"
 
 using namespace dravik;
 

@@ -9,9 +9,9 @@
 #include <cstdlib>
 
 #include "engine/flush.h"
-#include "core/prng.h"
+#include "core/prng/prng.h"
 #include "core/text.h"
-#include "memory/arena.h"
+#include "memory/regions/arena.h"
 
 using namespace dravik;
 

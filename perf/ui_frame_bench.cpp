@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/run.h"
+#include "app/run/run.h"
 #include "engine/map/memory_map.h"
 #include "core/text.h"
-#include "report/tui/screen.h"
-#include "report/tui/screen_frame.h"
+#include "report/tui/screen/screen.h"
+#include "report/tui/draw/screen_frame.h"
 #include "report/tui/ui_loop.h"
 
 using namespace dravik;

@@ -8,15 +8,15 @@
 #include <exception>
 #include <memory>
 
-#include "app/cmdline.h"
-#include "app/report_capture.h"
-#include "app/run.h"
-#include "app/run_records.h"
-#include "app/startup.h"
-#include "app/verdict_tap.h"
+#include "app/cmdline/cmdline.h"
+#include "app/records/report_capture.h"
+#include "app/run/run.h"
+#include "app/records/run_records.h"
+#include "app/run/startup.h"
+#include "app/records/verdict_tap.h"
 #include "bench/bench.h"
-#include "core/event_sink.h"
-#include "core/flags.h"
+#include "core/run/event_sink.h"
+#include "core/run/flags.h"
 #include "core/output_check.h"
 #include "core/text.h"
 #include "engine/drivers/offline.h"
@@ -25,11 +25,11 @@
 #include "hcl/context.h"
 #include "hcl/phases/script.h"
 #include "klog/klog.h"
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 #include "report/console/hcl_console_output.h"
 #include "report/console/summary.h"
 #include "report/json/hcl_json_output.h"
-#include "report/tui/screen.h"
+#include "report/tui/screen/screen.h"
 #include "report/tui/ui_loop.h"
 
 namespace dravik {

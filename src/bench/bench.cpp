@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "bench/bench_measure.h"
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/context.h"
 #include "engine/flush.h"
 #include "core/text.h"
-#include "memory/arena.h"
-#include "memory/probes.h"
-#include "core/event_sink.h"
+#include "memory/regions/arena.h"
+#include "memory/probes/probes.h"
+#include "core/run/event_sink.h"
 
 namespace dravik {
 

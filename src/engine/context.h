@@ -7,13 +7,13 @@
 #include <functional>
 
 #include "core/config.h"
-#include "core/event_sink.h"
-#include "core/run_state.h"
+#include "core/run/event_sink.h"
+#include "core/run/state.h"
 #include "core/sys_paths.h"
 #include "engine/faults/fault_log.h"
 #include "engine/map/memory_map.h"
 #include "engine/test_block.h"
-#include "memory/phys_map.h"
+#include "memory/address/phys_map.h"
 
 namespace dravik {
 

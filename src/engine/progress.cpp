@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/context.h"
-#include "core/event_sink.h"
+#include "core/run/event_sink.h"
 
 namespace dravik {
 

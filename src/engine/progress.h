@@ -1,7 +1,7 @@
 // The calls by which a test announces itself and reports progress.
 #pragma once
 
-#include "core/run_state.h"
+#include "core/run/state.h"
 
 namespace dravik {
 

@@ -2,10 +2,10 @@
 
 #include <mutex>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "engine/context.h"
-#include "memory/phys_map.h"
+#include "memory/address/phys_map.h"
 
 namespace dravik {
 

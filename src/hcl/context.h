@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/config.h"
-#include "memory/cgroup.h"
-#include "memory/phys_map.h"
+#include "memory/probes/cgroup.h"
+#include "memory/address/phys_map.h"
 
 namespace dravik {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/event_sink.h"
+#include "core/run/event_sink.h"
 #include "core/sys_paths.h"
 #include "klog/klog_monitor.h"
 

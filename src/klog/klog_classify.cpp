@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "klog/klog.h"
-#include "core/event_sink.h"
+#include "core/run/event_sink.h"
 
 namespace dravik {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/config.h"
-#include "core/run_state.h"
+#include "core/run/state.h"
 #include "engine/context.h"
 #include "engine/faults/fault_log.h"
 #include "engine/map/memory_map.h"

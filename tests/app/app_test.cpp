@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run.h"
+#include "app/run/run.h"
 #include "core/output_check.h"
 #include "support/test_support.h"
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "bench/bench.h"
-#include "core/flags.h"
-#include "app/run.h"
-#include "memory/arena.h"
-#include "memory/probes.h"
+#include "core/run/flags.h"
+#include "app/run/run.h"
+#include "memory/regions/arena.h"
+#include "memory/probes/probes.h"
 #include "support/test_support.h"
 
 namespace dravik {

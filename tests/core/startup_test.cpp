@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
-#include "memory/phys_map.h"
+#include "app/run/startup.h"
+#include "memory/address/phys_map.h"
 #include "support/test_support.h"
 
 namespace dravik {

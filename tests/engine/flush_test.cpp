@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run.h"
+#include "app/run/run.h"
 #include "support/test_support.h"
 
 namespace dravik {

@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/flags.h"
-#include "app/run.h"
+#include "core/run/flags.h"
+#include "app/run/run.h"
 #include "engine/progress.h"
-#include "core/prng.h"
+#include "core/prng/prng.h"
 #include "core/text.h"
 #include "support/test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "klog/klog.h"
 #include "klog/klog_capture.h"
 #include "support/test_support.h"

@@ -2,8 +2,8 @@
 #pragma once
 #include <vector>
 
-#include "app/run.h"
-#include "core/event_sink.h"
+#include "app/run/run.h"
+#include "core/run/event_sink.h"
 
 namespace dravik::testing {
 

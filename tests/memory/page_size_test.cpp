@@ -15,7 +15,7 @@
 #include "hcl/kernels/job.h"
 #include "hcl/pool/worker.h"
 #include "hcl/inventory/inventory.h"
-#include "memory/phys_map.h"
+#include "memory/address/phys_map.h"
 #include "support/test_support.h"
 
 namespace dravik {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/text.h"
-#include "memory/cgroup.h"
+#include "memory/probes/cgroup.h"
 
 namespace dravik::testing {
 

@@ -1,6 +1,6 @@
 #include "support/recording_sink.h"
 
-#include "app/heartbeat.h"
+#include "app/run/heartbeat.h"
 
 namespace dravik::testing {
 

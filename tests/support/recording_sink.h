@@ -3,7 +3,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/run.h"
+#include "app/run/run.h"
 
 namespace dravik::testing {
 

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "support/limited_cgroup.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run.h"
+#include "app/run/run.h"
 
 namespace dravik::testing {
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/context.h"
 #include "engine/patterns/patterns.h"
 #include "engine/random/random.h"

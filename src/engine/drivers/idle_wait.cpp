@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include "core/event_sink.h"
-#include "core/flags.h"
+#include "core/run/event_sink.h"
+#include "core/run/flags.h"
 #include "engine/context.h"
 
 namespace dravik {

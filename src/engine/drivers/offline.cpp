@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/flags.h"
-#include "core/prng.h"
+#include "core/run/flags.h"
+#include "core/prng/prng.h"
 #include "core/text.h"
 #include "engine/context.h"
 #include "engine/catalogue/catalogue.h"
@@ -22,9 +22,9 @@
 #include "engine/drivers/map_paint.h"
 #include "engine/drivers/offline.h"
 #include "engine/drivers/production.h"
-#include "memory/arena.h"
-#include "memory/probes.h"
-#include "memory/region_sizing.h"
+#include "memory/regions/arena.h"
+#include "memory/probes/probes.h"
+#include "memory/regions/sizing.h"
 
 namespace dravik {
 

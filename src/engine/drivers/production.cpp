@@ -4,15 +4,15 @@
 
 #include <mutex>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/context.h"
 #include "engine/catalogue/catalogue.h"
 #include "engine/drivers/idle_wait.h"
 #include "engine/drivers/map_paint.h"
-#include "memory/arena.h"
-#include "memory/probes.h"
-#include "memory/region_sizing.h"
-#include "core/event_sink.h"
+#include "memory/regions/arena.h"
+#include "memory/probes/probes.h"
+#include "memory/regions/sizing.h"
+#include "core/run/event_sink.h"
 
 namespace dravik {
 

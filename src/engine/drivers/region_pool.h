@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/test_block.h"
-#include "memory/arena.h"
+#include "memory/regions/arena.h"
 
 namespace dravik {
 

@@ -9,8 +9,8 @@
 #include "engine/flush.h"
 #include "engine/record_fault.h"
 #include "core/text.h"
-#include "memory/arena.h"
-#include "memory/phys_map.h"
+#include "memory/regions/arena.h"
+#include "memory/address/phys_map.h"
 
 namespace dravik {
 

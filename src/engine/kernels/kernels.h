@@ -21,11 +21,11 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "cpu/line.h"
 #include "engine/flush.h"
 #include "engine/progress.h"
-#include "core/prng.h"
+#include "core/prng/prng.h"
 #include "engine/test_block.h"
 
 namespace dravik {

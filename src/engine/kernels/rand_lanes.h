@@ -16,7 +16,7 @@
 #pragma once
 #include <cstdint>
 
-#include "core/prng_jump.h"
+#include "core/prng/jump.h"
 #include "cpu/wide.h"
 #include "engine/kernels/kernels.h"
 

@@ -4,8 +4,8 @@
 #include <mutex>
 #include <new>
 
-#include "core/run_state.h"
-#include "memory/phys_map.h"
+#include "core/run/state.h"
+#include "memory/address/phys_map.h"
 
 namespace dravik {
 

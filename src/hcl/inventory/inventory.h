@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/config.h"
-#include "memory/phys_map.h"
+#include "memory/address/phys_map.h"
 
 namespace dravik {
 

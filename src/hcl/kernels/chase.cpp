@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/prng.h"
+#include "core/prng/prng.h"
 
 namespace dravik {
 

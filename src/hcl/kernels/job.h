@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "memory/phys_map.h"
+#include "memory/address/phys_map.h"
 
 namespace dravik {
 

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "cpu/cache.h"
 #include "cpu/line.h"
 #include "hcl/kernels/kernels.h"

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <vector>
 
-#include "core/prng.h"
+#include "core/prng/prng.h"
 #include "core/text.h"
 #include "hcl/kernels/lines.h"
 #include "hcl/kernels/kernels.h"

@@ -1,6 +1,6 @@
 // The stream pattern every streaming kernel writes and verifies: the seed of
 // each stream and the non-temporal fill of a span.
-#include "core/prng.h"
+#include "core/prng/prng.h"
 #include "cpu/cache.h"
 #include "cpu/vector.h"
 #include "hcl/kernels/kernels.h"

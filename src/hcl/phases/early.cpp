@@ -1,11 +1,11 @@
 // P0 to P3: the preflight audit, then address decoding, fixed patterns and
 // copy/invert churn over every worker's arena.
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "hcl/output.h"
 #include "hcl/phases/phases.h"
 #include "hcl/rules/schedule.h"
 #include "hcl/rules/setup.h"
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 
 namespace dravik {
 

@@ -2,7 +2,7 @@
 // counters.
 #include <time.h>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "hcl/output.h"
 #include "hcl/phases/phases.h"

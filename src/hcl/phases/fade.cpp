@@ -2,7 +2,7 @@
 // while nothing touches it, and verified; after a further 20 s of rest the
 // same fill is verified again. A cell that leaks its charge shows here when
 // the streams, always rewriting, could not see it.
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "hcl/output.h"
 #include "hcl/phases/phases.h"

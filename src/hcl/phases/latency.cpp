@@ -1,7 +1,7 @@
 // P5: latency and jitter. Worker 0 chases a random cycle through its arena,
 // first alone, then while every other worker streams copies; the samples
 // give the idle and loaded average and 99th percentile per load.
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "hcl/kernels/chase.h"
 #include "hcl/output.h"
@@ -9,7 +9,7 @@
 #include "hcl/rules/schedule.h"
 #include "hcl/rules/setup.h"
 #include "hcl/rules/stats.h"
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 
 namespace dravik {
 

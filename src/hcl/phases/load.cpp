@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "hcl/output.h"
 #include "hcl/phases/phases.h"
 #include "hcl/rules/schedule.h"

@@ -7,11 +7,11 @@
 
 #include <memory>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "hcl/output.h"
 #include "hcl/phases/phases.h"
 #include "hcl/verdict/verdict.h"
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 
 namespace dravik {
 

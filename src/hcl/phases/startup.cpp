@@ -1,12 +1,12 @@
 // Start-up of a qualification run: the kit's inventory, one arena per worker
 // sized from the free memory, the pool of pinned workers, the readings the
 // verdict compares against, and the header.
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "hcl/output.h"
 #include "hcl/phases/phases.h"
 #include "hcl/rules/schedule.h"
 #include "hcl/rules/setup.h"
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 
 namespace dravik {
 

@@ -5,14 +5,14 @@
 // the throttle count.
 #include <algorithm>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "hcl/output.h"
 #include "hcl/phases/phases.h"
 #include "hcl/rules/schedule.h"
 #include "hcl/rules/setup.h"
 #include "hcl/rules/stats.h"
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 
 namespace dravik {
 

@@ -6,11 +6,11 @@
 #include <mutex>
 #include <thread>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "hcl/output.h"
 #include "hcl/pool/runner.h"
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 
 namespace dravik {
 

@@ -6,7 +6,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "hcl/kernels/kernels.h"
 
 namespace dravik {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/prng.h"
+#include "core/prng/prng.h"
 
 namespace dravik {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 
 namespace dravik {
 

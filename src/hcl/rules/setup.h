@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/config.h"
-#include "memory/cgroup.h"
+#include "memory/probes/cgroup.h"
 
 namespace dravik {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/event_sink.h"
+#include "core/run/event_sink.h"
 
 namespace dravik {
 

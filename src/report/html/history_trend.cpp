@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "report/records/folder_file.h"
+#include "report/records/files/folder_file.h"
 
 namespace dravik::html {
 

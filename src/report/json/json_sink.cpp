@@ -9,7 +9,7 @@
 #include "report/run_view.h"
 #include "engine/progress.h"
 #include "core/text.h"
-#include "core/event_sink.h"
+#include "core/run/event_sink.h"
 #include "report/run_view.h"
 #include "report/json/json_lines.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdio>
 
-#include "core/event_sink.h"
+#include "core/run/event_sink.h"
 
 namespace dravik {
 

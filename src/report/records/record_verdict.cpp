@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/run_state.h"
+#include "core/run/state.h"
 #include "report/verdict.h"
 
 namespace dravik {

@@ -19,7 +19,7 @@ struct RunOutcome {
   const char* tier = "none";  // the depth word of the mode; "none" where it has none
   double start_time = 0.0;    // wall clock, Unix seconds
   // The start-of-run record: only the labels and start_time are known, and
-  // carried_metrics holds the last finished run's series (metrics_carry.h).
+  // carried_metrics holds the last finished run's series (metrics/carry.h).
   bool in_progress = false;
   std::string carried_metrics;
   double end_time = 0.0;

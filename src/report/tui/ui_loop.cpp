@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "report/run_view.h"
-#include "report/tui/ansi.h"
+#include "report/tui/draw/ansi.h"
 #include "core/text.h"
-#include "report/tui/screen.h"
-#include "report/tui/screen_frame.h"
+#include "report/tui/screen/screen.h"
+#include "report/tui/draw/screen_frame.h"
 
 namespace dravik {
 

@@ -5,8 +5,8 @@
 #include "report/console/bench_table.h"
 #include "report/console/summary.h"
 #include "report/run_view.h"
-#include "report/tui/ansi.h"
-#include "report/tui/screen.h"
+#include "report/tui/draw/ansi.h"
+#include "report/tui/screen/screen.h"
 #include "report/tui/ui_loop.h"
 
 namespace dravik {

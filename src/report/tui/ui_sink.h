@@ -2,7 +2,7 @@
 // the end of a run restores the terminal and prints the console summary;
 // benchmark events become the console table.
 #pragma once
-#include "core/event_sink.h"
+#include "core/run/event_sink.h"
 
 namespace dravik {
 

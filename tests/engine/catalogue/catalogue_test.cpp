@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/catalogue/catalogue.h"
 #include "core/text.h"
 #include "support/test_support.h"

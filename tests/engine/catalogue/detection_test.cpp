@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/catalogue/catalogue.h"
 #include "engine/flush.h"
-#include "core/prng.h"
+#include "core/prng/prng.h"
 #include "support/test_support.h"
 
 namespace dravik {

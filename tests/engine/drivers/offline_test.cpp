@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/drivers/region_pool.h"
 #include "engine/drivers/offline.h"
 #include "engine/drivers/production.h"

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/drivers/map_paint.h"
 #include "engine/drivers/production.h"
 #include "core/text.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/drivers/production.h"
 #include "engine/drivers/region_pool.h"
 #include "support/meminfo_fixture.h"

@@ -1,6 +1,6 @@
 #include "engine/faults/fault_log.h"
 #include "engine/record_fault.h"
-#include "memory/dimm_label.h"
+#include "memory/address/dimm_label.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "support/test_support.h"
 
 namespace dravik {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/prng.h"
+#include "core/prng/prng.h"
 #include "engine/catalogue/catalogue.h"
 #include "engine/kernels/rand_lanes.h"
 #include "support/test_support.h"

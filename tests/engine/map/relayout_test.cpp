@@ -4,10 +4,10 @@
 
 #include <map>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "engine/faults/fault_log.h"
 #include "engine/map/memory_map.h"
-#include "memory/phys_map.h"
+#include "memory/address/phys_map.h"
 #include "engine/map/relayout.h"
 #include "support/test_support.h"
 

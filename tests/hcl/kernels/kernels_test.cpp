@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "hcl/kernels/job.h"
 #include "hcl/kernels/kernels.h"
 #include "hcl/pool/worker.h"

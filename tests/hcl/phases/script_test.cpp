@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "hcl/context.h"
 #include "hcl/pool/runner.h"
 #include "hcl/output.h"

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "hcl/pool/runner.h"
 #include "hcl/recording_output.h"

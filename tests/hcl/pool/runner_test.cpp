@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "hcl/pool/runner.h"
 #include "hcl/recording_output.h"
 #include "support/test_support.h"

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "core/prng.h"
+#include "core/prng/prng.h"
 
 namespace dravik {
 namespace {

@@ -17,7 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/app.h"
-#include "app/run.h"
+#include "app/run/run.h"
 #include "support/test_support.h"
 
 namespace dravik {

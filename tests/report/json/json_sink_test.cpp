@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "core/flags.h"
+#include "core/run/flags.h"
 #include "core/text.h"
 #include "klog/klog.h"
-#include "core/event_sink.h"
+#include "core/run/event_sink.h"
 #include "report/json/json_capture.h"
 #include "report/json/json_sink.h"
 #include "support/test_support.h"
