@@ -12,7 +12,7 @@
 
 namespace dravik {
 
-inline std::unique_ptr<Run> make_bench_run(uint64_t bytes, RunMode mode, Tier tier, int32_t threads) {
+inline std::unique_ptr<Run> make_bench_run(uint64_t bytes, RunMode mode, PatternTier tier, int32_t threads) {
   auto run = std::make_unique<Run>();
   run->cfg.mode = mode;
   run->cfg.tier = tier;

@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
     // rate measured just before it (the standard tier), or 5.5 reference
     // cycles (the quick tier: stuck-addr 1, checker 2, movinv-rand 2.5).
     run->cfg.retention_s = 0;
-    for (const Tier tier_kind : {Tier::standard, Tier::quick}) {
+    for (const PatternTier tier_kind : {PatternTier::standard, PatternTier::quick}) {
       run->cfg.tier = tier_kind;
       Reference ref;
       reference_cycle(*run, block, ref);
@@ -218,13 +218,13 @@ int main(int argc, char** argv) {
       const int count = tier_sequence(run->cfg, seq, 32);
       double moved = 0;
       for (int k = 0; k < count; ++k) moved += bytes_moved(seq[k]->name, n);
-      const double limit = tier_kind == Tier::quick ? 5.5 * (ref.fill.cpu + ref.read.cpu)
+      const double limit = tier_kind == PatternTier::quick ? 5.5 * (ref.fill.cpu + ref.read.cpu)
                                                     : moved / ref.rate(B);
       Timing tier;
       time_into(tier, [&] { run_test_sequence(*run, block); });
       printf("%s%s tier over %llu MiB: %.2f s wall, %.2f s cpu; limit %.2f s; ratio %.2f (cpu), "
              "%.2f (wall)\n",
-             tier_kind == Tier::quick ? "" : "\n", tier_kind == Tier::quick ? "quick" : "standard",
+             tier_kind == PatternTier::quick ? "" : "\n", tier_kind == PatternTier::quick ? "quick" : "standard",
              static_cast<unsigned long long>(mib), tier.wall, tier.cpu, limit, limit / tier.cpu,
              limit / tier.wall);
     }

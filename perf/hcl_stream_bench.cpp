@@ -160,9 +160,9 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
       // Timed slices: one wake-up per slice on either side, as in the run.
       const uint64_t seed = 0x5EED + static_cast<uint64_t>(r);
-      double wall = run_job(runner, HCL_OP_WRITE, n, seed, 0, kSlice);
+      double wall = run_job(runner, HclOp::write_stream, n, seed, 0, kSlice);
       best_w = std::max(best_w, static_cast<double>(pool_bytes(*job, n)) / wall / 1e9);
-      wall = run_job(runner, HCL_OP_READ, n, seed, 0, kSlice);
+      wall = run_job(runner, HclOp::verify_stream, n, seed, 0, kSlice);
       best_r = std::max(best_r, static_cast<double>(pool_bytes(*job, n)) / wall / 1e9);
 
       std::atomic<uint64_t> moved{0};
@@ -216,7 +216,7 @@ int main(int argc, char** argv) {
     double best_k = 1e30, best_ref = 1e30;
     for (int r = 0; r < rounds; ++r) {
       job->lat_samples = 0;
-      run_job(runner, HCL_OP_LATENCY, 1, 0, 0, 1.0);
+      run_job(runner, HclOp::chase_idle, 1, 0, 0, 1.0);
       double sum = 0;
       for (int i = 0; i < job->lat_samples; ++i) sum += job->samples[static_cast<size_t>(i)];
       if (job->lat_samples > 0) best_k = std::min(best_k, sum / job->lat_samples);
@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
     double best_job = 0, best_bare = 0, worst_cpu = 0;
     for (int r = 0; r < std::max(2, rounds / 2); ++r) {
       const double cpu0 = thread_cpu_seconds();
-      const double wall = run_job(runner, HCL_OP_WRITE, n, 9, 0, 1.2);
+      const double wall = run_job(runner, HclOp::write_stream, n, 9, 0, 1.2);
       worst_cpu = std::max(worst_cpu, thread_cpu_seconds() - cpu0);
       best_job = std::max(best_job, static_cast<double>(pool_bytes(*job, n)) / wall / 1e9);
 
@@ -276,7 +276,9 @@ int main(int argc, char** argv) {
     missed += ratio < 0.98;
     // The empty job: two barrier passages and the wake-up.
     double best_rt = 1e30;
-    for (int r = 0; r < 200; ++r) best_rt = std::min(best_rt, run_job(runner, HCL_OP_WRITE, 0, 0, 1));
+    for (int r = 0; r < 200; ++r) {
+      best_rt = std::min(best_rt, run_job(runner, HclOp::write_stream, 0, 0, 1));
+    }
     printf("%-34s %9.1f us per job = %.4f %% of 1.2 s; controller CPU %.2f ms per 1.2 s job (%.3f %%)\n",
            "empty job round trip", best_rt * 1e6, best_rt / 1.2 * 100, worst_cpu * 1e3,
            worst_cpu / 1.2 * 100);

@@ -54,7 +54,7 @@ using namespace dravik;
 
 namespace {
 
-std::unique_ptr<Run> bench_run(uint64_t bytes, Tier tier, int32_t threads) {
+std::unique_ptr<Run> bench_run(uint64_t bytes, PatternTier tier, int32_t threads) {
   auto run = make_bench_run(bytes, RunMode::OFFLINE, tier, threads);
   run->cfg.passes = 1;
   return run;
@@ -84,7 +84,7 @@ double reference_cycle(const ArenaRegion& r, int threads) {
   return now_seconds() - t0;
 }
 
-double offline_pass(uint64_t bytes, Tier tier, int32_t threads) {
+double offline_pass(uint64_t bytes, PatternTier tier, int32_t threads) {
   reset_process_flags();
   auto run = bench_run(bytes, tier, threads);
   const double t0 = now_seconds();
@@ -99,7 +99,7 @@ double offline_pass(uint64_t bytes, Tier tier, int32_t threads) {
 }
 
 // One pass of the worker pool with the given number of workers, also one.
-double pool_pass(uint64_t bytes, Tier tier, int32_t workers) {
+double pool_pass(uint64_t bytes, PatternTier tier, int32_t workers) {
   reset_process_flags();
   auto run = bench_run(bytes, tier, 2);
   const double t0 = now_seconds();
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
   bool busy = false;
   bool idle_priority = false;
   bool reference_only = false;
-  Tier tier = Tier::standard;
+  PatternTier tier = PatternTier::standard;
   for (int a = 1; a < argc; ++a) {
     if (strcmp(argv[a], "--busy") == 0) {
       busy = true;
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     } else if (strcmp(argv[a], "--repeat") == 0 && a + 1 < argc) {
       repeat = std::max(1, atoi(argv[++a]));
     } else if (strcmp(argv[a], "--tier") == 0 && a + 1 < argc) {
-      tier = strcmp(argv[++a], "quick") == 0 ? Tier::quick : Tier::standard;
+      tier = strcmp(argv[++a], "quick") == 0 ? PatternTier::quick : PatternTier::standard;
     } else {
       mib = strtoull(argv[a], nullptr, 10);
     }
@@ -180,7 +180,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   printf("OFFLINE 1 vs 2 workers, %lu MiB, %s tier, %s priority, %s\n",
-         static_cast<unsigned long>(mib), tier == Tier::quick ? "quick" : "standard",
+         static_cast<unsigned long>(mib), tier == PatternTier::quick ? "quick" : "standard",
          idle ? "idle" : "normal", busy ? "one processor kept busy" : "no load of our own");
   printf("%4s %8s %8s %6s %9s %9s %9s %6s\n", "run", "ref 1 s", "ref 2 s", "gain", "sweep s",
          "pool 1 s", "pool 2 s", "gain");

@@ -25,7 +25,7 @@ using namespace dravik;
 namespace {
 
 std::unique_ptr<Run> bench_run(uint64_t bytes, RunMode mode, int32_t threads) {
-  return make_bench_run(bytes, mode, Tier::quick, threads);
+  return make_bench_run(bytes, mode, PatternTier::quick, threads);
 }
 
 double time_backing(uint64_t bytes, int repeats) {

@@ -113,13 +113,13 @@ int main() {
   const int devnull = open("/dev/null", O_WRONLY);
   printf("%-6s %-8s %-5s %11s %12s %11s %12s %10s\n", "style", "size", "map", "full bytes", "quiet bytes",
          "full us", "quiet us", "cpu @10Hz");
-  for (OutputStyle style : {OutputStyle::ui, OutputStyle::ui2}) {
+  for (OutputStyle style : {OutputStyle::ascii_dashboard, OutputStyle::glyph_dashboard}) {
     for (const auto& [cols, rows] : {std::pair{100, 30}, std::pair{200, 60}}) {
       for (bool busy : {false, true}) {
         const Figures f = measure(style, cols, rows, busy, devnull);
         char size[16];
         snprintf(size, sizeof size, "%dx%d", cols, rows);
-        printf("%-6s %-8s %-5s %11zu %12zu %11.1f %12.1f %9.3f%%\n", style == OutputStyle::ui2 ? "ui2" : "ui",
+        printf("%-6s %-8s %-5s %11zu %12zu %11.1f %12.1f %9.3f%%\n", style == OutputStyle::glyph_dashboard ? "ui2" : "ui",
                size, busy ? "busy" : "calm", f.full_bytes, f.quiet_bytes, f.full_us, f.quiet_us, f.cpu_pct);
       }
     }

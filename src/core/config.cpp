@@ -25,10 +25,10 @@ const char* mode_word(RunMode mode) {
   }
 }
 
-const char* tier_word(Tier tier) {
+const char* tier_word(PatternTier tier) {
   switch (tier) {
-    case Tier::quick: return "quick";
-    case Tier::thorough: return "thorough";
+    case PatternTier::quick: return "quick";
+    case PatternTier::thorough: return "thorough";
     default: return "standard";
   }
 }

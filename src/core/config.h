@@ -10,15 +10,20 @@ inline constexpr const char* kTitle = "Dravik";
 inline constexpr const char* kVersion = "0.6.0";
 
 enum class RunMode : int32_t { PRODUCTION = 0, OFFLINE = 1, BENCH = 2, HCL = 3 };
-enum class OutputStyle : int32_t { ui = 1, ui2 = 2, json = 3 };
-enum class Tier : int32_t { quick = 0, standard = 1, thorough = 2 };
+// The full-screen dashboard drawn with ASCII characters (--ui) or with glyphs
+// and 256 colours (--ui2), or JSON lines (--json).
+enum class OutputStyle : int32_t { ascii_dashboard = 1, glyph_dashboard = 2, json = 3 };
+// How much of the pattern-test catalogue a PRODUCTION or OFFLINE run takes
+// (--quick, --standard, --thorough).
+enum class PatternTier : int32_t { quick = 0, standard = 1, thorough = 2 };
+// How long and how deep a qualification run goes (--tier).
 enum class HclTier : int32_t { quick = 0, standard = 1, soak = 2 };
 enum class SetupOverride : int32_t { none = 0, mixed = 1, uniform = 2 };
 
 struct RunConfig {
   RunMode mode = RunMode::PRODUCTION;
-  OutputStyle output = OutputStyle::ui;
-  Tier tier = Tier::standard;
+  OutputStyle output = OutputStyle::ascii_dashboard;
+  PatternTier tier = PatternTier::standard;
   int32_t strict = 0;
   int32_t use_phys = 1;
   int64_t reserve_mib = -1;  // any negative value means 256 MiB
@@ -58,6 +63,6 @@ uint64_t reserve_bytes(const RunConfig& cfg);
 uint64_t chunk_bytes(const RunConfig& cfg);
 
 const char* mode_word(RunMode mode);   // "PRODUCTION", "OFFLINE", "BENCH", "HCL"
-const char* tier_word(Tier tier);      // "quick", "standard", "thorough"
+const char* tier_word(PatternTier tier);  // "quick", "standard", "thorough"
 
 }  // namespace dravik

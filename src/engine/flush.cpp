@@ -7,7 +7,7 @@ namespace dravik {
 namespace {
 
 void boundary(const EngineContext& run, const TestBlock& block, bool flush) {
-  if (flush && run.cfg.tier != Tier::quick && run.clflush_usable && block.words != 0) {
+  if (flush && run.cfg.tier != PatternTier::quick && run.clflush_usable && block.words != 0) {
     const uintptr_t base = reinterpret_cast<uintptr_t>(block.base);
     flush_lines(block.base, reinterpret_cast<const void*>(base + 8 * block.words),
                 run.clflushopt != 0);

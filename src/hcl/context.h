@@ -2,6 +2,11 @@
 // output it reports to and two hooks into the kernel-log monitor. The
 // qualification never sees the rest of the program; the application builds
 // this context, tests build one over fixture files.
+//
+// "HCL", in --hcl, in hcl/ and in every Hcl name, is the hardware
+// compatibility list: the run qualifies the installed memory kit for it (a
+// mixed kit's result is "not submittable"), and the Hcl prefix marks what
+// belongs to that qualification.
 #pragma once
 #include <cstdint>
 #include <functional>

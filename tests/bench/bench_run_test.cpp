@@ -135,7 +135,7 @@ TEST_F(BenchRun, AStopEndsTheLadderAfterTheCurrentSizeAndReleasesTheBuffer) {
 
 TEST_F(BenchRun, ConsoleOutputPrintsHeaderRowsAndClosingLine) {
   available_mib(16384);
-  run_->cfg.output = OutputStyle::ui;
+  run_->cfg.output = OutputStyle::ascii_dashboard;
   run_->sink = ui_sink(*run_);
   run_->cfg.mem_cap = 16384;  // 4 KiB to 16 KiB
   ::testing::internal::CaptureStdout();

@@ -65,18 +65,18 @@ TEST(FlushDecision, TheBoundaryFlushesExactlyWhereTheVerifyCouldReadACache) {
   struct Case {
     const char* name;
     Boundary boundary;
-    Tier tier;
+    PatternTier tier;
     int32_t usable;
     int32_t unordered;
     bool flush;
   } cases[] = {
-      {"written through the cache", flush_span, Tier::standard, 1, 0, true},
-      {"written through the cache, unordered flush", flush_span, Tier::thorough, 1, 1, true},
-      {"quick tier", flush_span, Tier::quick, 1, 0, false},
-      {"flush not usable", flush_span, Tier::standard, 0, 0, false},
-      {"streamed stores", fence_streamed, Tier::standard, 1, 0, kAfterStreamed},
-      {"streamed stores, unordered flush", fence_streamed, Tier::thorough, 1, 1, kAfterStreamed},
-      {"streamed stores, quick tier", fence_streamed, Tier::quick, 1, 0, false},
+      {"written through the cache", flush_span, PatternTier::standard, 1, 0, true},
+      {"written through the cache, unordered flush", flush_span, PatternTier::thorough, 1, 1, true},
+      {"quick tier", flush_span, PatternTier::quick, 1, 0, false},
+      {"flush not usable", flush_span, PatternTier::standard, 0, 0, false},
+      {"streamed stores", fence_streamed, PatternTier::standard, 1, 0, kAfterStreamed},
+      {"streamed stores, unordered flush", fence_streamed, PatternTier::thorough, 1, 1, kAfterStreamed},
+      {"streamed stores, quick tier", fence_streamed, PatternTier::quick, 1, 0, false},
   };
   ASSERT_EQ(probe_clflush(), 1);
   for (const Case& c : cases) {

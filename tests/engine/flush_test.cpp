@@ -93,7 +93,7 @@ TEST_F(GuardedPage, FlushStaysInsideTheRangeAndKeepsTheData) {
 
 struct SeamCase {
   const char* name;
-  Tier tier;
+  PatternTier tier;
   int32_t clflush_usable;
   int32_t clflushopt;
 };
@@ -164,10 +164,10 @@ TEST_P(FlushSpanSeam, AFaultPlantedAtTheBoundaryIsSeenByTheVerifyPass) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FlushSpanSeam,
-                         ::testing::Values(SeamCase{"standard_clflush", Tier::standard, 1, 0},
-                                           SeamCase{"thorough_clflushopt", Tier::thorough, 1, 1},
-                                           SeamCase{"flush_off", Tier::standard, 0, 0},
-                                           SeamCase{"quick_tier", Tier::quick, 1, 0}),
+                         ::testing::Values(SeamCase{"standard_clflush", PatternTier::standard, 1, 0},
+                                           SeamCase{"thorough_clflushopt", PatternTier::thorough, 1, 1},
+                                           SeamCase{"flush_off", PatternTier::standard, 0, 0},
+                                           SeamCase{"quick_tier", PatternTier::quick, 1, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -104,7 +104,7 @@ TEST_P(PageSize, TlbWalkTouchesOneWordPerPage) {
 
   auto job = std::make_unique<HclJob>();
   job->worker_count = job->active = 1;
-  job->op = HCL_OP_TLB;
+  job->op = HclOp::tlb_walk;
   job->page_words = ps / 8;
   job->arenas[0].base = w;
   job->arenas[0].words = words;

@@ -6,71 +6,42 @@
 
 #include "core/config.h"
 #include "hcl/verdict/verdict.h"
+#include "support/hcl_clean_run.h"
 
 namespace dravik::testing {
 
 // A quiet standard run on a matched pair: everything passes.
 inline HclVerdictReport clean_pass_report() {
-  HclVerdictInputs in;
-  in.threads = 2;
-  in.affinity = true;
-  in.arena_total = 64ull << 20;
-  in.mem_total = 8ull << 30;
-  in.duration = 60;
-  in.base_seed = 0x00006b17bcb29a18ull;
-  in.load1 = 0.12;
-  in.psi_mem10 = 0.0;
-  in.module_count = 2;
-  in.setup_uniform = 1;
-  in.theoretical_gbs = 51.2;
-  in.channels_src = "from DMI channel locators and data widths";
-  in.fade_errors = 0;
-  in.cooldown_errors = 0;
-  in.fade_secs = 60;
-  in.sweep = {{1, 11.5, 14.25}, {2, 20.5, 27.5}};
-  in.peak_read = 44.03;
-  in.peak_write = 31.2;
-  in.saturation_threads = 2;
-  in.rounds = 22;
-  in.stddev_pct = 0.84;
-  in.last_first_ratio = 0.996;
-  in.lat_idle_avg = 92.4;
-  in.lat_idle_p99 = 131.7;
-  in.lat_loaded_avg = 140.25;
-  in.lat_loaded_p99 = 388.5;
-  in.oltp_mops = 12.75;
-  in.ledger = 1;
-  in.edac_ce_start = in.edac_ue_start = in.edac_ce_end = in.edac_ue_end = 0;
   RunConfig cfg;
-  return build_hcl_verdict_report(in, cfg);
+  return build_hcl_verdict_report(clean_run_inputs(), cfg);
 }
 
 // A quick run on a contended, throttled box with a mixed kit, a corrected
 // EDAC error, one realism error and a ledger mismatch; floors from a table.
 inline HclVerdictReport mixed_contended_report() {
   HclVerdictInputs in = clean_pass_report().figures;
-  in.contended = true;
-  in.load1 = 3.5;
-  in.psi_mem10 = 1.25;
+  in.run.contended = true;
+  in.run.load1 = 3.5;
+  in.run.psi_mem10 = 1.25;
   in.module_count = 3;
   in.setup_uniform = 0;
   in.setup_reasons = {"DIMM_B1 differs: Kingston KHX3200C16D4/8GX vs Corsair CMK16GX4M2B3200C16",
                       "3 modules populated — odd count runs flex/asymmetric"};
-  in.fade_errors = in.cooldown_errors = -1;
-  in.fade_secs = 0;
-  in.realism_errors = 1;
+  in.run.fade_errors = in.run.cooldown_errors = -1;
+  in.run.fade_secs = 0;
+  in.run.realism_errors = 1;
   in.error_total = 2;
-  in.ledger = 0;
-  in.peak_read = 33.9;
-  in.rounds = 8;
-  in.throttle_samples = 3;
-  in.saturate_errors = 0;
-  in.edac_ce_start = 5;
+  in.run.ledger = 0;
+  in.run.peak_read = 33.9;
+  in.run.rounds = 8;
+  in.run.throttle_samples = 3;
+  in.run.saturate_errors = 0;
+  in.run.edac_ce_start = 5;
   in.edac_ce_end = 6;
-  in.edac_ce_saturate = 1;
-  in.stddev_pct = 6.2;
-  in.last_first_ratio = 0.95;
-  in.klog_crit_start = 2;
+  in.run.edac_ce_saturate = 1;
+  in.run.stddev_pct = 6.2;
+  in.run.last_first_ratio = 0.95;
+  in.run.klog_crit_start = 2;
   in.klog_crit_end = 2;
   RunConfig cfg;
   cfg.hcl_tier = HclTier::quick;
@@ -83,16 +54,16 @@ inline HclVerdictReport mixed_contended_report() {
 // measured.
 inline HclVerdictReport stopped_no_dmi_report() {
   HclVerdictInputs in;
-  in.threads = 1;
-  in.affinity = false;
-  in.arena_total = 16ull << 20;
-  in.mem_total = 1ull << 30;
-  in.duration = 60;
-  in.base_seed = 0x1ull;
-  in.sweep = {{1, 4.5, 5.25}};
-  in.peak_read = 5.25;
-  in.peak_write = 4.5;
-  in.saturation_threads = 1;
+  in.run.threads = 1;
+  in.run.affinity = false;
+  in.run.arena_total = 16ull << 20;
+  in.run.mem_total = 1ull << 30;
+  in.run.duration = 60;
+  in.run.base_seed = 0x1ull;
+  in.run.sweep = {{1, 4.5, 5.25}};
+  in.run.peak_read = 5.25;
+  in.run.peak_write = 4.5;
+  in.run.saturation_threads = 1;
   in.stopped = true;
   RunConfig cfg;
   return build_hcl_verdict_report(in, cfg);

@@ -24,6 +24,7 @@ class MeminfoFixture {
     std::rename(dir_.sub("meminfo.next").c_str(), path().c_str());
   }
   std::string path() const { return dir_.sub("meminfo"); }
+  uint64_t total_mib() const { return total_; }
 
  private:
   TempDir dir_;

@@ -139,9 +139,9 @@ constexpr double kMaxJedecGbs = 10000.0;
 constexpr double kMaxPercent = 100.0;
 
 enum class Opt {
-  full, bench, hcl, duration, jedec_gbs, tier, pass_pct, fail_pct, setup_override, selftest,
-  ui, ui2, json, quick, standard, thorough, strict, no_phys, no_klog, extended_tests,
-  retention, reserve, chunk, max_pauses, pause_timeout, threads, passes, mem, seed,
+  offline, bench, hcl, duration, jedec_gbs, tier, pass_pct, fail_pct, setup_override, selftest,
+  ascii_dashboard, glyph_dashboard, json, quick, standard, thorough, strict, no_phys, no_klog,
+  extended_tests, retention, reserve, chunk, max_pauses, pause_timeout, threads, passes, mem, seed,
   hard_threshold, metrics, history, report, report_from, version, help, help_short,
 };
 
@@ -153,7 +153,7 @@ struct OptionRow {
 
 // Comparison order: the first row that matches wins.
 constexpr OptionRow kOptions[] = {
-    {"--full", Opt::full, false},
+    {"--full", Opt::offline, false},
     {"--bench", Opt::bench, false},
     {"--hcl", Opt::hcl, false},
     {"--duration", Opt::duration, true},
@@ -163,8 +163,8 @@ constexpr OptionRow kOptions[] = {
     {"--fail-pct", Opt::fail_pct, true},
     {"--setup-override", Opt::setup_override, true},
     {"--selftest", Opt::selftest, false},
-    {"--ui", Opt::ui, false},
-    {"--ui2", Opt::ui2, false},
+    {"--ui", Opt::ascii_dashboard, false},
+    {"--ui2", Opt::glyph_dashboard, false},
     {"--json", Opt::json, false},
     {"--quick", Opt::quick, false},
     {"--standard", Opt::standard, false},
@@ -194,7 +194,10 @@ constexpr OptionRow kOptions[] = {
 
 const OptionRow* match(const char* arg, bool has_next) {
   for (const OptionRow& row : kOptions) {
-    if (row.opt == Opt::retention && strncmp(arg, "--retention=", 12) == 0) return &row;
+    if (row.opt == Opt::retention && strncmp(arg, row.name, strlen(row.name)) == 0 &&
+        arg[strlen(row.name)] == '=') {
+      return &row;
+    }
     if (strcmp(arg, row.name) != 0) continue;
     if (row.takes_value && !has_next) continue;  // a value option given last matches nothing
     return &row;
@@ -236,7 +239,7 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
     const char* value = row->takes_value ? argv[++i] : nullptr;
     bool taken = true;
     switch (row->opt) {
-      case Opt::full: cfg.mode = RunMode::OFFLINE; break;
+      case Opt::offline: cfg.mode = RunMode::OFFLINE; break;
       case Opt::bench: cfg.mode = RunMode::BENCH; break;
       case Opt::hcl: cfg.mode = RunMode::HCL; break;
       case Opt::duration: taken = int32_value(value, &cfg.hcl_duration_s); break;
@@ -252,23 +255,26 @@ std::optional<int> parse_command_line(int argc, const char* const* argv, RunConf
         break;
       case Opt::setup_override: taken = setup_word(value, &cfg.setup_override); break;
       case Opt::selftest: cfg.selftest = 1; break;
-      case Opt::ui: cfg.output = OutputStyle::ui; break;
-      case Opt::ui2: cfg.output = OutputStyle::ui2; break;
+      case Opt::ascii_dashboard: cfg.output = OutputStyle::ascii_dashboard; break;
+      case Opt::glyph_dashboard: cfg.output = OutputStyle::glyph_dashboard; break;
       case Opt::json: cfg.output = OutputStyle::json; break;
-      case Opt::quick: cfg.tier = Tier::quick; break;
-      case Opt::standard: cfg.tier = Tier::standard; break;
-      case Opt::thorough: cfg.tier = Tier::thorough; break;
+      case Opt::quick: cfg.tier = PatternTier::quick; break;
+      case Opt::standard: cfg.tier = PatternTier::standard; break;
+      case Opt::thorough: cfg.tier = PatternTier::thorough; break;
       case Opt::strict: cfg.strict = 1; break;
       case Opt::no_phys: cfg.use_phys = 0; break;
       case Opt::no_klog: cfg.klog_enabled = 0; break;
       case Opt::extended_tests: cfg.extended_tests = 1; break;
-      case Opt::retention:
-        if (arg[11] != '=') {
+      case Opt::retention: {
+        // "--retention" alone, or "--retention=SEC".
+        const char* after_name = arg + strlen(row->name);
+        if (*after_name != '=') {
           cfg.retention_s = 600;
-        } else if (!int32_value(arg + 12, &cfg.retention_s)) {
-          return bad_value(row->name, arg + 12, err);
+        } else if (!int32_value(after_name + 1, &cfg.retention_s)) {
+          return bad_value(row->name, after_name + 1, err);
         }
         break;
+      }
       case Opt::reserve: taken = int64_value(value, &cfg.reserve_mib); break;
       case Opt::chunk: taken = int64_value(value, &cfg.chunk_mib); break;
       case Opt::max_pauses: taken = int32_value(value, &cfg.max_pauses); break;

@@ -65,8 +65,8 @@ void fill_qualification(const HclVerdictReport& r, RunOutcome& o) {
   o.hcl = &r;
   o.verdict = verdict_word(r.verdict);
   const HclVerdictInputs& in = r.figures;
-  o.edac_ce_delta = edac_delta(in.edac_ce_start, in.edac_ce_end);
-  o.edac_ue_delta = edac_delta(in.edac_ue_start, in.edac_ue_end);
+  o.edac_ce_delta = edac_delta(in.run.edac_ce_start, in.edac_ce_end);
+  o.edac_ue_delta = edac_delta(in.run.edac_ue_start, in.edac_ue_end);
   o.klog_crit = r.criteria.klog_crit_delta;
   o.result_line = captured_line([&r](FILE* f) { JsonHclOutput(f).verdict(r); });
 }

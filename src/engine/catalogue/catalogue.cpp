@@ -109,12 +109,12 @@ int tier_sequence(const RunConfig& cfg, const CatalogueEntry** out, int cap) {
       if (count < cap) out[count++] = &kCatalogue[id];
     }
   };
-  if (cfg.tier == Tier::quick) {
+  if (cfg.tier == PatternTier::quick) {
     add(kQuick);
     return count;
   }
   add(kStandard);
-  if (cfg.tier == Tier::thorough) add(kThoroughExtra);
+  if (cfg.tier == PatternTier::thorough) add(kThoroughExtra);
   if (cfg.extended_tests) add(kExtended);
   if (cfg.retention_s > 0) add(kRetention);
   return count;

@@ -67,14 +67,15 @@ bool region_left(const RegionPool& pool) {
          pool.unclaimed >= kMinRegion;
 }
 
-// Rule B for the next region of a worker; pool_lock held.
+// The offline region plan for the next region of a worker; pool_lock held.
 Claim claim_locked(EngineContext& run, RegionPool& pool, uint64_t* size, int32_t* slot) {
   if (!region_left(pool)) return Claim::finish;
   const uint64_t available = mem_available_bytes(run.paths.meminfo);
-  const RuleB rule = rule_b_size(available, pool.claimed, pool.reserve, offline_chunk(run.cfg),
-                                 pool.unclaimed, run.cfg.extended_tests != 0);
-  if (rule.wait) return Claim::wait;
-  const uint64_t claim = std::min(rule.size, pool.unclaimed);
+  const OfflineRegionPlan plan =
+      offline_region_plan(available, pool.claimed, pool.reserve, offline_chunk(run.cfg),
+                          pool.unclaimed, run.cfg.extended_tests != 0);
+  if (plan.wait) return Claim::wait;
+  const uint64_t claim = std::min(plan.size, pool.unclaimed);
   pool.unclaimed -= claim;
   pool.claimed += claim;
   *size = claim;

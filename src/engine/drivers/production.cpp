@@ -44,7 +44,8 @@ void sweep_pass(EngineContext& run, uint64_t budget, uint64_t chunk) {
   while (!stopping() && table.count < RegionTable::kMax) {
     const uint64_t available = mem_available_bytes(run.paths.meminfo);
     const uint64_t size =
-        rule_a_size(available, reserve, chunk, budget - taken, run.cfg.extended_tests != 0);
+        sweep_region_size(available, reserve, chunk, budget - taken,
+                          run.cfg.extended_tests != 0);
     if (size == 0) break;
     ArenaRegion region;
     if (size >= kMinRegion) region = arena_alloc_halving(size);

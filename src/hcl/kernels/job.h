@@ -33,21 +33,22 @@
 
 namespace dravik {
 
-// Job codes; what each kernel does is described in kernels.h.
-enum HclOp : int32_t {
-  HCL_OP_ALLOCATE = 0,
-  HCL_OP_WRITE = 1,
-  HCL_OP_READ = 2,
-  HCL_OP_COPY = 3,
-  HCL_OP_LATENCY = 4,
-  HCL_OP_LATENCY_LOADED = 5,
-  HCL_OP_OLTP = 6,
-  HCL_OP_ADDRESS = 7,
-  HCL_OP_PATTERN = 8,
-  HCL_OP_CHURN = 9,
-  HCL_OP_TLB = 10,
-  HCL_OP_FLETCHER = 11,
-  HCL_OP_QUIT = 12,
+// What a job asks the workers to do, one kernel each (kernels.h says what
+// each does).
+enum class HclOp : int32_t {
+  allocate_arena,
+  write_stream,
+  verify_stream,
+  copy_halves,
+  chase_idle,
+  chase_loaded,
+  oltp,
+  address_test,
+  pattern_round,
+  churn,
+  tlb_walk,
+  fletcher4,
+  quit,
 };
 
 inline constexpr int kHclMaxWorkers = 64;
@@ -106,7 +107,7 @@ struct HclJob {
   int32_t worker_count = 0;  // worker threads started (1..64)
   int32_t cpus = 1;          // online processors; workers pin to index mod cpus
 
-  int32_t op = HCL_OP_QUIT;
+  HclOp op = HclOp::quit;
   int32_t active = 0;      // workers with index < active work; the rest pass the barriers
   int32_t until_done = 1;  // 1: every active worker works once; 0: until stop
   uint64_t seed = 0;

@@ -10,20 +10,21 @@
 // own read of the word serves only as the re-read.
 //
 // Kernels by op (all test stop = the job's stop or stop_requested):
-//   0 allocate   map, advise huge pages, fill with stream seed 0, lock
-//                (the pool's own op: pool/worker.cpp).
-//   1 write      stream pattern of stream_seed(index) in 8 MiB chunks;
-//                until-done: one pass; timed: wraps until stop. Sets written.
-//   2 read       verifies words [0, written) of that pattern ("read").
-//   3 copy       first half onto the second half, non-temporal (load of op 5).
-//   4, 5 chase   worker 0 times dependent loads over chase_nodes; in op 5
-//                the other workers copy meanwhile.
-//   6 OLTP       70 % reads, 30 % locked increments on the shared hot set.
-//   7 address    own address, then its complement ("addr").
-//   8 pattern    job.pattern, then its complement ("pattern").
-//   9 churn      fill half, copy-invert it to the other half, verify both.
-//  10 TLB        one load on a random page (job.page_words) per visit ("tlb").
-//  11 fletcher4  cascaded sums over 128 KiB records ("fletcher").
+//   allocate_arena  map, advise huge pages, fill with stream seed 0, lock
+//                   (the pool's own op: pool/worker.cpp).
+//   write_stream    stream pattern of stream_seed(index) in 8 MiB chunks;
+//                   until-done: one pass; timed: wraps until stop. Sets written.
+//   verify_stream   verifies words [0, written) of that pattern ("read").
+//   copy_halves     first half onto the second half, non-temporal (the load
+//                   of chase_loaded).
+//   chase_idle, chase_loaded  worker 0 times dependent loads over
+//                   chase_nodes; in chase_loaded the other workers copy meanwhile.
+//   oltp            70 % reads, 30 % locked increments on the shared hot set.
+//   address_test    own address, then its complement ("addr").
+//   pattern_round   job.pattern, then its complement ("pattern").
+//   churn           fill half, copy-invert it to the other half, verify both.
+//   tlb_walk        one load on a random page (job.page_words) per visit ("tlb").
+//   fletcher4       cascaded sums over 128 KiB records ("fletcher").
 // Looping kernels (copy, OLTP, churn, TLB, fletcher4) run until stop in a
 // timed job; in an until-done job they make one pass (OLTP: 2^20 operations),
 // so an until-done job always ends.
@@ -40,6 +41,12 @@ inline constexpr uint64_t kHclChunkWords = uint64_t{1} << 20;
 
 // The stream seed of kernel constant k under a job seed (stream_pattern.cpp).
 uint64_t stream_seed(uint64_t job_seed, uint64_t k);
+// The fletcher4 records of worker i are the stream numbered i plus this
+// offset: the write and read kernels number their streams by the worker alone,
+// so the records never repeat what a write of the same job seed left there.
+// The value is part of every recorded run's data: changing it changes what a
+// --seed repeats.
+inline constexpr uint64_t kFletcherStreamOffset = 313;
 
 // The stream pattern word j of seed s.
 inline uint64_t stream_word(uint64_t s, uint64_t j) { return s ^ (j * kHclPhi); }

@@ -127,7 +127,7 @@ void hcl_fletcher4(HclJob& job, int index) {
   if (a.base == nullptr || a.words <= kRecordWords - 1) return;
   uint64_t* w = a.base;
   const uint64_t records = a.words / kRecordWords;
-  const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) + 313);
+  const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) + kFletcherStreamOffset);
   for (uint64_t rec = 0; rec < records; ++rec) {
     stream_fill(w + rec * kRecordWords, kRecordWords, rec * kRecordWords, s);
   }

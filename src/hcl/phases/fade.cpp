@@ -18,7 +18,7 @@ constexpr double kCooldownSeconds = 20.0;
 // was read back (nothing, or only part, was verified).
 bool verify_fill(HclSession& s, const char* phase, uint64_t seed) {
   map_begin_bytes(s.runner, phase, "verify", s.per_thread(), s.run.threads);
-  run_job(s.runner, HCL_OP_READ, s.run.threads, seed, 1);
+  run_job(s.runner, HclOp::verify_stream, s.run.threads, seed, 1);
   map_end(s.runner);
   bool whole = true;
   for (int i = 0; i < s.run.threads; ++i) {
@@ -64,7 +64,7 @@ void phase_fade_and_cooldown(HclSession& s) {
   hcl_console(s.out(), "\n [P7] bit fade: fill, idle %ds, re-verify\n", run.fade_secs);
   const uint64_t seed = phase_seed(s.base_seed(), kSeedFade);
   map_begin_bytes(s.runner, "P7", "write", s.per_thread(), run.threads);
-  run_job(s.runner, HCL_OP_WRITE, run.threads, seed, 1);
+  run_job(s.runner, HclOp::write_stream, run.threads, seed, 1);
   map_end(s.runner);
   // Nothing but the kernel log is read while the cells rest; the pressure
   // watchdog runs only inside jobs.

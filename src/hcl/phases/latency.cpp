@@ -21,7 +21,7 @@ constexpr double kChaseSeconds = 3.0;
 constexpr int kIdleRounds = 3;
 constexpr double kIdleRoundSeconds = kChaseSeconds / kIdleRounds;
 
-LatencyStats chase(HclSession& s, int op, int active, double seconds) {
+LatencyStats chase(HclSession& s, HclOp op, int active, double seconds) {
   s.job.lat_samples = 0;
   run_job(s.runner, op, active, 0, 0, seconds);
   return latency_stats(s.job.samples.data(), s.job.lat_samples);
@@ -33,7 +33,7 @@ LatencyStats idle_chase(HclSession& s) {
   const CpuTimes before = read_cpu_times(paths.proc_stat, paths.self_stat);
   LatencyStats rounds[kIdleRounds];
   for (int r = 0; r < kIdleRounds && !stopping(); ++r) {
-    rounds[r] = chase(s, HCL_OP_LATENCY, 1, kIdleRoundSeconds);
+    rounds[r] = chase(s, HclOp::chase_idle, 1, kIdleRoundSeconds);
   }
   const CpuTimes after = read_cpu_times(paths.proc_stat, paths.self_stat);
   s.run.latency_load = box_load(before, after, psi_some_avg10(paths.psi_memory),
@@ -62,7 +62,7 @@ void phase_latency(HclSession& s) {
   const LatencyStats idle = idle_chase(s);
   run.lat_idle_avg = idle.avg;
   run.lat_idle_p99 = idle.p99;
-  const LatencyStats loaded = chase(s, HCL_OP_LATENCY_LOADED, run.threads, kChaseSeconds);
+  const LatencyStats loaded = chase(s, HclOp::chase_loaded, run.threads, kChaseSeconds);
   run.lat_loaded_avg = loaded.avg;
   run.lat_loaded_p99 = loaded.p99;
 

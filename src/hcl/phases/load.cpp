@@ -28,7 +28,8 @@ int oltp(HclSession& s) {
   s.job.hot_set = hot;
   s.job.hot_slots = kHclHotSlots;
   const double wall =
-      run_job(s.runner, HCL_OP_OLTP, run.threads, phase_seed(s.base_seed(), kSeedOltp), 0, kOltpSeconds);
+      run_job(s.runner, HclOp::oltp, run.threads, phase_seed(s.base_seed(), kSeedOltp), 0,
+              kOltpSeconds);
   run.oltp_mops = static_cast<double>(sum_ops(s.job, run.threads)) / wall / 1e6;
   const int ledger = oltp_ledger(hot, kHclHotSlots, sum_incs(s.job, run.threads)) ? 1 : 0;
   s.job.hot_set = nullptr;
@@ -47,11 +48,11 @@ int64_t realism(HclSession& s) {
   const int seconds = realism_seconds(run.tier);
   map_begin_timed(s.runner, "P6", run.threads, 2.0 * seconds);
   const int64_t errors_before = s.job.error_total.load(std::memory_order_relaxed);
-  run_job(s.runner, HCL_OP_TLB, run.threads, phase_seed(s.base_seed(), kSeedTlb), 0, seconds);
+  run_job(s.runner, HclOp::tlb_walk, run.threads, phase_seed(s.base_seed(), kSeedTlb), 0, seconds);
   // Divided by the nominal seconds: the figure compares runs, not jobs.
   const double tlb_mops = static_cast<double>(sum_ops(s.job, run.threads)) / seconds / 1e6;
   report_bit_errors(s.runner);
-  run_job(s.runner, HCL_OP_FLETCHER, run.threads, phase_seed(s.base_seed(), kSeedFletcher), 0,
+  run_job(s.runner, HclOp::fletcher4, run.threads, phase_seed(s.base_seed(), kSeedFletcher), 0,
           seconds);
   const double fletcher_gbs = static_cast<double>(sum_bytes(s.job, run.threads)) / seconds / 1e9;
   map_end(s.runner);

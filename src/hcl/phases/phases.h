@@ -67,7 +67,7 @@ bool oltp_ledger(const uint64_t* hot_set, int slots, uint64_t incs);
 bool hcl_startup(HclSession& s);
 
 // The phases, in order.
-void phase_preflight(HclSession& s);        // P0 (early.cpp)
+void phase_preflight(HclSession& s);        // P0 (preflight_and_patterns.cpp)
 void phase_address(HclSession& s);          // P1
 void phase_patterns(HclSession& s);         // P2
 void phase_churn(HclSession& s);            // P3

@@ -15,6 +15,7 @@ bool hcl_startup(HclSession& s) {
   HclRun& run = s.run;
   take_memory_inventory(cfg, s.inv, s.ref, s.ctx.paths.dmi_table, s.ctx.paths.node_dir);
   run.tier = cfg.hcl_tier;
+  run.base_seed = cfg.seed;
 
   const uint64_t available = mem_available_bytes(s.ctx.paths.meminfo, s.ctx.paths.cgroup);
   const HclMemoryTotal total = hcl_memory_total(s.ctx.mem_total, s.ctx.paths.cgroup);
@@ -40,6 +41,7 @@ bool hcl_startup(HclSession& s) {
                                            run.arena_bytes_per_thread, hcl_pressure_floor(cfg));
   s.pool_started = true;
   run.arena_total = pool.arena_total;
+  run.affinity = s.job.affinity_ok != 0;
 
   const EdacCounts edac = edac_counts(s.ctx.paths.edac_mc);
   run.edac_ce_start = edac.ce;
@@ -50,7 +52,7 @@ bool hcl_startup(HclSession& s) {
   info.cpus = s.inv.cpus;
   info.threads = run.threads;
   info.numa_nodes = s.inv.numa_nodes;
-  info.affinity = s.job.affinity_ok != 0;
+  info.affinity = run.affinity;
   info.mlocked = s.job.arenas[0].mlocked != 0;
   info.arena_bytes = run.arena_total;
   info.arena_per_thread = plan.per_thread;

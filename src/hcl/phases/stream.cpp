@@ -23,7 +23,7 @@ constexpr int kMaxStabilitySamples = 512;
 
 // GB/s of one job: the bytes the first `active` workers moved over the job's
 // wall time (barrier passage included).
-double stream_job(HclSession& s, int op, int active, uint64_t seed, double seconds) {
+double stream_job(HclSession& s, HclOp op, int active, uint64_t seed, double seconds) {
   const double wall = run_job(s.runner, op, active, seed, 0, seconds);
   return static_cast<double>(sum_bytes(s.job, active)) / wall / 1e9;
 }
@@ -37,20 +37,21 @@ void sweep(HclSession& s) {
   int best = -1;
   for (const int k : points) {
     const uint64_t seed = sweep_seed(s.base_seed(), k);
-    const double write = stream_job(s, HCL_OP_WRITE, k, seed, kSweepSeconds);
-    const double read = stream_job(s, HCL_OP_READ, k, seed, kSweepSeconds);
-    HclSweepPoint& p = run.sweep[run.sweep_count++];
-    p = HclSweepPoint{k, write, read};
+    const double write = stream_job(s, HclOp::write_stream, k, seed, kSweepSeconds);
+    const double read = stream_job(s, HclOp::verify_stream, k, seed, kSweepSeconds);
+    run.sweep.push_back(HclSweepPoint{k, write, read});
     s.out().point("sweep", "write", k, write);
     s.out().point("sweep", "read", k, read);
     hcl_console(s.out(), "  threads %2d : write %7.2f GB/s   read %7.2f GB/s\n", k, write, read);
     report_bit_errors(s.runner);
-    if (best < 0 || read > run.sweep[best].read_gbs) best = run.sweep_count - 1;
+    if (best < 0 || read > run.sweep[static_cast<size_t>(best)].read_gbs) {
+      best = static_cast<int>(run.sweep.size()) - 1;
+    }
     run.peak_write = std::max(run.peak_write, write);
     if (stopping()) break;
   }
-  run.saturation_threads = run.sweep[best].threads;
-  run.peak_read = run.sweep[best].read_gbs;
+  run.saturation_threads = run.sweep[static_cast<size_t>(best)].threads;
+  run.peak_read = run.sweep[static_cast<size_t>(best)].read_gbs;
 }
 
 // Returns the bit errors seen during the rounds.
@@ -71,8 +72,8 @@ int64_t saturate(HclSession& s) {
     const double slice = saturate_slice(run.duration, now_seconds() - start);
     if (slice <= 0.0) break;
     const uint64_t seed = saturate_seed(s.base_seed(), round);
-    const double write = stream_job(s, HCL_OP_WRITE, run.threads, seed, slice);
-    const double read = stream_job(s, HCL_OP_READ, run.threads, seed, slice);
+    const double write = stream_job(s, HclOp::write_stream, run.threads, seed, slice);
+    const double read = stream_job(s, HclOp::verify_stream, run.threads, seed, slice);
     max_write = std::max(max_write, write);
     max_read = std::max(max_read, read);
     if (is_stability_sample(round, slice) && sample_count < kMaxStabilitySamples) {

@@ -20,7 +20,7 @@ HclPoolStart hcl_pool_start(HclRunner& r, int workers, int cpus, int64_t arena_b
   pthread_barrier_init(&job.end_barrier, nullptr, static_cast<unsigned>(n + 1));
   job.threads.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) job.threads.emplace_back(hcl_worker, &job, i);
-  run_job(r, HCL_OP_ALLOCATE, n, 0, 1);
+  run_job(r, HclOp::allocate_arena, n, 0, 1);
 
   HclPoolStart result;
   job.affinity_ok = 1;
@@ -40,7 +40,7 @@ HclPoolStart hcl_pool_start(HclRunner& r, int workers, int cpus, int64_t arena_b
 void hcl_pool_shutdown(HclRunner& r) {
   HclJob& job = r.job;
   if (job.threads.empty()) return;
-  job.op = HCL_OP_QUIT;
+  job.op = HclOp::quit;
   job.stop.store(1, std::memory_order_relaxed);
   pthread_barrier_wait(&job.start_barrier);
   pthread_barrier_wait(&job.end_barrier);

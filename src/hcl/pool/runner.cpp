@@ -44,7 +44,7 @@ void poll_work(HclRunner& r, int poll) {
 
 }  // namespace
 
-double run_job(HclRunner& r, int op, int active, uint64_t seed, int until_done, double seconds) {
+double run_job(HclRunner& r, HclOp op, int active, uint64_t seed, int until_done, double seconds) {
   HclJob& job = r.job;
   job.op = op;
   job.active = active;

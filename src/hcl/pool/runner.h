@@ -69,7 +69,7 @@ void hcl_pool_shutdown(HclRunner& r);
 // barrier passage included. While it waits it drains the kernel log, emits
 // progress-map events and, every 20th poll, runs the pressure watchdog.
 // A timed job (until_done 0) needs seconds > 0.
-double run_job(HclRunner& r, int op, int active, uint64_t seed, int until_done,
+double run_job(HclRunner& r, HclOp op, int active, uint64_t seed, int until_done,
                double seconds = 0.0);
 
 // The memory-pressure watchdog: aborts (sets stop_requested, reports

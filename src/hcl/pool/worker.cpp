@@ -45,27 +45,27 @@ void hcl_allocate(HclJob& job, int index) {
 
 void hcl_run_kernel(HclJob& job, int index) {
   switch (job.op) {
-    case HCL_OP_ALLOCATE: hcl_allocate(job, index); break;
-    case HCL_OP_WRITE: hcl_write_stream(job, index); break;
-    case HCL_OP_READ: hcl_read_stream(job, index); break;
-    case HCL_OP_COPY: copy_stream(job, index); break;
-    case HCL_OP_LATENCY:
+    case HclOp::allocate_arena: hcl_allocate(job, index); break;
+    case HclOp::write_stream: hcl_write_stream(job, index); break;
+    case HclOp::verify_stream: hcl_read_stream(job, index); break;
+    case HclOp::copy_halves: copy_stream(job, index); break;
+    case HclOp::chase_idle:
       if (index == 0) chase_kernel(job);
       break;
-    case HCL_OP_LATENCY_LOADED:
+    case HclOp::chase_loaded:
       if (index == 0) {
         chase_kernel(job);
       } else {
         copy_stream(job, index);
       }
       break;
-    case HCL_OP_OLTP: hcl_oltp(job, index); break;
-    case HCL_OP_ADDRESS: hcl_address_test(job, index); break;
-    case HCL_OP_PATTERN: hcl_pattern_test(job, index); break;
-    case HCL_OP_CHURN: hcl_churn(job, index); break;
-    case HCL_OP_TLB: hcl_tlb_walk(job, index); break;
-    case HCL_OP_FLETCHER: hcl_fletcher4(job, index); break;
-    default: break;
+    case HclOp::oltp: hcl_oltp(job, index); break;
+    case HclOp::address_test: hcl_address_test(job, index); break;
+    case HclOp::pattern_round: hcl_pattern_test(job, index); break;
+    case HclOp::churn: hcl_churn(job, index); break;
+    case HclOp::tlb_walk: hcl_tlb_walk(job, index); break;
+    case HclOp::fletcher4: hcl_fletcher4(job, index); break;
+    case HclOp::quit: break;
   }
 }
 
@@ -76,7 +76,7 @@ void hcl_worker(HclJob* job, int index) {
   st.affinity.store(hcl_pin_self(cpu) ? cpu : -1, std::memory_order_relaxed);
   for (;;) {
     pthread_barrier_wait(&job->start_barrier);
-    if (job->op == HCL_OP_QUIT) break;
+    if (job->op == HclOp::quit) break;
     st.bytes.store(0, std::memory_order_relaxed);
     st.ops.store(0, std::memory_order_relaxed);
     st.incs.store(0, std::memory_order_relaxed);

@@ -1,8 +1,9 @@
 // The record of one qualification run: what set-up decided and what every
 // phase measured. The phases fill it on the main thread; the verdict reads it
-// after the worker pool is shut down.
+// (as part of its inputs, verdict.h) after the worker pool is shut down.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "core/config.h"
 #include "hcl/rules/busy.h"
@@ -17,16 +18,16 @@ struct HclSweepPoint {
 };
 
 struct HclRun {
-  static constexpr int kMaxSweepPoints = 15;
-
   int threads = 1;                      // worker threads, 1..64
+  bool affinity = false;                // every worker pinned itself
   int64_t arena_bytes_per_thread = 0;   // multiple of 2 MiB, 8 MiB..256 MiB
   uint64_t arena_total = 0;             // bytes of the arenas actually allocated
   int duration = 60;                    // saturate seconds
+  uint64_t base_seed = 0;               // the run's seed, every stream's starting point
   HclTier tier = HclTier::standard;
   bool contended = false;               // under 40 % of RAM was available before allocation
-  uint64_t mem_total = 0;               // the total available was a share of; 0 unknown
-  bool total_from_cgroup = false;       // that total is the memory cgroups' limit
+  uint64_t mem_total = 0;               // MemTotal in bytes (or the cgroup limit); 0 unknown
+  bool total_from_cgroup = false;       // mem_total is the memory cgroups' limit
 
   // Preflight readings (P0).
   double load1 = -1.0;                  // -1 when /proc/loadavg is unreadable
@@ -47,8 +48,7 @@ struct HclRun {
   int64_t cooldown_errors = -1;
   int fade_secs = 0;                    // 0 when bit fade was skipped
 
-  HclSweepPoint sweep[kMaxSweepPoints];
-  int sweep_count = 0;
+  std::vector<HclSweepPoint> sweep;     // in the order the points ran
   double peak_read = 0.0;               // GB/s over the sweep and the saturate rounds
   double peak_write = 0.0;
   int saturation_threads = 0;           // sweep point with the largest read

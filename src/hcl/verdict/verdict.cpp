@@ -6,9 +6,6 @@ namespace dravik {
 
 namespace {
 
-constexpr double kJitterLimit = 2.5;        // idle p99 over idle average
-constexpr double kVarianceLimitPct = 5.0;   // round-to-round stddev
-constexpr double kDegradationFloor = 0.97;  // last quartile over first
 constexpr int kProvisionalSeconds = 30;
 
 // A counter difference; a negative reading means the counter was not there.
@@ -70,44 +67,46 @@ HclFloors hcl_floors(double pass_pct, double fail_pct, bool pct_given) {
 }
 
 HclCriteria hcl_criteria(const HclVerdictInputs& in, const HclFloors& floors, HclTier tier) {
+  const HclRun& run = in.run;
   HclCriteria c;
-  c.ce_delta = reading_delta(in.edac_ce_start, in.edac_ce_end);
-  c.ue_delta = reading_delta(in.edac_ue_start, in.edac_ue_end);
-  c.klog_crit_delta = in.klog_crit_end - in.klog_crit_start;
+  c.ce_delta = reading_delta(run.edac_ce_start, in.edac_ce_end);
+  c.ue_delta = reading_delta(run.edac_ue_start, in.edac_ue_end);
+  c.klog_crit_delta = in.klog_crit_end - run.klog_crit_start;
 
   c.setup = in.setup_uniform == 1   ? HclCriterion::pass
             : in.setup_uniform == 0 ? HclCriterion::fail
                                     : HclCriterion::unknown;
 
   if (in.theoretical_gbs > 0) {
-    c.efficiency_pct = in.peak_read * 100.0 / in.theoretical_gbs;
+    c.efficiency_pct = run.peak_read * 100.0 / in.theoretical_gbs;
     c.jedec_efficiency = c.efficiency_pct >= floors.pass_floor   ? HclCriterion::pass
                          : c.efficiency_pct >= floors.fail_floor ? HclCriterion::marginal
                                                                  : HclCriterion::fail;
   }
 
-  if (in.lat_idle_avg > 0) {
-    c.jitter_ratio = in.lat_idle_p99 / in.lat_idle_avg;
-    c.latency_jitter = c.jitter_ratio > kJitterLimit ? HclCriterion::fail : HclCriterion::pass;
+  if (run.lat_idle_avg > 0) {
+    c.jitter_ratio = run.lat_idle_p99 / run.lat_idle_avg;
+    c.latency_jitter = c.jitter_ratio > kHclJitterLimit ? HclCriterion::fail : HclCriterion::pass;
   }
 
   // Fade and cool-down count only where they ran (-1 otherwise).
-  const bool fade_ran = in.fade_errors >= 0;
-  c.fade_total = std::max<int64_t>(in.fade_errors, 0) + std::max<int64_t>(in.cooldown_errors, 0);
-  c.pattern_total = in.addr_errors + in.pattern_errors + in.churn_errors + in.realism_errors +
-                    c.fade_total;
+  const bool fade_ran = run.fade_errors >= 0;
+  c.fade_total = std::max<int64_t>(run.fade_errors, 0) + std::max<int64_t>(run.cooldown_errors, 0);
+  c.pattern_total = run.addr_errors + run.pattern_errors + run.churn_errors +
+                    run.realism_errors + c.fade_total;
   c.patterns = c.pattern_total != 0 ? HclCriterion::fail : HclCriterion::pass;
   if (fade_ran) {
-    c.bit_fade = in.fade_errors > 0 || in.cooldown_errors > 0 ? HclCriterion::fail
-                                                              : HclCriterion::pass;
+    c.bit_fade = run.fade_errors > 0 || run.cooldown_errors > 0 ? HclCriterion::fail
+                                                                : HclCriterion::pass;
   }
 
-  if (in.stddev_pct >= 0) {
-    c.variance = in.stddev_pct > kVarianceLimitPct ? HclCriterion::marginal : HclCriterion::pass;
+  if (run.stddev_pct >= 0) {
+    c.variance =
+        run.stddev_pct > kHclVarianceLimitPct ? HclCriterion::marginal : HclCriterion::pass;
   }
-  if (in.last_first_ratio >= 0) {
+  if (run.last_first_ratio >= 0) {
     c.degradation =
-        in.last_first_ratio < kDegradationFloor ? HclCriterion::marginal : HclCriterion::pass;
+        run.last_first_ratio < kHclDegradationFloor ? HclCriterion::marginal : HclCriterion::pass;
   }
 
   c.ce_policy = c.ce_delta != 0 ? HclCriterion::marginal : HclCriterion::pass;
@@ -115,8 +114,8 @@ HclCriteria hcl_criteria(const HclVerdictInputs& in, const HclFloors& floors, Hc
                       ? HclCriterion::fail
                       : HclCriterion::pass;
 
-  c.throttled = in.rounds > 0 && in.throttle_samples * 4 > in.rounds;
-  c.provisional = tier == HclTier::quick || in.duration < kProvisionalSeconds;
+  c.throttled = run.rounds > 0 && run.throttle_samples * 4 > run.rounds;
+  c.provisional = tier == HclTier::quick || run.duration < kProvisionalSeconds;
   return c;
 }
 
@@ -146,12 +145,13 @@ HclVerdict hcl_decide(const HclCriteria& c, const HclVerdictFacts& facts) {
 }
 
 HclVerdictReport build_hcl_verdict_report(const HclVerdictInputs& in, const RunConfig& cfg) {
+  const HclRun& run = in.run;
   HclVerdictReport r;
   r.figures = in;
   r.tier = cfg.hcl_tier;
   r.floors = hcl_floors(cfg.pass_pct, cfg.fail_pct, cfg.pct_given != 0);
   r.criteria = hcl_criteria(in, r.floors, r.tier);
-  r.verdict = hcl_decide(r.criteria, {in.stopped, in.contended, in.busy, in.latency_load.busy});
+  r.verdict = hcl_decide(r.criteria, {in.stopped, run.contended, run.busy, run.latency_load.busy});
   r.exit = verdict_exit(r.verdict);
   r.qa_eligible = in.setup_uniform != 0;
   r.stability = r.criteria.variance == HclCriterion::marginal ||

@@ -23,6 +23,12 @@ int verdict_exit(HclVerdict v);
 
 const char* hcl_tier_word(HclTier t);  // "quick", "standard", "soak"
 
+// The limits the criteria are judged against; the reports print them beside
+// the figures.
+inline constexpr double kHclJitterLimit = 2.5;        // idle p99 over idle average
+inline constexpr double kHclVarianceLimitPct = 5.0;   // round-to-round stddev, percent
+inline constexpr double kHclDegradationFloor = 0.97;  // last quartile over first
+
 // Efficiency floors in percent of the JEDEC reference. from_table is set
 // when the operator gave either floor (a platform table), so the report can
 // say where they came from.
@@ -33,23 +39,11 @@ struct HclFloors {
 };
 HclFloors hcl_floors(double pass_pct, double fail_pct, bool pct_given);
 
-// What the verdict is judged from: the run's figures, the kit as the
-// inventory saw it, and the readings taken after the pool shut down.
+// What the verdict is judged from: the run record as the phases left it,
+// the kit as the inventory saw it, and the readings taken after the pool
+// shut down.
 struct HclVerdictInputs {
-  // Run set-up.
-  int threads = 1;
-  bool affinity = false;                // every worker pinned itself
-  uint64_t arena_total = 0;             // bytes of the arenas allocated
-  uint64_t mem_total = 0;               // MemTotal in bytes (or the cgroup limit), 0 when unknown
-  bool total_from_cgroup = false;       // mem_total is the memory cgroups' limit
-  int duration = 60;                    // saturate seconds
-  uint64_t base_seed = 0;
-
-  // Environment.
-  bool contended = false;               // under 40 % of RAM was free before allocation
-  bool busy = false;                    // P0 load above 0.6 x CPUs
-  double load1 = -1.0;
-  double psi_mem10 = -1.0;
+  HclRun run;
 
   // Kit (inventory and uniformity gate).
   int module_count = -1;                // -1 no DMI table, 0 nothing populated
@@ -58,42 +52,9 @@ struct HclVerdictInputs {
   double theoretical_gbs = 0.0;         // 0: no JEDEC reference
   std::string channels_src = "no DMI data";
 
-  // Bit errors per phase; fade and cool-down are -1 when the phase did not run.
-  int64_t addr_errors = 0;
-  int64_t pattern_errors = 0;
-  int64_t churn_errors = 0;
-  int64_t realism_errors = 0;
-  int64_t fade_errors = -1;
-  int64_t cooldown_errors = -1;
-  int fade_secs = 0;
-
-  // Bandwidth.
-  std::vector<HclSweepPoint> sweep;
-  double peak_read = 0.0;
-  double peak_write = 0.0;
-  int saturation_threads = 0;
-  int64_t rounds = 0;                   // saturate rounds completed
-  int64_t saturate_errors = 0;
-  int64_t throttle_samples = 0;
-  int64_t edac_ce_saturate = 0;
-  double stddev_pct = -1.0;             // -1 with too few samples
-  double last_first_ratio = -1.0;
-
-  // Latency (ns, 0 when not measured) and the OLTP load.
-  double lat_idle_avg = 0.0;
-  double lat_idle_p99 = 0.0;
-  double lat_loaded_avg = 0.0;
-  double lat_loaded_p99 = 0.0;
-  BoxLoad latency_load;                 // the box around the idle chase
-  double oltp_mops = 0.0;
-  int ledger = -1;                      // 1 ok, 0 mismatch, -1 not run
-
-  // Readings around the run.
-  int64_t edac_ce_start = -1;
-  int64_t edac_ue_start = -1;
+  // Readings after the pool shut down (the starting ones are in run).
   int64_t edac_ce_end = -1;
   int64_t edac_ue_end = -1;
-  int64_t klog_crit_start = 0;
   int64_t klog_crit_end = 0;
   int64_t error_total = 0;              // every recorded bit error, +1 for a ledger mismatch
   bool stopped = false;                 // the stop flag at the end of the run

@@ -26,8 +26,8 @@ Budget compute_budget(uint64_t available, uint64_t reserve, uint64_t mem_cap, ui
   return b;
 }
 
-uint64_t rule_a_size(uint64_t available, uint64_t reserve, uint64_t chunk, uint64_t budget_left,
-                     bool extended) {
+uint64_t sweep_region_size(uint64_t available, uint64_t reserve, uint64_t chunk,
+                           uint64_t budget_left, bool extended) {
   if (available <= reserve) return 0;
   const uint64_t headroom = available - reserve;
   uint64_t size = std::min(chunk, headroom);
@@ -36,9 +36,9 @@ uint64_t rule_a_size(uint64_t available, uint64_t reserve, uint64_t chunk, uint6
   return size < 8 ? 0 : size;
 }
 
-RuleB rule_b_size(uint64_t available, uint64_t claimed, uint64_t reserve, uint64_t chunk,
-                  uint64_t unclaimed, bool extended) {
-  RuleB r;
+OfflineRegionPlan offline_region_plan(uint64_t available, uint64_t claimed, uint64_t reserve,
+                                      uint64_t chunk, uint64_t unclaimed, bool extended) {
+  OfflineRegionPlan r;
   // Raising a claim to kMinRegion must never take more than is unclaimed.
   if (unclaimed < kMinRegion) return r;
   if (available <= claimed || available - claimed <= reserve ||

@@ -26,19 +26,19 @@ Budget compute_budget(uint64_t available, uint64_t reserve, uint64_t mem_cap, ui
 // memory. 0 when the pass stops taking regions (available not above reserve,
 // or less than one word left). A result below kMinRegion means no region can
 // be taken: the pass ends, and when it took nothing it is an allocation abort.
-uint64_t rule_a_size(uint64_t available, uint64_t reserve, uint64_t chunk, uint64_t budget_left,
-                     bool extended);
+uint64_t sweep_region_size(uint64_t available, uint64_t reserve, uint64_t chunk,
+                           uint64_t budget_left, bool extended);
 
 // OFFLINE worker, called under the pool lock. claimed is what other workers
 // claimed but have not mapped yet, so it counts as used. wait: too little
 // headroom, try again later. Otherwise size is the claim to take (at least
 // kMinRegion); size 0 without wait means the unclaimed budget is below
 // kMinRegion and the worker is done.
-struct RuleB {
+struct OfflineRegionPlan {
   bool wait = false;
   uint64_t size = 0;
 };
-RuleB rule_b_size(uint64_t available, uint64_t claimed, uint64_t reserve, uint64_t chunk,
-                  uint64_t unclaimed, bool extended);
+OfflineRegionPlan offline_region_plan(uint64_t available, uint64_t claimed, uint64_t reserve,
+                                      uint64_t chunk, uint64_t unclaimed, bool extended);
 
 }  // namespace dravik

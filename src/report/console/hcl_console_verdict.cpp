@@ -31,18 +31,19 @@ void print_setup(FILE* f, const HclVerdictReport& r) {
 
 void print_bandwidth(FILE* f, const HclVerdictReport& r) {
   const HclVerdictInputs& in = r.figures;
+  const HclRun& run = in.run;
   if (in.theoretical_gbs > 0) {
     fprintf(f,
             " bandwidth : %s — %.2f GB/s sustained read = %.1f%% of %.2f GB/s JEDEC "
             "(pass>=%.0f%%, fail<%.0f%%, floors from %s)\n",
-            criterion_word(r.criteria.jedec_efficiency), in.peak_read, r.criteria.efficiency_pct,
+            criterion_word(r.criteria.jedec_efficiency), run.peak_read, r.criteria.efficiency_pct,
             in.theoretical_gbs, r.floors.pass_floor, r.floors.fail_floor,
             r.floors.from_table ? "platform table" : "built-in default");
   } else {
     fprintf(f,
             " bandwidth : UNKNOWN — %.2f GB/s sustained read; no JEDEC reference "
             "(no DMI; use --jedec-gbs)\n",
-            in.peak_read);
+            run.peak_read);
   }
 }
 
@@ -51,6 +52,7 @@ void print_bandwidth(FILE* f, const HclVerdictReport& r) {
 void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
   FILE* f = out_;
   const HclVerdictInputs& in = r.figures;
+  const HclRun& run = in.run;
   const HclCriteria& c = r.criteria;
 
   fputs("\n============================ HCL verdict ============================\n", f);
@@ -61,49 +63,50 @@ void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
 
   // The count the plural agrees with is the one printed right before it.
   fprintf(f, " patterns  : %s — addr %ld, moving-inversion %ld, churn %ld, realism %ld error%s\n",
-          c.patterns == HclCriterion::fail ? "fail" : "pass", static_cast<long>(in.addr_errors),
-          static_cast<long>(in.pattern_errors), static_cast<long>(in.churn_errors),
-          static_cast<long>(in.realism_errors), plural(in.realism_errors));
-  if (in.fade_errors >= 0) {
+          c.patterns == HclCriterion::fail ? "fail" : "pass", static_cast<long>(run.addr_errors),
+          static_cast<long>(run.pattern_errors), static_cast<long>(run.churn_errors),
+          static_cast<long>(run.realism_errors), plural(run.realism_errors));
+  if (run.fade_errors >= 0) {
     fprintf(f, " bit fade  : %s — %ds idle + cool-down, %ld error%s\n",
-            criterion_word(c.bit_fade), in.fade_secs, static_cast<long>(c.fade_total),
+            criterion_word(c.bit_fade), run.fade_secs, static_cast<long>(c.fade_total),
             plural(c.fade_total));
   }
-  if (in.stddev_pct >= 0) {
+  if (run.stddev_pct >= 0) {
     fprintf(f,
-            " stability : %s — %.1f%% round stddev (limit 5%%); last/first quartile x%.3f%s\n",
-            criterion_word(r.stability), in.stddev_pct, in.last_first_ratio,
+            " stability : %s — %.1f%% round stddev (limit %.0f%%); last/first quartile x%.3f%s\n",
+            criterion_word(r.stability), run.stddev_pct, kHclVarianceLimitPct, run.last_first_ratio,
             c.throttled ? " — CPU THROTTLED" : "");
   }
   print_bandwidth(f, r);
-  if (in.lat_idle_avg > 0) {
-    fprintf(f, " jitter    : %s — p99 %.1f ns = x%.2f of avg %.1f ns (limit x2.50)\n",
-            criterion_word(c.latency_jitter), in.lat_idle_p99, c.jitter_ratio, in.lat_idle_avg);
+  if (run.lat_idle_avg > 0) {
+    fprintf(f, " jitter    : %s — p99 %.1f ns = x%.2f of avg %.1f ns (limit x%.2f)\n",
+            criterion_word(c.latency_jitter), run.lat_idle_p99, c.jitter_ratio, run.lat_idle_avg,
+            kHclJitterLimit);
   }
   fprintf(f,
           " integrity : %s — %ld bit error%s, EDAC CE+%ld UE+%ld, kernel crit +%ld, "
           "oltp ledger %s%s\n",
           c.zero_errors == HclCriterion::fail ? "fail" : "pass", static_cast<long>(in.error_total),
           plural(in.error_total), static_cast<long>(c.ce_delta), static_cast<long>(c.ue_delta),
-          static_cast<long>(c.klog_crit_delta), ledger_word(in.ledger),
+          static_cast<long>(c.klog_crit_delta), ledger_word(run.ledger),
           c.ce_delta != 0 ? " — CE>0 caps the verdict at MARGINAL" : "");
   fprintf(f,
           " evidence  : %d threads pinned (%s), %s streams, %ld saturation rounds, "
           "seed 0x%016lx\n",
-          in.threads, in.affinity ? "ok" : "AFFINITY FAILED", cpu::kSimdName,
-          static_cast<long>(in.rounds), static_cast<unsigned long>(in.base_seed));
-  if (in.contended) {
+          run.threads, run.affinity ? "ok" : "AFFINITY FAILED", cpu::kSimdName,
+          static_cast<long>(run.rounds), static_cast<unsigned long>(run.base_seed));
+  if (run.contended) {
     fputs(" caveat    : CONTENDED SYSTEM — <40% of RAM was free; services share the\n"
           "             memory bus. A bandwidth shortfall here indicts the system\n"
           "             state, not necessarily the DIMMs — re-run quiesced.\n",
           f);
   }
-  if (in.latency_load.busy) {
+  if (run.latency_load.busy) {
     fprintf(f,
             " caveat    : BUSY DURING THE CHASE — other work took %.1f%% of the CPU time,\n"
             "             memory pressure %.2f%%. A jitter shortfall here indicts the load,\n"
             "             not necessarily the DIMMs — re-run quiesced.\n",
-            in.latency_load.others_pct, in.latency_load.psi_mem10);
+            run.latency_load.others_pct, run.latency_load.psi_mem10);
   }
   fputs("=====================================================================\n", f);
   flush_output(f);

@@ -31,6 +31,7 @@ const char* ledger_json(int ledger) {
 void JsonHclOutput::verdict(const HclVerdictReport& r) {
   FILE* f = out_;
   const HclVerdictInputs& in = r.figures;
+  const HclRun& run = in.run;
   const HclCriteria& c = r.criteria;
   char esc[kReasonCap];
 
@@ -57,56 +58,59 @@ void JsonHclOutput::verdict(const HclVerdictReport& r) {
           "{\"name\":\"jedec_efficiency\",\"status\":\"%s\",\"measured_gbs\":%.2f,"
           "\"theoretical_gbs\":%.2f,\"efficiency_pct\":%.1f,\"pass_pct\":%.0f,\"fail_pct\":%.0f,"
           "\"floor_src\":\"%s\",\"channels_src\":\"%s\"},",
-          static_cast<unsigned long>(in.arena_total), static_cast<unsigned long>(in.mem_total),
-          in.total_from_cgroup ? "cgroup" : "meminfo",
-          json_bool(in.busy), json_bool(c.throttled), finite(in.load1), finite(in.psi_mem10),
-          json_bool(in.latency_load.busy), finite(in.latency_load.others_pct),
-          finite(in.latency_load.psi_mem10),
-          criterion_word(c.setup), criterion_word(c.jedec_efficiency), finite(in.peak_read),
+          static_cast<unsigned long>(run.arena_total), static_cast<unsigned long>(run.mem_total),
+          run.total_from_cgroup ? "cgroup" : "meminfo",
+          json_bool(run.busy), json_bool(c.throttled), finite(run.load1), finite(run.psi_mem10),
+          json_bool(run.latency_load.busy), finite(run.latency_load.others_pct),
+          finite(run.latency_load.psi_mem10),
+          criterion_word(c.setup), criterion_word(c.jedec_efficiency), finite(run.peak_read),
           finite(in.theoretical_gbs), finite(c.efficiency_pct), finite(r.floors.pass_floor),
           finite(r.floors.fail_floor), r.floors.from_table ? "table" : "default", channels);
   fprintf(f,
           "{\"name\":\"latency_jitter\",\"status\":\"%s\",\"avg_ns\":%.2f,\"p99_ns\":%.2f,"
-          "\"ratio\":%.2f,\"limit\":2.5,\"loaded_avg_ns\":%.2f,\"loaded_p99_ns\":%.2f},"
+          "\"ratio\":%.2f,\"limit\":%.1f,\"loaded_avg_ns\":%.2f,\"loaded_p99_ns\":%.2f},"
           "{\"name\":\"patterns\",\"status\":\"%s\",\"addr_errors\":%ld,\"pattern_errors\":%ld,"
           "\"churn_errors\":%ld,\"realism_errors\":%ld},"
           "{\"name\":\"bit_fade\",\"status\":\"%s\",\"fade_secs\":%d,\"fade_errors\":%ld,"
           "\"cooldown_errors\":%ld},",
-          criterion_word(c.latency_jitter), finite(in.lat_idle_avg), finite(in.lat_idle_p99),
-          finite(c.jitter_ratio), finite(in.lat_loaded_avg), finite(in.lat_loaded_p99),
-          criterion_word(c.patterns), static_cast<long>(in.addr_errors),
-          static_cast<long>(in.pattern_errors), static_cast<long>(in.churn_errors),
-          static_cast<long>(in.realism_errors), criterion_word(c.bit_fade),
-          in.fade_errors >= 0 ? in.fade_secs : 0, static_cast<long>(std::max<int64_t>(in.fade_errors, 0)),
-          static_cast<long>(std::max<int64_t>(in.cooldown_errors, 0)));
+          criterion_word(c.latency_jitter), finite(run.lat_idle_avg), finite(run.lat_idle_p99),
+          finite(c.jitter_ratio), kHclJitterLimit, finite(run.lat_loaded_avg),
+          finite(run.lat_loaded_p99),
+          criterion_word(c.patterns), static_cast<long>(run.addr_errors),
+          static_cast<long>(run.pattern_errors), static_cast<long>(run.churn_errors),
+          static_cast<long>(run.realism_errors), criterion_word(c.bit_fade),
+          run.fade_errors >= 0 ? run.fade_secs : 0,
+          static_cast<long>(std::max<int64_t>(run.fade_errors, 0)),
+          static_cast<long>(std::max<int64_t>(run.cooldown_errors, 0)));
   fprintf(f,
-          "{\"name\":\"variance\",\"status\":\"%s\",\"stddev_pct\":%.2f,\"limit_pct\":5},"
-          "{\"name\":\"degradation\",\"status\":\"%s\",\"last_first_ratio\":%.3f,\"floor\":0.97},"
+          "{\"name\":\"variance\",\"status\":\"%s\",\"stddev_pct\":%.2f,\"limit_pct\":%.0f},"
+          "{\"name\":\"degradation\",\"status\":\"%s\",\"last_first_ratio\":%.3f,\"floor\":%.2f},"
           "{\"name\":\"ce_policy\",\"status\":\"%s\",\"edac_ce\":%ld},"
           "{\"name\":\"zero_errors\",\"status\":\"%s\",\"bit_errors\":%ld,\"edac_ce\":%ld,"
           "\"edac_ue\":%ld,\"edac_ce_saturation\":%ld,\"klog_crit\":%ld,\"oltp_ledger\":\"%s\"}],",
-          criterion_word(c.variance), in.stddev_pct > 0 ? finite(in.stddev_pct) : 0.0,
-          criterion_word(c.degradation),
-          in.last_first_ratio > 0 ? finite(in.last_first_ratio) : 0.0, criterion_word(c.ce_policy),
+          criterion_word(c.variance), run.stddev_pct > 0 ? finite(run.stddev_pct) : 0.0,
+          kHclVarianceLimitPct, criterion_word(c.degradation),
+          run.last_first_ratio > 0 ? finite(run.last_first_ratio) : 0.0, kHclDegradationFloor,
+          criterion_word(c.ce_policy),
           static_cast<long>(c.ce_delta), criterion_word(c.zero_errors),
           static_cast<long>(in.error_total), static_cast<long>(c.ce_delta),
-          static_cast<long>(c.ue_delta), static_cast<long>(in.edac_ce_saturate),
-          static_cast<long>(c.klog_crit_delta), ledger_json(in.ledger));
+          static_cast<long>(c.ue_delta), static_cast<long>(run.edac_ce_saturate),
+          static_cast<long>(c.klog_crit_delta), ledger_json(run.ledger));
   fprintf(f,
           "\"peak\":{\"read_gbs\":%.2f,\"write_gbs\":%.2f,\"saturation_threads\":%d,"
           "\"oltp_mops\":%.2f,\"scaling\":[",
-          finite(in.peak_read), finite(in.peak_write), in.saturation_threads,
-          finite(in.oltp_mops));
+          finite(run.peak_read), finite(run.peak_write), run.saturation_threads,
+          finite(run.oltp_mops));
   sep = "";
-  for (const HclSweepPoint& p : in.sweep) {
+  for (const HclSweepPoint& p : run.sweep) {
     fprintf(f, "%s{\"threads\":%d,\"read_gbs\":%.2f,\"write_gbs\":%.2f}", sep, p.threads,
             finite(p.read_gbs), finite(p.write_gbs));
     sep = ",";
   }
   fprintf(f, "],\"saturate\":{\"rounds\":%ld,\"errors\":%ld,\"seconds\":%d}},\"contended\":%s",
-          static_cast<long>(in.rounds), static_cast<long>(in.saturate_errors), in.duration,
-          json_bool(in.contended));
-  if (in.contended) {
+          static_cast<long>(run.rounds), static_cast<long>(run.saturate_errors), run.duration,
+          json_bool(run.contended));
+  if (run.contended) {
     fputs(",\"contended_note\":\"less than 40% of RAM was free at start — services share the "
           "memory bus; a bandwidth shortfall here indicts the system state, not necessarily the "
           "DIMMs. Re-run quiesced (or after Vorlay frees the ARC) before condemning hardware.\"",

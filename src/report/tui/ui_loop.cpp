@@ -98,7 +98,8 @@ MapDims map_dims_for_terminal(int32_t term_cols, int32_t term_rows) {
 
 void ui_start(RunView& run) {
   UiState& ui = run.ui;
-  const bool dashboard = (run.cfg.output == OutputStyle::ui || run.cfg.output == OutputStyle::ui2) &&
+  const bool dashboard = (run.cfg.output == OutputStyle::ascii_dashboard ||
+                          run.cfg.output == OutputStyle::glyph_dashboard) &&
                          (run.cfg.mode == RunMode::PRODUCTION || run.cfg.mode == RunMode::OFFLINE);
   if (!dashboard) return;  // BENCH, HCL and JSON runs leave the terminal alone
   ui.ui_active = 1;

@@ -42,8 +42,8 @@ TEST(CommandLine, NoArgumentsGivesTheDefaults) {
   const Parsed p = parse({});
   ASSERT_FALSE(p.code.has_value());
   EXPECT_EQ(p.cfg.mode, RunMode::PRODUCTION);
-  EXPECT_EQ(p.cfg.output, OutputStyle::ui);
-  EXPECT_EQ(p.cfg.tier, Tier::standard);
+  EXPECT_EQ(p.cfg.output, OutputStyle::ascii_dashboard);
+  EXPECT_EQ(p.cfg.tier, PatternTier::standard);
   EXPECT_EQ(chunk_bytes(p.cfg), 128ull << 20);
   EXPECT_EQ(reserve_bytes(p.cfg), 256ull << 20);
   EXPECT_EQ(p.cfg.passes, 1);
@@ -278,9 +278,9 @@ TEST(CommandLine, RealBinaryRefusesValuesBeforeItStarts) {
 }
 
 TEST(CommandLine, LaterOptionsOverwriteEarlierOnes) {
-  EXPECT_EQ(parse({"--quick", "--thorough"}).cfg.tier, Tier::thorough);
+  EXPECT_EQ(parse({"--quick", "--thorough"}).cfg.tier, PatternTier::thorough);
   EXPECT_EQ(parse({"--bench", "--full"}).cfg.mode, RunMode::OFFLINE);
-  EXPECT_EQ(parse({"--json", "--ui2"}).cfg.output, OutputStyle::ui2);
+  EXPECT_EQ(parse({"--json", "--ui2"}).cfg.output, OutputStyle::glyph_dashboard);
   EXPECT_EQ(parse({"--no-phys", "--no-klog", "--strict", "--extended-tests", "--selftest"})
                 .cfg.use_phys, 0);
 }

@@ -506,7 +506,7 @@ TEST(UiStartTest, NoKeysWhenInputIsNotATerminal) {
   const int code = in_child([] {
     Pipe in, out;
     auto run = testing::make_run();
-    run->cfg.output = OutputStyle::ui2;
+    run->cfg.output = OutputStyle::glyph_dashboard;
     run->cfg.mode = RunMode::OFFLINE;
     run->ui.key_fd = in.rd;
     run->ui.out_fd = out.wr;
@@ -524,8 +524,8 @@ TEST(UiStartTest, BenchHclAndJsonLeaveTheTerminalAlone) {
   const struct {
     RunMode mode;
     OutputStyle style;
-  } cases[] = {{RunMode::BENCH, OutputStyle::ui},
-               {RunMode::HCL, OutputStyle::ui2},
+  } cases[] = {{RunMode::BENCH, OutputStyle::ascii_dashboard},
+               {RunMode::HCL, OutputStyle::glyph_dashboard},
                {RunMode::PRODUCTION, OutputStyle::json}};
   for (const auto& c : cases) {
     const int code = in_child([&c] {

@@ -40,7 +40,7 @@ struct PhaseSink {
   }
 };
 
-std::unique_ptr<dravik::Run> flushing_run(Tier tier = Tier::standard, int32_t extended = 0) {
+std::unique_ptr<dravik::Run> flushing_run(PatternTier tier = PatternTier::standard, int32_t extended = 0) {
   auto run = make_run();
   run->clflush_usable = 1;
   run->cfg.tier = tier;
@@ -83,7 +83,7 @@ class Sequence : public ::testing::Test {
 
 struct TierCase {
   const char* label;
-  Tier tier;
+  PatternTier tier;
   int32_t extended;
   int32_t retention_s;
   Names expected;
@@ -91,12 +91,12 @@ struct TierCase {
 
 TEST_F(Sequence, EachTierRunsItsTestsInOrder) {
   const TierCase cases[] = {
-      {"quick ignores extended and retention", Tier::quick, 1, 5,
+      {"quick ignores extended and retention", PatternTier::quick, 1, 5,
        {"stuck-addr", "checker", "movinv-rand"}},
-      {"standard", Tier::standard, 0, 0, kStandard},
-      {"standard extended retention", Tier::standard, 1, 1,
+      {"standard", PatternTier::standard, 0, 0, kStandard},
+      {"standard extended retention", PatternTier::standard, 1, 1,
        concat({kStandard, kExtended, repeat("retention", 2)})},
-      {"thorough extended", Tier::thorough, 1, 0,
+      {"thorough extended", PatternTier::thorough, 1, 0,
        concat({kStandard, {"movinv-rot", "block-move"}, kExtended})},
   };
   for (const TierCase& c : cases) {
@@ -111,7 +111,7 @@ TEST_F(Sequence, EachTierRunsItsTestsInOrder) {
 
 // A null base: any touch of the block would crash the test.
 TEST_F(Sequence, EmptyBlockOnlyAnnouncesAndFlushes) {
-  auto run = flushing_run(Tier::thorough, 1);
+  auto run = flushing_run(PatternTier::thorough, 1);
   int flushes = 0;
   run->after_flush = [&flushes](const TestBlock&) { ++flushes; };
   EXPECT_EQ(run_sequence(*run, TestBlock{nullptr, 0, 1}), kWithoutHalves);
@@ -121,7 +121,7 @@ TEST_F(Sequence, EmptyBlockOnlyAnnouncesAndFlushes) {
 }
 
 TEST_F(Sequence, OneWordSkipsTheHalvesTestsAndStillTestsTheWord) {
-  auto run = flushing_run(Tier::thorough, 1);
+  auto run = flushing_run(PatternTier::thorough, 1);
   uint64_t word = 0;
   run->after_flush = [&word](const TestBlock&) { word |= uint64_t{1} << 63; };  // stuck at 1
   EXPECT_EQ(run_sequence(*run, TestBlock{&word, 1, 1}), kWithoutHalves);

@@ -95,13 +95,13 @@ std::vector<uint64_t> march_c_minus(uint64_t* w, uint64_t n) {
 
 struct Column {
   const char* name;
-  Tier tier;
+  PatternTier tier;
   bool extended;
   int32_t retention_s;
 };
-const Column kColumns[] = {{"quick", Tier::quick, false, 0},
-                           {"standard", Tier::standard, false, 0},
-                           {"thorough --extended-tests --retention", Tier::thorough, true, 1}};
+const Column kColumns[] = {{"quick", PatternTier::quick, false, 0},
+                           {"standard", PatternTier::standard, false, 0},
+                           {"thorough --extended-tests --retention", PatternTier::thorough, true, 1}};
 constexpr int kColumnCount = static_cast<int>(std::size(kColumns));
 
 // Instances caught out of those planted, per model: March C-, then the columns.

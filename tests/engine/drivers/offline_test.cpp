@@ -15,6 +15,7 @@
 #include "engine/drivers/offline.h"
 #include "engine/drivers/production.h"
 #include "core/text.h"
+#include "support/run_setup.h"
 #include "support/meminfo_fixture.h"
 #include "support/recording_sink.h"
 #include "support/test_support.h"
@@ -27,25 +28,14 @@ using testing::RecordingSink;
 
 constexpr uint64_t kMiB = 1ull << 20;
 
+// Regions of 16 MiB, `threads` workers.
 std::unique_ptr<Run> offline_run(const MeminfoFixture& meminfo, int32_t threads, int64_t passes) {
-  auto run = testing::make_run();
-  run->cfg.mode = RunMode::OFFLINE;
-  run->cfg.tier = Tier::quick;
-  run->cfg.output = OutputStyle::json;
-  run->cfg.reserve_mib = 0;
-  run->cfg.chunk_mib = 16;
+  auto run = testing::meminfo_run(meminfo, RunMode::OFFLINE, 16, passes);
   run->cfg.threads = threads;
-  run->cfg.passes = passes;
-  run->paths.meminfo = meminfo.path();
-  run->st.mem_total = 24576 * kMiB;
   return run;
 }
 
-class OfflineSweep : public ::testing::Test {
- protected:
-  void SetUp() override { reset_process_flags(); }
-  void TearDown() override { reset_process_flags(); }
-};
+using OfflineSweep = testing::FlagsReset;
 
 // One thread takes regions of the chunk, as the workers do; a chunk below the
 // 8 MiB floor is raised to it (PRODUCTION's sweep maps nothing then).
@@ -166,11 +156,7 @@ TEST_F(OfflineSweep, TwoOrThreeWorkersTestTheSameRegionsAsOne) {
   }
 }
 
-class OfflinePoolThreads : public ::testing::Test {
- protected:
-  void SetUp() override { reset_process_flags(); }
-  void TearDown() override { reset_process_flags(); }
-};
+using OfflinePoolThreads = testing::FlagsReset;
 
 TEST_F(OfflinePoolThreads, WorkersShareTheBudgetOverPasses) {
   MeminfoFixture meminfo(64);
@@ -347,7 +333,7 @@ TEST_F(OfflinePoolThreads, WorkersThatGainNothingSitOutWithoutStallingThePass) {
 TEST_F(OfflinePoolThreads, StopEndsEveryWorkerAndReleasesThePool) {
   MeminfoFixture meminfo(256);
   auto run = offline_run(meminfo, 2, 0);
-  run->cfg.tier = Tier::standard;
+  run->cfg.tier = PatternTier::standard;
   RecordingSink sink(*run);
   // Stopped at the main thread's first progress tick, while the workers test.
   sink.on_event = [](EventKind kind) {

@@ -8,6 +8,7 @@
 #include "engine/drivers/map_paint.h"
 #include "engine/drivers/production.h"
 #include "core/text.h"
+#include "support/run_setup.h"
 #include "support/meminfo_fixture.h"
 #include "support/recording_sink.h"
 #include "support/test_support.h"
@@ -20,24 +21,11 @@ using testing::RecordingSink;
 
 constexpr uint64_t kMiB = 1ull << 20;
 
-// A quick-profile PRODUCTION run over a fixture /proc/meminfo, no reserve.
 std::unique_ptr<Run> sweep_run(const MeminfoFixture& meminfo, int64_t chunk_mib, int64_t passes) {
-  auto run = testing::make_run();
-  run->cfg.tier = Tier::quick;
-  run->cfg.output = OutputStyle::json;  // fixed map size, no terminal query
-  run->cfg.reserve_mib = 0;
-  run->cfg.chunk_mib = chunk_mib;
-  run->cfg.passes = passes;
-  run->paths.meminfo = meminfo.path();
-  run->st.mem_total = 24576 * kMiB;
-  return run;
+  return testing::meminfo_run(meminfo, RunMode::PRODUCTION, chunk_mib, passes);
 }
 
-class Sweep : public ::testing::Test {
- protected:
-  void SetUp() override { reset_process_flags(); }
-  void TearDown() override { reset_process_flags(); }
-};
+using Sweep = testing::FlagsReset;
 
 TEST_F(Sweep, RegionsShrinkNearTheReserveAndCellEventsCountWindows) {
   MeminfoFixture meminfo(48);

@@ -12,6 +12,7 @@
 #include "core/run/flags.h"
 #include "engine/drivers/production.h"
 #include "engine/drivers/region_pool.h"
+#include "support/run_setup.h"
 #include "support/meminfo_fixture.h"
 #include "support/test_support.h"
 
@@ -31,16 +32,8 @@ constexpr uint64_t kMiB = 1ull << 20;
 TEST(OfflineSitOutThreads, OfTwoWorkersOnOneProcessorTheHigherNumberedGivesWay) {
   reset_process_flags();
   testing::MeminfoFixture meminfo(48);
-  auto run = testing::make_run();
-  run->cfg.mode = RunMode::OFFLINE;
-  run->cfg.tier = Tier::quick;
-  run->cfg.output = OutputStyle::json;
-  run->cfg.reserve_mib = 0;
-  run->cfg.chunk_mib = 16;
+  auto run = testing::meminfo_run(meminfo, RunMode::OFFLINE, 16, 1);
   run->cfg.threads = 3;
-  run->cfg.passes = 1;
-  run->paths.meminfo = meminfo.path();
-  run->st.mem_total = 24576 * kMiB;
   ASSERT_TRUE(prepare_passes(*run));
 
   RegionPool pool;

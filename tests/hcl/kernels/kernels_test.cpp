@@ -70,7 +70,8 @@ std::vector<uint64_t> with_alias(uint64_t pages, uint64_t page, uint64_t shows) 
   return map;
 }
 
-std::unique_ptr<HclJob> job_over(uint64_t* words, uint64_t count, int op, uint64_t seed = 0x1234) {
+std::unique_ptr<HclJob> job_over(uint64_t* words, uint64_t count, HclOp op,
+                                 uint64_t seed = 0x1234) {
   auto job = std::make_unique<HclJob>();
   job->worker_count = 1;
   job->active = 1;
@@ -93,7 +94,7 @@ struct Expected {
 
 struct KernelCase {
   const char* what;
-  int op;
+  HclOp op;
   uint64_t pages;
   uint64_t alias_page;  // virtual page that shows file page alias_shows
   uint64_t alias_shows;
@@ -105,40 +106,40 @@ constexpr uint64_t kPattern = 0x5555555555555555ULL;
 
 std::vector<KernelCase> kernel_cases() {
   return {
-      {"read stream, one flipped bit after the write", HCL_OP_READ, 4, 0, 0,
+      {"read stream, one flipped bit after the write", HclOp::verify_stream, 4, 0, 0,
        [](HclJob& job, uint64_t* w) {
-         job.op = HCL_OP_WRITE;
+         job.op = HclOp::write_stream;
          hcl_run_kernel(job, 0);
-         job.op = HCL_OP_READ;
+         job.op = HclOp::verify_stream;
          w[100] ^= uint64_t{1} << 7;
        },
        [](const HclJob& job, uint64_t* w) {
          const uint64_t e = stream_word(stream_seed(job.seed, 0), 100);
          return Expected{"read", w + 100, e, e ^ (uint64_t{1} << 7)};
        }},
-      {"address test, page 1 decodes onto page 0", HCL_OP_ADDRESS, 2, 1, 0, nullptr,
+      {"address test, page 1 decodes onto page 0", HclOp::address_test, 2, 1, 0, nullptr,
        [](const HclJob&, uint64_t* w) {
          return Expected{"addr", w, addr(w), addr(w) + kPage};
        }},
-      {"pattern round, page 1 decodes onto page 0", HCL_OP_PATTERN, 2, 1, 0,
+      {"pattern round, page 1 decodes onto page 0", HclOp::pattern_round, 2, 1, 0,
        [](HclJob& job, uint64_t*) { job.pattern = kPattern; },
        [](const HclJob&, uint64_t* w) {
          // Page 0's complement shows through page 1 when page 1 is checked.
          return Expected{"pattern", w + kPageWords, kPattern, ~kPattern};
        }},
-      {"churn, page 1 decodes onto page 0", HCL_OP_CHURN, 4, 1, 0, nullptr,
+      {"churn, page 1 decodes onto page 0", HclOp::churn, 4, 1, 0, nullptr,
        [](const HclJob& job, uint64_t* w) {
          const uint64_t s = stream_seed(job.seed, 0 * 977 + 0);
          return Expected{"churn", w, stream_word(s, 0), stream_word(s, kPageWords)};
        }},
-      {"TLB walk, page 1 decodes onto page 0", HCL_OP_TLB, 8, 1, 0, nullptr,
+      {"TLB walk, page 1 decodes onto page 0", HclOp::tlb_walk, 8, 1, 0, nullptr,
        [](const HclJob& job, uint64_t* w) {
          const uint64_t s = stream_seed(job.seed, 7717);
          return Expected{"tlb", w, stream_word(s, 0), stream_word(s, 1)};
        }},
-      {"fletcher4, record 1's first page decodes onto page 0", HCL_OP_FLETCHER, 64, 32, 0, nullptr,
+      {"fletcher4, record 1's first page decodes onto page 0", HclOp::fletcher4, 64, 32, 0, nullptr,
        [](const HclJob& job, uint64_t* w) {
-         const uint64_t s = stream_seed(job.seed, 313);
+         const uint64_t s = stream_seed(job.seed, kFletcherStreamOffset);
          return Expected{"fletcher", w, stream_word(s, 0), stream_word(s, 16384)};
        }},
   };
@@ -169,10 +170,10 @@ TEST(HclKernels, ACleanArenaRecordsNothingInAnyKernel) {
     AliasedArena arena(c.pages, identity(c.pages));
     uint64_t* w = arena.words();
     auto job = job_over(w, arena.word_count(), c.op);
-    if (c.op == HCL_OP_READ) {
-      job->op = HCL_OP_WRITE;
+    if (c.op == HclOp::verify_stream) {
+      job->op = HclOp::write_stream;
       hcl_run_kernel(*job, 0);
-      job->op = HCL_OP_READ;
+      job->op = HclOp::verify_stream;
     }
     job->pattern = kPattern;
     hcl_run_kernel(*job, 0);
@@ -196,14 +197,14 @@ TEST(HclKernels, AGlitchOnlyTheVerifyingReadSawIsStillCounted) {
     SCOPED_TRACE(index);
     std::vector<uint64_t> mem(4100 + 2);
     uint64_t* w = mem.data() + ((16 - (addr(mem.data()) & 15)) & 15) / 8;
-    auto job = job_over(w, 4100, HCL_OP_WRITE);
+    auto job = job_over(w, 4100, HclOp::write_stream);
     hcl_run_kernel(*job, 0);
     const uint64_t good = w[index];
     w[index] = ~good;
     int restored = 0;
     job->mismatch_hook = restore_word;
     job->mismatch_ctx = &restored;
-    job->op = HCL_OP_READ;
+    job->op = HclOp::verify_stream;
     hcl_run_kernel(*job, 0);
     EXPECT_EQ(restored, 1);
     ASSERT_EQ(job->error_total.load(), 1);
@@ -220,7 +221,7 @@ TEST(HclKernels, AGlitchOnlyTheVerifyingReadSawIsStillCounted) {
 // counts once per job, however often the walk comes back to it.
 TEST(HclKernels, TlbWalkCountsEachBadWordOncePerJob) {
   AliasedArena arena(8, with_alias(8, 1, 0));
-  auto job = job_over(arena.words(), arena.word_count(), HCL_OP_TLB);
+  auto job = job_over(arena.words(), arena.word_count(), HclOp::tlb_walk);
   for (int64_t jobs = 1; jobs <= 2; ++jobs) {
     hcl_run_kernel(*job, 0);
     EXPECT_EQ(job->stats[0].ops.load(), 4096u);
@@ -232,10 +233,10 @@ TEST(HclKernels, TlbWalkCountsEachBadWordOncePerJob) {
 TEST(HclKernels, ErrorTotalCountsPastTheThirtyTwoRecords) {
   std::vector<uint64_t> mem(1024);
   uint64_t* w = mem.data();
-  auto job = job_over(w, mem.size(), HCL_OP_WRITE);
+  auto job = job_over(w, mem.size(), HclOp::write_stream);
   hcl_run_kernel(*job, 0);
   for (int k = 0; k < 40; ++k) w[k * 3] ^= 1;
-  job->op = HCL_OP_READ;
+  job->op = HclOp::verify_stream;
   hcl_run_kernel(*job, 0);
   EXPECT_EQ(job->error_total.load(), 40);
   EXPECT_EQ(job->error_log.count, 32);
@@ -249,14 +250,14 @@ TEST(HclKernels, ShortWriteStreamsWriteExactlyTheirWords) {
     SCOPED_TRACE(n);
     alignas(16) uint64_t mem[8];
     for (uint64_t& v : mem) v = 0xAAAAAAAAAAAAAAAAULL;
-    auto job = job_over(mem, n, HCL_OP_WRITE, 77);
+    auto job = job_over(mem, n, HclOp::write_stream, 77);
     hcl_run_kernel(*job, 0);
     const uint64_t s = stream_seed(77, 0);
     for (uint64_t j = 0; j < n; ++j) EXPECT_EQ(mem[j], stream_word(s, j)) << j;
     EXPECT_EQ(mem[n], 0xAAAAAAAAAAAAAAAAULL);
     EXPECT_EQ(job->arenas[0].written, n);
     EXPECT_EQ(job->stats[0].bytes.load(), n * 8);
-    job->op = HCL_OP_READ;
+    job->op = HclOp::verify_stream;
     hcl_run_kernel(*job, 0);
     EXPECT_EQ(job->stats[0].bytes.load(), n * 8);
     EXPECT_EQ(job->error_total.load(), 0);
@@ -265,32 +266,33 @@ TEST(HclKernels, ShortWriteStreamsWriteExactlyTheirWords) {
 
 TEST(HclKernels, AReadStreamAfterAnAddressTestVerifiesNothing) {
   std::vector<uint64_t> mem(4096);
-  auto job = job_over(mem.data(), mem.size(), HCL_OP_WRITE);
+  auto job = job_over(mem.data(), mem.size(), HclOp::write_stream);
   hcl_run_kernel(*job, 0);
   EXPECT_EQ(job->arenas[0].written, mem.size());
-  job->op = HCL_OP_ADDRESS;
+  job->op = HclOp::address_test;
   hcl_run_kernel(*job, 0);
   EXPECT_EQ(job->arenas[0].written, 0u);
   EXPECT_EQ(job->stats[0].bytes.load(), mem.size() * 8);
   job->stats[0].bytes.store(0);  // as the worker does before every job
-  job->op = HCL_OP_READ;
+  job->op = HclOp::verify_stream;
   hcl_run_kernel(*job, 0);
   EXPECT_EQ(job->stats[0].bytes.load(), 0u);
   EXPECT_EQ(job->error_total.load(), 0);
 }
 
 TEST(HclKernels, AWorkerWithoutAnArenaDoesNothing) {
-  for (int op = HCL_OP_WRITE; op <= HCL_OP_FLETCHER; ++op) {
-    auto job = job_over(nullptr, 0, op);
+  for (int code = static_cast<int>(HclOp::write_stream);
+       code <= static_cast<int>(HclOp::fletcher4); ++code) {
+    auto job = job_over(nullptr, 0, static_cast<HclOp>(code));
     hcl_run_kernel(*job, 0);
-    EXPECT_EQ(job->stats[0].bytes.load(), 0u) << op;
-    EXPECT_EQ(job->stats[0].ops.load(), 0u) << op;
+    EXPECT_EQ(job->stats[0].bytes.load(), 0u) << code;
+    EXPECT_EQ(job->stats[0].ops.load(), 0u) << code;
   }
 }
 
 TEST(HclKernels, FletcherChecksTwelveRecordsOf200000WordsAndLeavesTheRestAlone) {
   std::vector<uint64_t> mem(200000, 0xFEEDFACECAFEBEEFULL);
-  auto job = job_over(mem.data(), mem.size(), HCL_OP_FLETCHER);
+  auto job = job_over(mem.data(), mem.size(), HclOp::fletcher4);
   hcl_run_kernel(*job, 0);
   EXPECT_EQ(job->stats[0].bytes.load(), 12u * 131072);
   EXPECT_EQ(job->error_total.load(), 0);
@@ -303,9 +305,9 @@ TEST(HclKernels, FletcherChecksTwelveRecordsOf200000WordsAndLeavesTheRestAlone) 
 // verifies clean.
 TEST(HclKernels, FletcherSumsEveryWordOfARecordInOrder) {
   std::vector<uint64_t> mem(16384);
-  auto job = job_over(mem.data(), mem.size(), HCL_OP_FLETCHER);
+  auto job = job_over(mem.data(), mem.size(), HclOp::fletcher4);
   hcl_run_kernel(*job, 0);
-  const uint64_t s = stream_seed(job->seed, 313);
+  const uint64_t s = stream_seed(job->seed, kFletcherStreamOffset);
   uint64_t s1 = 0, s2 = 0, s3 = 0, s4 = 0;
   for (uint64_t j = 0; j < mem.size(); ++j) {
     s1 += stream_word(s, j);
@@ -325,7 +327,7 @@ TEST(HclKernels, TheChaseNeedsAThousandAndTwentyFourNodesAndStopsAtTheSampleCap)
     return nodes;
   };
   std::vector<uint64_t> small = cycle(1023);
-  auto job = job_over(nullptr, 0, HCL_OP_LATENCY);
+  auto job = job_over(nullptr, 0, HclOp::chase_idle);
   job->chase_nodes = small.data();
   job->chase_count = 1023;
   hcl_run_kernel(*job, 0);
@@ -344,7 +346,7 @@ TEST(HclKernels, TheChaseNeedsAThousandAndTwentyFourNodesAndStopsAtTheSampleCap)
 TEST(HclKernels, TheCopyMovesTheFirstHalfOntoTheSecond) {
   std::vector<uint64_t> mem(20);  // half = (20 / 8) * 4 = 8 words
   for (uint64_t j = 0; j < mem.size(); ++j) mem[j] = j;
-  auto job = job_over(mem.data(), mem.size(), HCL_OP_COPY);
+  auto job = job_over(mem.data(), mem.size(), HclOp::copy_halves);
   job->arenas[0].written = 20;
   hcl_run_kernel(*job, 0);
   for (uint64_t j = 0; j < 8; ++j) EXPECT_EQ(mem[8 + j], j);

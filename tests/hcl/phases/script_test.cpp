@@ -17,6 +17,7 @@
 #include "hcl/output.h"
 #include "hcl/phases/phases.h"
 #include "hcl/verdict/verdict.h"
+#include "support/run_setup.h"
 #include "support/meminfo_fixture.h"
 #include "support/test_support.h"
 
@@ -124,14 +125,8 @@ long self_status_kb(const char* key) {
   return -1;
 }
 
-class FlagsReset : public ::testing::Test {
- protected:
-  void SetUp() override { reset_process_flags(); }
-  void TearDown() override { reset_process_flags(); }
-};
-
-using HclScript = FlagsReset;
-using HclScriptThreads = FlagsReset;
+using HclScript = testing::FlagsReset;
+using HclScriptThreads = testing::FlagsReset;
 
 TEST_F(HclScript, TooLittleFreeMemoryStartsNothing) {
   FixtureRun r(HclTier::quick);

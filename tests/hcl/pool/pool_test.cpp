@@ -48,23 +48,23 @@ TEST(HclPoolThreads, WorkersWriteAndVerifyTheirArenasAndAPlantedFlipIsFound) {
   EXPECT_EQ(pool.started.arena_total, 2 * static_cast<uint64_t>(kArenaBytes));
   const uint64_t words = kArenaBytes / 8;
 
-  EXPECT_GT(run_job(pool.runner, HCL_OP_WRITE, 2, 99, 1), 0.0);
+  EXPECT_GT(run_job(pool.runner, HclOp::write_stream, 2, 99, 1), 0.0);
   for (int k = 0; k < 2; ++k) {
     EXPECT_EQ(pool.bytes(k), static_cast<uint64_t>(kArenaBytes));
     EXPECT_EQ(job.arenas[static_cast<size_t>(k)].written, words);
   }
-  run_job(pool.runner, HCL_OP_READ, 2, 99, 1);
+  run_job(pool.runner, HclOp::verify_stream, 2, 99, 1);
   EXPECT_EQ(job.error_total.load(), 0);
   EXPECT_EQ(pool.bytes(1), static_cast<uint64_t>(kArenaBytes));
 
   // Only the active workers work.
-  run_job(pool.runner, HCL_OP_READ, 1, 99, 1);
+  run_job(pool.runner, HclOp::verify_stream, 1, 99, 1);
   EXPECT_EQ(pool.bytes(1), 0u);
 
   uint64_t* w1 = job.arenas[1].base;
   const uint64_t good = w1[12345];
   w1[12345] = good ^ (uint64_t{1} << 40);
-  run_job(pool.runner, HCL_OP_READ, 2, 99, 1);
+  run_job(pool.runner, HclOp::verify_stream, 2, 99, 1);
   ASSERT_EQ(job.error_total.load(), 1);
   report_bit_errors(pool.runner);
   ASSERT_EQ(pool.out.errors.size(), 1u);
@@ -78,7 +78,7 @@ TEST(HclPoolThreads, WorkersWriteAndVerifyTheirArenasAndAPlantedFlipIsFound) {
 
 TEST(HclPoolThreads, ATimedWriteWrapsUntilStopAndKeepsWrittenAtTheArenaSize) {
   Pool pool(1, 1);
-  const double wall = run_job(pool.runner, HCL_OP_WRITE, 1, 5, 0, 0.3);
+  const double wall = run_job(pool.runner, HclOp::write_stream, 1, 5, 0, 0.3);
   EXPECT_GE(wall, 0.3);
   EXPECT_LT(wall, 2.0);
   EXPECT_GT(pool.bytes(0), 2 * static_cast<uint64_t>(kArenaBytes));  // wrapped at least twice
@@ -93,7 +93,7 @@ TEST(HclPoolThreads, TheOltpLedgerBalances) {
   memset(hot, 0, kHclHotSlots * 64);
   job.hot_set = static_cast<uint64_t*>(hot);
   job.hot_slots = kHclHotSlots;
-  run_job(pool.runner, HCL_OP_OLTP, 3, 11, 0, 0.3);
+  run_job(pool.runner, HclOp::oltp, 3, 11, 0, 0.3);
   uint64_t ledger = 0, incs = 0, ops = 0;
   for (int i = 0; i < kHclHotSlots; ++i) ledger += job.hot_set[i * 8];
   for (int k = 0; k < 3; ++k) {
@@ -156,7 +156,7 @@ TEST(HclPoolThreads, APinBeyondTheSetOrOntoAMissingCpuLeavesTheWorkerUnpinned) {
 TEST(HclPoolThreads, ProgressFramesDuringAJobStayFourASecond) {
   Pool pool(2, 2, true);
   map_begin_timed(pool.runner, "P3", 2, 0.9);
-  run_job(pool.runner, HCL_OP_CHURN, 2, 3, 0, 0.9);
+  run_job(pool.runner, HclOp::churn, 2, 3, 0, 0.9);
   map_end(pool.runner);
   const auto& frames = pool.out.frames;
   ASSERT_GE(frames.size(), 3u);
@@ -173,9 +173,9 @@ TEST(HclPoolThreads, ProgressFramesDuringAJobStayFourASecond) {
 TEST(HclPoolThreads, AStopEndsJobsAtOnceAndTheShutdownStillCompletes) {
   Pool pool(2, 2);
   stop_requested.store(1);
-  const double timed = run_job(pool.runner, HCL_OP_WRITE, 2, 1, 0, 30.0);
+  const double timed = run_job(pool.runner, HclOp::write_stream, 2, 1, 0, 30.0);
   EXPECT_LT(timed, 5.0);
-  const double once = run_job(pool.runner, HCL_OP_CHURN, 2, 1, 1);
+  const double once = run_job(pool.runner, HclOp::churn, 2, 1, 1);
   EXPECT_LT(once, 5.0);
   EXPECT_EQ(pool.job->stop.load(), 1);
 }
@@ -186,7 +186,7 @@ TEST(HclPoolThreads, ThePressureWatchdogEndsTheJobBelowTheFloor) {
   pool.runner.meminfo_path = dir.write("meminfo", "MemTotal: 8000000 kB\nMemAvailable: 400000 kB\n");
   pool.runner.psi_path = dir.write("pressure", "some avg10=0.00 avg60=0.00 avg300=0.00 total=0\n");
   pool.runner.pressure_floor = 512ull << 20;
-  const double wall = run_job(pool.runner, HCL_OP_WRITE, 1, 1, 0, 10.0);
+  const double wall = run_job(pool.runner, HclOp::write_stream, 1, 1, 0, 10.0);
   EXPECT_GE(wall, 0.9);  // the 20th poll
   EXPECT_LT(wall, 5.0);
   EXPECT_TRUE(stopping());

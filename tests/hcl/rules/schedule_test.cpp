@@ -1,12 +1,13 @@
 // The qualification's timetable: sweep points, saturate slices and stability
-// samples, phase lengths by tier and duration, and the stream seeds.
+// samples, phase lengths by tier and duration, and the seeds of the streams.
 #include "hcl/rules/schedule.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
-#include "core/prng/prng.h"
+#include "hcl/kernels/kernels.h"
 
 namespace dravik {
 namespace {
@@ -83,21 +84,46 @@ TEST(HclSchedule, PhaseLengthsFollowTierAndDuration) {
   EXPECT_EQ(fade_seconds(HclTier::soak, 20), 300);
 }
 
-TEST(HclSchedule, SeedsAreOneSplitMixStepFromTheirStateWords) {
-  const uint64_t base = 0x0123456789ABCDEFULL;
-  uint64_t state = base ^ 0xD6E8FEB866593929ULL;
-  EXPECT_EQ(phase_seed(base, kSeedP3), splitmix_next(&state));
-  state = (12 + 24301) ^ base ^ 0xD6E8FEB86659FD93ULL;
-  EXPECT_EQ(sweep_seed(base, 12), splitmix_next(&state));
-  state = (3 + 41232) ^ base ^ 0xD6E8FEB86659FD93ULL;
-  EXPECT_EQ(saturate_seed(base, 3), splitmix_next(&state));
-  // Every stream differs from every other.
-  const uint64_t seeds[] = {phase_seed(base, kSeedP2Random), phase_seed(base, kSeedP3),
-                            phase_seed(base, kSeedOltp),     phase_seed(base, kSeedTlb),
-                            phase_seed(base, kSeedFletcher), phase_seed(base, kSeedFade),
-                            sweep_seed(base, 1),             saturate_seed(base, 0)};
-  for (size_t i = 0; i < 8; ++i)
-    for (size_t j = i + 1; j < 8; ++j) EXPECT_NE(seeds[i], seeds[j]) << i << " " << j;
+// Every stream of a run, for one base seed: each phase's job seed, each
+// sweep point's and each saturate round's, and under each of them the stream
+// of every worker (the write/read stream and the fletcher records').
+std::vector<uint64_t> run_streams(uint64_t base, int64_t rounds) {
+  std::vector<uint64_t> jobs;
+  for (const uint64_t constant :
+       {kSeedP2Random, kSeedP3, kSeedOltp, kSeedTlb, kSeedFletcher, kSeedFade}) {
+    jobs.push_back(phase_seed(base, constant));
+  }
+  for (int k = 1; k <= kHclMaxWorkers; ++k) jobs.push_back(sweep_seed(base, k));
+  for (int64_t r = 0; r < rounds; ++r) jobs.push_back(saturate_seed(base, r));
+  std::vector<uint64_t> streams;
+  for (const uint64_t job : jobs) {
+    for (uint64_t worker = 0; worker < kHclMaxWorkers; ++worker) {
+      streams.push_back(stream_seed(job, worker));
+      streams.push_back(stream_seed(job, worker + kFletcherStreamOffset));
+    }
+  }
+  return streams;
+}
+
+// A run repeats from its seed alone; within a run no two workers, phases,
+// sweep points or saturate rounds (a soak's hour of them) share a stream; and
+// a run of another seed, even one bit away, changes every stream.
+TEST(HclSchedule, StreamsRepeatFromTheSeedAndNeverCoincideWithinARun) {
+  constexpr int64_t kRounds = 1500;
+  const uint64_t bases[] = {0x0123456789ABCDEFULL, 0x0123456789ABCDEEULL, 0, 1};
+  std::vector<std::vector<uint64_t>> runs;
+  for (const uint64_t base : bases) {
+    SCOPED_TRACE(base);
+    std::vector<uint64_t> streams = run_streams(base, kRounds);
+    EXPECT_EQ(run_streams(base, kRounds), streams);
+    runs.push_back(streams);
+    std::sort(streams.begin(), streams.end());
+    EXPECT_EQ(std::adjacent_find(streams.begin(), streams.end()), streams.end());
+  }
+  for (size_t i = 0; i < runs[0].size(); ++i) {
+    ASSERT_NE(runs[0][i], runs[1][i]) << i;
+    ASSERT_NE(runs[2][i], runs[3][i]) << i;
+  }
 }
 
 }  // namespace

@@ -6,42 +6,20 @@
 
 #include <functional>
 
+#include "support/hcl_clean_run.h"
+
 namespace dravik {
 namespace {
 
-// A quiet standard-tier run on a matched pair at 90 % of its reference, with
-// every phase clean.
+// The clean run with round figures, so that every edge below is a plain
+// number: 90 % of a 50 GB/s reference, jitter x1.5 of 100 ns, 20 rounds.
 HclVerdictInputs clean_run() {
-  HclVerdictInputs in;
-  in.threads = 2;
-  in.affinity = true;
-  in.arena_total = 64ull << 20;
-  in.mem_total = 8ull << 30;
-  in.duration = 60;
-  in.load1 = 0.1;
-  in.psi_mem10 = 0.0;
-  in.module_count = 2;
-  in.setup_uniform = 1;
+  HclVerdictInputs in = testing::clean_run_inputs();
   in.theoretical_gbs = 50.0;
-  in.channels_src = "from DMI channel locators and data widths";
-  in.fade_errors = 0;
-  in.cooldown_errors = 0;
-  in.fade_secs = 60;
-  in.sweep = {{1, 10.0, 12.0}, {2, 18.0, 22.0}};
-  in.peak_read = 45.0;
-  in.peak_write = 30.0;
-  in.saturation_threads = 2;
-  in.rounds = 20;
-  in.stddev_pct = 1.0;
-  in.last_first_ratio = 1.0;
-  in.lat_idle_avg = 100.0;
-  in.lat_idle_p99 = 150.0;
-  in.lat_loaded_avg = 140.0;
-  in.lat_loaded_p99 = 400.0;
-  in.oltp_mops = 12.0;
-  in.ledger = 1;
-  in.edac_ce_start = in.edac_ue_start = 0;
-  in.edac_ce_end = in.edac_ue_end = 0;
+  in.run.peak_read = 45.0;
+  in.run.lat_idle_avg = 100.0;
+  in.run.lat_idle_p99 = 150.0;
+  in.run.rounds = 20;
   return in;
 }
 
@@ -60,63 +38,65 @@ TEST(HclVerdict, RulesInOrderOverEveryEdge) {
     Outcome want;
   } cases[] = {
       {"clean", [](auto&, auto&) {}, {HclVerdict::pass}},
-      {"efficiency exactly 80.0 passes", [](auto& in, auto&) { in.peak_read = 40.0; },
+      {"efficiency exactly 80.0 passes", [](auto& in, auto&) { in.run.peak_read = 40.0; },
        {HclVerdict::pass}},
-      {"efficiency 79.9 is marginal", [](auto& in, auto&) { in.peak_read = 39.95; },
+      {"efficiency 79.9 is marginal", [](auto& in, auto&) { in.run.peak_read = 39.95; },
        {HclVerdict::marginal}},
-      {"efficiency 60.0 is still marginal", [](auto& in, auto&) { in.peak_read = 30.0; },
+      {"efficiency 60.0 is still marginal", [](auto& in, auto&) { in.run.peak_read = 30.0; },
        {HclVerdict::marginal}},
-      {"efficiency 59.9 fails", [](auto& in, auto&) { in.peak_read = 29.95; }, {HclVerdict::fail}},
+      {"efficiency 59.9 fails", [](auto& in, auto&) { in.run.peak_read = 29.95; },
+       {HclVerdict::fail}},
       {"marginal efficiency on a busy box",
        [](auto& in, auto&) {
-         in.peak_read = 39.95;
-         in.busy = true;
+         in.run.peak_read = 39.95;
+         in.run.busy = true;
        },
        {HclVerdict::inconclusive}},
       {"failing efficiency on a contended box",
        [](auto& in, auto&) {
-         in.peak_read = 20.0;
-         in.contended = true;
+         in.run.peak_read = 20.0;
+         in.run.contended = true;
        },
        {HclVerdict::inconclusive}},
       {"marginal efficiency, 6 of 20 rounds throttled",
        [](auto& in, auto&) {
-         in.peak_read = 39.95;
-         in.throttle_samples = 6;
+         in.run.peak_read = 39.95;
+         in.run.throttle_samples = 6;
        },
        {HclVerdict::inconclusive}},
       {"marginal efficiency, exactly a quarter throttled",
        [](auto& in, auto&) {
-         in.peak_read = 39.95;
-         in.throttle_samples = 5;
+         in.run.peak_read = 39.95;
+         in.run.throttle_samples = 5;
        },
        {HclVerdict::marginal}},
-      {"throttled box with full bandwidth", [](auto& in, auto&) { in.throttle_samples = 20; },
+      {"throttled box with full bandwidth", [](auto& in, auto&) { in.run.throttle_samples = 20; },
        {HclVerdict::pass}},
-      {"jitter 2.6 on a quiet box", [](auto& in, auto&) { in.lat_idle_p99 = 260.0; },
+      {"jitter 2.6 on a quiet box", [](auto& in, auto&) { in.run.lat_idle_p99 = 260.0; },
        {HclVerdict::fail}},
       {"jitter 2.6 on a contended box",
        [](auto& in, auto&) {
-         in.lat_idle_p99 = 260.0;
-         in.contended = true;
+         in.run.lat_idle_p99 = 260.0;
+         in.run.contended = true;
        },
        {HclVerdict::inconclusive}},
       {"jitter 2.6 beside other work",
-       [](auto& in, auto&) { in.lat_idle_p99 = 260.0; in.latency_load.busy = true; },
+       [](auto& in, auto&) { in.run.lat_idle_p99 = 260.0; in.run.latency_load.busy = true; },
        {HclVerdict::inconclusive}},
       {"... does not excuse failing efficiency",
-       [](auto& in, auto&) { in.lat_idle_p99 = 260.0; in.peak_read = 20.0; in.latency_load.busy = true; },
+       [](auto& in, auto&) { in.run.lat_idle_p99 = 260.0; in.run.peak_read = 20.0; in.run.latency_load.busy = true; },
        {HclVerdict::fail}},
-      {"jitter exactly 2.5 passes", [](auto& in, auto&) { in.lat_idle_p99 = 250.0; },
+      {"jitter exactly 2.5 passes", [](auto& in, auto&) { in.run.lat_idle_p99 = 250.0; },
        {HclVerdict::pass}},
-      {"loaded jitter is not judged", [](auto& in, auto&) { in.lat_loaded_p99 = 9000.0; },
+      {"loaded jitter is not judged", [](auto& in, auto&) { in.run.lat_loaded_p99 = 9000.0; },
        {HclVerdict::pass}},
-      {"no latency measurement", [](auto& in, auto&) { in.lat_idle_avg = in.lat_idle_p99 = 0; },
+      {"no latency measurement",
+       [](auto& in, auto&) { in.run.lat_idle_avg = in.run.lat_idle_p99 = 0; },
        {HclVerdict::pass}},
       {"one corrected EDAC error", [](auto& in, auto&) { in.edac_ce_end = 1; },
        {HclVerdict::marginal}},
       {"corrected errors without a start reading", [](auto& in, auto&) {
-         in.edac_ce_start = -1;
+         in.run.edac_ce_start = -1;
          in.edac_ce_end = 7;
        },
        {HclVerdict::pass}},
@@ -129,31 +109,31 @@ TEST(HclVerdict, RulesInOrderOverEveryEdge) {
       {"bit error on a busy box still fails",
        [](auto& in, auto&) {
          in.error_total = 1;
-         in.busy = true;
+         in.run.busy = true;
        },
        {HclVerdict::fail}},
       // Errors are never excused by a shortfall that a loaded box excuses.
       {"bit error, marginal efficiency, busy",
-       [](auto& in, auto&) { in.error_total = 1; in.peak_read = 39.95; in.busy = true; },
+       [](auto& in, auto&) { in.error_total = 1; in.run.peak_read = 39.95; in.run.busy = true; },
        {HclVerdict::fail}},
       {"pattern error, jitter 2.6, contended",
-       [](auto& in, auto&) { in.pattern_errors = in.error_total = 2; in.lat_idle_p99 = 260.0; in.contended = true; },
+       [](auto& in, auto&) { in.run.pattern_errors = in.error_total = 2; in.run.lat_idle_p99 = 260.0; in.run.contended = true; },
        {HclVerdict::fail}},
       {"fade error, failing efficiency, throttled",
-       [](auto& in, auto&) { in.fade_errors = in.error_total = 1; in.peak_read = 20.0; in.throttle_samples = 20; },
+       [](auto& in, auto&) { in.run.fade_errors = in.error_total = 1; in.run.peak_read = 20.0; in.run.throttle_samples = 20; },
        {HclVerdict::fail}},
       {"bit error, jitter 2.6 beside other work",
-       [](auto& in, auto&) { in.error_total = 1; in.lat_idle_p99 = 260.0; in.latency_load.busy = true; },
+       [](auto& in, auto&) { in.error_total = 1; in.run.lat_idle_p99 = 260.0; in.run.latency_load.busy = true; },
        {HclVerdict::fail}},
       {"one churn error",
        [](auto& in, auto&) {
-         in.churn_errors = 1;
+         in.run.churn_errors = 1;
          in.error_total = 1;
        },
        {HclVerdict::fail}},
       {"one fade error",
        [](auto& in, auto&) {
-         in.fade_errors = 1;
+         in.run.fade_errors = 1;
          in.error_total = 1;
        },
        {HclVerdict::fail}},
@@ -169,13 +149,13 @@ TEST(HclVerdict, RulesInOrderOverEveryEdge) {
       {"quick tier clean",
        [](auto& in, auto& cfg) {
          cfg.hcl_tier = HclTier::quick;
-         in.fade_errors = in.cooldown_errors = -1;
-         in.fade_secs = 0;
+         in.run.fade_errors = in.run.cooldown_errors = -1;
+         in.run.fade_secs = 0;
        },
        {HclVerdict::pass, true, true}},
-      {"standard tier under 30 s", [](auto& in, auto&) { in.duration = 29; },
+      {"standard tier under 30 s", [](auto& in, auto&) { in.run.duration = 29; },
        {HclVerdict::pass, true, true}},
-      {"standard tier at 30 s", [](auto& in, auto&) { in.duration = 30; }, {HclVerdict::pass}},
+      {"standard tier at 30 s", [](auto& in, auto&) { in.run.duration = 30; }, {HclVerdict::pass}},
       {"no DMI and no --jedec-gbs",
        [](auto& in, auto&) {
          in.module_count = -1;
@@ -190,21 +170,22 @@ TEST(HclVerdict, RulesInOrderOverEveryEdge) {
          in.edac_ce_end = 1;
        },
        {HclVerdict::marginal}},
-      {"stddev 5.1 is marginal", [](auto& in, auto&) { in.stddev_pct = 5.1; },
+      {"stddev 5.1 is marginal", [](auto& in, auto&) { in.run.stddev_pct = 5.1; },
        {HclVerdict::marginal}},
-      {"stddev 5.0 passes", [](auto& in, auto&) { in.stddev_pct = 5.0; }, {HclVerdict::pass}},
-      {"last/first 0.969 is marginal", [](auto& in, auto&) { in.last_first_ratio = 0.969; },
+      {"stddev 5.0 passes", [](auto& in, auto&) { in.run.stddev_pct = 5.0; }, {HclVerdict::pass}},
+      {"last/first 0.969 is marginal", [](auto& in, auto&) { in.run.last_first_ratio = 0.969; },
        {HclVerdict::marginal}},
-      {"last/first 0.97 passes", [](auto& in, auto&) { in.last_first_ratio = 0.97; },
+      {"last/first 0.97 passes", [](auto& in, auto&) { in.run.last_first_ratio = 0.97; },
        {HclVerdict::pass}},
       {"too few stability samples",
-       [](auto& in, auto&) { in.stddev_pct = in.last_first_ratio = -1; }, {HclVerdict::pass}},
+       [](auto& in, auto&) { in.run.stddev_pct = in.run.last_first_ratio = -1; },
+       {HclVerdict::pass}},
       {"interrupted during P4",
        [](auto& in, auto&) {
          in.stopped = true;
-         in.rounds = 0;
-         in.fade_errors = in.cooldown_errors = -1;
-         in.lat_idle_avg = 0;
+         in.run.rounds = 0;
+         in.run.fade_errors = in.run.cooldown_errors = -1;
+         in.run.lat_idle_avg = 0;
        },
        {HclVerdict::inconclusive}},
       {"stop outranks a mixed kit and errors",
@@ -270,7 +251,7 @@ TEST(HclVerdict, FloorsAndTheirSource) {
   }
   // A platform table moves the edge: 75 % passes against --pass-pct 70.
   HclVerdictInputs in = clean_run();
-  in.peak_read = 37.5;
+  in.run.peak_read = 37.5;
   RunConfig cfg;
   EXPECT_EQ(build_hcl_verdict_report(in, cfg).verdict, HclVerdict::marginal);
   cfg.pass_pct = 70;
@@ -293,7 +274,7 @@ TEST(HclVerdict, CriteriaCarryTheirFigures) {
   {
     SCOPED_TRACE("quick tier: bit fade unknown, skipped phases add nothing");
     HclVerdictInputs in = clean_run();
-    in.fade_errors = in.cooldown_errors = -1;
+    in.run.fade_errors = in.run.cooldown_errors = -1;
     cfg.hcl_tier = HclTier::quick;
     const HclCriteria c = build_hcl_verdict_report(in, cfg).criteria;
     EXPECT_EQ(c.bit_fade, HclCriterion::unknown);
@@ -304,7 +285,7 @@ TEST(HclVerdict, CriteriaCarryTheirFigures) {
   {
     SCOPED_TRACE("a cool-down error alone fails bit fade and patterns");
     HclVerdictInputs in = clean_run();
-    in.cooldown_errors = 2;
+    in.run.cooldown_errors = 2;
     const HclCriteria c = build_hcl_verdict_report(in, cfg).criteria;
     EXPECT_EQ(c.bit_fade, HclCriterion::fail);
     EXPECT_EQ(c.fade_total, 2);
@@ -313,7 +294,7 @@ TEST(HclVerdict, CriteriaCarryTheirFigures) {
   {
     SCOPED_TRACE("fade ran, cool-down stopped");
     HclVerdictInputs in = clean_run();
-    in.cooldown_errors = -1;
+    in.run.cooldown_errors = -1;
     const HclCriteria c = build_hcl_verdict_report(in, cfg).criteria;
     EXPECT_EQ(c.bit_fade, HclCriterion::pass);
     EXPECT_EQ(c.fade_total, 0);
@@ -321,11 +302,11 @@ TEST(HclVerdict, CriteriaCarryTheirFigures) {
   {
     SCOPED_TRACE("figures");
     HclVerdictInputs in = clean_run();
-    in.edac_ce_start = 4;
+    in.run.edac_ce_start = 4;
     in.edac_ce_end = 6;
-    in.edac_ue_start = 1;
+    in.run.edac_ue_start = 1;
     in.edac_ue_end = -1;
-    in.klog_crit_start = 3;
+    in.run.klog_crit_start = 3;
     in.klog_crit_end = 5;
     const HclVerdictReport r = build_hcl_verdict_report(in, cfg);
     EXPECT_DOUBLE_EQ(r.criteria.efficiency_pct, 90.0);
@@ -339,10 +320,10 @@ TEST(HclVerdict, CriteriaCarryTheirFigures) {
     SCOPED_TRACE("stability word follows variance or degradation");
     HclVerdictInputs in = clean_run();
     EXPECT_EQ(build_hcl_verdict_report(in, cfg).stability, HclCriterion::pass);
-    in.last_first_ratio = 0.9;
+    in.run.last_first_ratio = 0.9;
     EXPECT_EQ(build_hcl_verdict_report(in, cfg).stability, HclCriterion::marginal);
-    in.last_first_ratio = -1;
-    in.stddev_pct = 7;
+    in.run.last_first_ratio = -1;
+    in.run.stddev_pct = 7;
     EXPECT_EQ(build_hcl_verdict_report(in, cfg).stability, HclCriterion::marginal);
   }
 }

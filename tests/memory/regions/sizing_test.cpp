@@ -54,7 +54,7 @@ Sweep sweep(uint64_t available, uint64_t reserve, uint64_t chunk, uint64_t budge
   Sweep s;
   uint64_t taken = 0;
   for (;;) {
-    const uint64_t size = rule_a_size(available, reserve, chunk, budget - taken, extended);
+    const uint64_t size = sweep_region_size(available, reserve, chunk, budget - taken, extended);
     if (size < kMinRegion) {
       s.stop = size;
       return s;
@@ -71,7 +71,7 @@ std::vector<uint64_t> repeat(uint64_t size, int times, std::vector<uint64_t> tai
   return v;
 }
 
-TEST(RuleA, FourGiBAvailableShrinksNearTheReserve) {
+TEST(SweepRegionSize, FourGiBAvailableShrinksNearTheReserve) {
   // 27 regions of 128 MiB leave 384 MiB of headroom, below four chunks: the
   // rest comes in quarter-chunk steps, eighth-chunk with the extended tests.
   const uint64_t budget = compute_budget(4 * GiB, kReserve, 0, 8 * GiB).budget;
@@ -84,28 +84,28 @@ TEST(RuleA, FourGiBAvailableShrinksNearTheReserve) {
   EXPECT_EQ(extended.stop, 0u);
 }
 
-TEST(RuleA, LastRegionTakesTheRestOfTheBudget) {
+TEST(SweepRegionSize, LastRegionTakesTheRestOfTheBudget) {
   // Budget capped at 3800 MiB: after 27 x 128 and 10 x 32 the rest is 24 MiB.
   Sweep s = sweep(4 * GiB, kReserve, kChunk, 3800 * MiB, false);
   EXPECT_EQ(s.sizes, repeat(128 * MiB, 27, repeat(32 * MiB, 10, {24 * MiB})));
   EXPECT_EQ(s.stop, 0u);
 }
 
-TEST(RuleA, RestBelowEightMiBIsLeftUntested) {
+TEST(SweepRegionSize, RestBelowEightMiBIsLeftUntested) {
   Sweep s = sweep(5 * GiB, kReserve, kChunk, 3845 * MiB, false);
   EXPECT_EQ(s.sizes, repeat(128 * MiB, 30));
   EXPECT_EQ(s.stop, 5 * MiB);
 }
 
-struct RuleACase {
+struct SweepRegionCase {
   const char* name;
   uint64_t available, reserve, chunk, budget_left;
   bool extended;
   uint64_t size;
 };
 
-TEST(RuleA, SingleRegionSizes) {
-  const RuleACase cases[] = {
+TEST(SweepRegionSize, SingleRegionSizes) {
+  const SweepRegionCase cases[] = {
       {"cap 100M on a large box", 20 * GiB, kReserve, kChunk, 100 * MiB, false, 100 * MiB},
       {"reserve 0 and cap 8M", 20 * GiB, 0, kChunk, 8 * MiB, false, 8 * MiB},
       {"chunk of 1 MiB never reaches 8 MiB", 20 * GiB, kReserve, MiB, 3 * GiB, false, MiB},
@@ -125,13 +125,14 @@ TEST(RuleA, SingleRegionSizes) {
       {"saturated chunk does not overflow", kReserve + GiB, kReserve, UINT64_MAX, 4 * GiB, false,
        GiB},
   };
-  for (const RuleACase& c : cases) {
-    EXPECT_EQ(rule_a_size(c.available, c.reserve, c.chunk, c.budget_left, c.extended), c.size)
+  for (const SweepRegionCase& c : cases) {
+    EXPECT_EQ(sweep_region_size(c.available, c.reserve, c.chunk, c.budget_left, c.extended),
+              c.size)
         << c.name;
   }
 }
 
-struct RuleBCase {
+struct OfflineRegionPlanCase {
   const char* name;
   uint64_t available, claimed, reserve, chunk, unclaimed;
   bool extended;
@@ -139,8 +140,8 @@ struct RuleBCase {
   uint64_t size;
 };
 
-TEST(RuleB, WaitsOrClaims) {
-  const RuleBCase cases[] = {
+TEST(OfflineRegionPlan, WaitsOrClaims) {
+  const OfflineRegionPlanCase cases[] = {
       {"plenty of memory", 4 * GiB, 0, kReserve, kChunk, 3 * GiB, false, false, kChunk},
       {"available not above claimed", GiB, GiB, kReserve, kChunk, GiB, false, true, 0},
       {"available minus claimed at the reserve", GiB, GiB - kReserve, kReserve, kChunk, GiB, false,
@@ -160,18 +161,19 @@ TEST(RuleB, WaitsOrClaims) {
       {"unclaimed below 8 MiB finishes even when short", kReserve, 0, kReserve, kChunk, 5 * MiB,
        false, false, 0},
   };
-  for (const RuleBCase& c : cases) {
-    const RuleB r =
-        rule_b_size(c.available, c.claimed, c.reserve, c.chunk, c.unclaimed, c.extended);
+  for (const OfflineRegionPlanCase& c : cases) {
+    const OfflineRegionPlan r =
+        offline_region_plan(c.available, c.claimed, c.reserve, c.chunk, c.unclaimed, c.extended);
     EXPECT_EQ(r.wait, c.wait) << c.name;
     EXPECT_EQ(r.size, c.size) << c.name;
   }
 }
 
-TEST(RuleB, ClaimNeverExceedsTheUnclaimedBudget) {
+TEST(OfflineRegionPlan, ClaimNeverExceedsTheUnclaimedBudget) {
   for (uint64_t unclaimed = kMinRegion; unclaimed < 40 * MiB; unclaimed += MiB / 2) {
     for (uint64_t chunk : {MiB, 8 * MiB, kChunk}) {
-      const RuleB r = rule_b_size(4 * GiB, 0, kReserve, chunk, unclaimed, false);
+      const OfflineRegionPlan r =
+          offline_region_plan(4 * GiB, 0, kReserve, chunk, unclaimed, false);
       ASSERT_FALSE(r.wait);
       EXPECT_GE(r.size, kMinRegion);
       EXPECT_LE(r.size, unclaimed);

@@ -112,26 +112,26 @@ TEST(HclConsoleVerdict, SingularsAndOptionalLines) {
   } cases[] = {
       {"one module", [](HclVerdictInputs& in) { in.module_count = 1; },
        " setup     : pass — matched kit, 1 module", true},
-      {"one fade error", [](HclVerdictInputs& in) { in.fade_errors = 1; },
+      {"one fade error", [](HclVerdictInputs& in) { in.run.fade_errors = 1; },
        " bit fade  : fail — 60s idle + cool-down, 1 error", true},
       {"fade ran, cool-down stopped",
        [](HclVerdictInputs& in) {
-         in.fade_errors = 2;
-         in.cooldown_errors = -1;
+         in.run.fade_errors = 2;
+         in.run.cooldown_errors = -1;
        },
        " bit fade  : fail — 60s idle + cool-down, 2 errors", true},
       {"one bit error", [](HclVerdictInputs& in) { in.error_total = 1; },
        " integrity : fail — 1 bit error, EDAC CE+0 UE+0, kernel crit +0, oltp ledger ok", true},
       {"one address error: the plural follows the realism count",
-       [](HclVerdictInputs& in) { in.addr_errors = 1; },
+       [](HclVerdictInputs& in) { in.run.addr_errors = 1; },
        " patterns  : fail — addr 1, moving-inversion 0, churn 0, realism 0 errors", true},
-      {"jitter over the limit", [](HclVerdictInputs& in) { in.lat_idle_p99 = 240.3; },
+      {"jitter over the limit", [](HclVerdictInputs& in) { in.run.lat_idle_p99 = 240.3; },
        " jitter    : fail — p99 240.3 ns = x2.60 of avg 92.4 ns (limit x2.50)", true},
-      {"fade skipped", [](HclVerdictInputs& in) { in.fade_errors = in.cooldown_errors = -1; },
+      {"fade skipped", [](HclVerdictInputs& in) { in.run.fade_errors = in.run.cooldown_errors = -1; },
        " bit fade", false},
-      {"too few stability samples", [](HclVerdictInputs& in) { in.stddev_pct = -1; },
+      {"too few stability samples", [](HclVerdictInputs& in) { in.run.stddev_pct = -1; },
        " stability", false},
-      {"no latency", [](HclVerdictInputs& in) { in.lat_idle_avg = 0; }, " jitter", false},
+      {"no latency", [](HclVerdictInputs& in) { in.run.lat_idle_avg = 0; }, " jitter", false},
       {"not contended", [](HclVerdictInputs&) {}, " caveat", false},
   };
   for (const Case& c : cases) {

@@ -83,7 +83,7 @@ TEST(Summary, VerdictAndExitStatusTable) {
 TEST(Summary, LayoutOfACleanRun) {
   auto run = testing::make_run();
   run->cfg.mode = RunMode::OFFLINE;
-  run->cfg.tier = Tier::quick;
+  run->cfg.tier = PatternTier::quick;
   run->cfg.seed = 0xABCDEF;
   run->st.budget = 256ull << 20;
   run->st.total_bytes = 512ull << 20;

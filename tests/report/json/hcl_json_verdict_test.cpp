@@ -68,7 +68,7 @@ TEST(HclJsonVerdict, EveryReportIsOneCompactParsableLine) {
     std::vector<std::string> keys = {"event",    "verdict", "exit", "qa_eligible",
                                      "provisional", "tier",   "setup", "coverage",
                                      "env",      "criteria", "peak", "contended"};
-    if (reports[i].figures.contended) keys.push_back("contended_note");
+    if (reports[i].figures.run.contended) keys.push_back("contended_note");
     EXPECT_EQ(testing::keys_of(j), keys) << line;
     EXPECT_EQ(j["verdict"], want_verdict[i]);
     EXPECT_EQ(j["exit"], reports[i].exit);
@@ -93,9 +93,9 @@ TEST(HclJsonVerdict, EveryReportIsOneCompactParsableLine) {
 TEST(HclJsonVerdict, HostileTextAndFiguresStayValid) {
   HclVerdictInputs in = testing::mixed_contended_report().figures;
   in.setup_reasons = {"\"DIMM\\A\" differs:\nodd"};
-  in.peak_read = std::nan("");
-  in.lat_idle_p99 = INFINITY;
-  in.stddev_pct = NAN;
+  in.run.peak_read = std::nan("");
+  in.run.lat_idle_p99 = INFINITY;
+  in.run.stddev_pct = NAN;
   RunConfig cfg;
   cfg.pass_pct = INFINITY;
   cfg.pct_given = 1;

@@ -167,13 +167,13 @@ TEST(JsonLines, WorkerThreadsEmitNothing) {
 TEST(JsonStart, ReportsIdentityModeAndProbes) {
   const struct {
     RunMode mode;
-    Tier tier;
+    PatternTier tier;
     const char* mode_word;
     const char* profile;
-  } cases[] = {{RunMode::PRODUCTION, Tier::standard, "PRODUCTION", "standard"},
-               {RunMode::OFFLINE, Tier::quick, "OFFLINE", "quick"},
-               {RunMode::BENCH, Tier::thorough, "BENCH", "thorough"},
-               {RunMode::HCL, Tier::quick, "HCL", "quick"}};
+  } cases[] = {{RunMode::PRODUCTION, PatternTier::standard, "PRODUCTION", "standard"},
+               {RunMode::OFFLINE, PatternTier::quick, "OFFLINE", "quick"},
+               {RunMode::BENCH, PatternTier::thorough, "BENCH", "thorough"},
+               {RunMode::HCL, PatternTier::quick, "HCL", "quick"}};
   for (const auto& c : cases) {
     auto run = sample_run();
     run->cfg.mode = c.mode;

@@ -78,20 +78,20 @@ void hcl_families(PrometheusText& m, const HclVerdictReport& r) {
   const HclCriteria& c = r.criteria;
   constexpr double kGB = 1e9;
   m.gauge("dravik_hcl_peak_read_bytes_per_second", "Peak read bandwidth of the last qualification.",
-          in.peak_read * kGB);
+          in.run.peak_read * kGB);
   m.gauge("dravik_hcl_peak_write_bytes_per_second",
-          "Peak write bandwidth of the last qualification.", in.peak_write * kGB);
+          "Peak write bandwidth of the last qualification.", in.run.peak_write * kGB);
   if (in.theoretical_gbs > 0.0) {
     m.gauge("dravik_hcl_jedec_efficiency_ratio",
             "Peak read bandwidth of the last qualification over the kit's JEDEC figure.",
             c.efficiency_pct / 100.0);
   }
-  if (in.lat_idle_avg > 0.0) {
+  if (in.run.lat_idle_avg > 0.0) {
     m.gauge("dravik_hcl_idle_latency_average_seconds",
-            "Average idle memory latency of the last qualification.", in.lat_idle_avg / 1e9);
+            "Average idle memory latency of the last qualification.", in.run.lat_idle_avg / 1e9);
     m.gauge("dravik_hcl_idle_latency_p99_seconds",
             "99th percentile of the idle memory latency of the last qualification.",
-            in.lat_idle_p99 / 1e9);
+            in.run.lat_idle_p99 / 1e9);
   }
   m.gauge("dravik_hcl_bit_errors", "Bit errors the last qualification recorded in all phases.",
           num(in.error_total));

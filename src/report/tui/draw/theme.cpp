@@ -43,10 +43,12 @@ const UiTheme kGlyphTheme = {
 };
 
 const UiTheme& ui_theme(OutputStyle style) {
-  return style == OutputStyle::ui2 ? kGlyphTheme : kAsciiTheme;
+  return style == OutputStyle::glyph_dashboard ? kGlyphTheme : kAsciiTheme;
 }
 
-const char* dot_separator(OutputStyle style) { return style == OutputStyle::ui2 ? "·" : "-"; }
+const char* dot_separator(OutputStyle style) {
+  return style == OutputStyle::glyph_dashboard ? "·" : "-";
+}
 
 const char* cell_legend_word(int state) {
   static const char* const kWords[] = {"reserved", "untested", "active", "ok-1", "ok-2",

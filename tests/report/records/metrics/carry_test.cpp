@@ -33,7 +33,7 @@ TEST(MetricsCarry, KeepsTheLastRunsFamiliesOfAFileDravikWrote) {
   HclVerdictInputs in;
   in.setup_uniform = 1;
   in.theoretical_gbs = 25.6;
-  in.peak_read = 20.48;
+  in.run.peak_read = 20.48;
   const HclVerdictReport hcl = build_hcl_verdict_report(in, RunConfig{});
   RunOutcome fault, qualified;
   fault.fault_test = fault.readings = true;

@@ -48,9 +48,9 @@ TEST(RunMetrics, EveryOutcomeGivesItsSeriesAndPassesPromtool) {
   HclVerdictInputs in;
   in.setup_uniform = 1;
   in.theoretical_gbs = 25.6;
-  in.peak_read = 20.48;
-  in.lat_idle_avg = 90.0;
-  in.lat_idle_p99 = 120.0;
+  in.run.peak_read = 20.48;
+  in.run.lat_idle_avg = 90.0;
+  in.run.lat_idle_p99 = 120.0;
   const HclVerdictReport hcl = build_hcl_verdict_report(in, RunConfig{});
   RunOutcome fault, bench, qualified, unstarted, selftest, started;
   fault.mode = RunMode::OFFLINE;

@@ -133,8 +133,8 @@ TEST(ScreenFrameTest, CopyPrintableKeepsWholeCharactersAndBlanksControls) {
 }
 
 TEST(ThemeTest, SpinnerFramesAndSeparators) {
-  EXPECT_STREQ(dot_separator(OutputStyle::ui2), "·");
-  EXPECT_STREQ(dot_separator(OutputStyle::ui), "-");
+  EXPECT_STREQ(dot_separator(OutputStyle::glyph_dashboard), "·");
+  EXPECT_STREQ(dot_separator(OutputStyle::ascii_dashboard), "-");
   for (const auto& set : spinner_gallery) {
     for (const char* frame : set) EXPECT_EQ(visible_width(frame), &set == &spinner_gallery[15] ? 2u : 1u);
   }

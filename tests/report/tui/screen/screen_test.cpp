@@ -13,6 +13,7 @@
 #include "report/tui/draw/screen_frame.h"
 #include "report/tui/draw/theme.h"
 #include "report/tui/vt_screen.h"
+#include "support/run_setup.h"
 #include "support/test_support.h"
 
 namespace dravik {
@@ -50,11 +51,7 @@ std::unique_ptr<Run> run_with_map(int map_rows, int height) {
   return run;
 }
 
-class ScreenTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset_process_flags(); }
-  void TearDown() override { reset_process_flags(); }
-};
+using ScreenTest = testing::FlagsReset;
 
 // --- geometry --------------------------------------------------------------
 
@@ -77,8 +74,9 @@ TEST_F(ScreenTest, EveryRowSpansTheDrawnWidthAndNothingSpillsOver) {
     int cols, rows, drawn_cols;
     OutputStyle style;
   } cases[] = {
-      {0, 0, 100, OutputStyle::ui}, {20, 40, 24, OutputStyle::ui}, {20, 40, 24, OutputStyle::ui2},
-      {132, 43, 132, OutputStyle::ui2}, {80, 12, 80, OutputStyle::ui},
+      {0, 0, 100, OutputStyle::ascii_dashboard}, {20, 40, 24, OutputStyle::ascii_dashboard},
+      {20, 40, 24, OutputStyle::glyph_dashboard},
+      {132, 43, 132, OutputStyle::glyph_dashboard}, {80, 12, 80, OutputStyle::ascii_dashboard},
   };
   for (const Case& c : cases) {
     auto run = testing::make_run();
@@ -143,8 +141,8 @@ TEST_F(ScreenTest, TitleCarriesVersionAndModeBadge) {
     RunMode mode;
     OutputStyle style;
     const char* badge;
-  } cases[] = {{RunMode::PRODUCTION, OutputStyle::ui, " PRODUCTION "},
-               {RunMode::OFFLINE, OutputStyle::ui2, " OFFLINE "}};
+  } cases[] = {{RunMode::PRODUCTION, OutputStyle::ascii_dashboard, " PRODUCTION "},
+               {RunMode::OFFLINE, OutputStyle::glyph_dashboard, " OFFLINE "}};
   for (const auto& c : cases) {
     auto run = testing::make_run();
     run->cfg.mode = c.mode;
@@ -170,7 +168,7 @@ TEST_F(ScreenTest, InformationLine) {
 }
 
 TEST_F(ScreenTest, CellBytesOfTenOrMoreDrawAsUntested) {
-  for (OutputStyle style : {OutputStyle::ui, OutputStyle::ui2}) {
+  for (OutputStyle style : {OutputStyle::ascii_dashboard, OutputStyle::glyph_dashboard}) {
     auto run = run_with_map(3, 30);
     run->cfg.output = style;
     const UiTheme& theme = ui_theme(style);

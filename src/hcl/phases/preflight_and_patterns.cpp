@@ -34,7 +34,7 @@ void phase_address(HclSession& s) {
   HclRun& run = s.run;
   phase_begin(s, 1);
   map_begin_bytes(s.runner, "P1", "verify", s.per_thread(), run.threads);
-  run_job(s.runner, HCL_OP_ADDRESS, run.threads, 0, 1);
+  run_job(s.runner, HclOp::address_test, run.threads, 0, 1);
   map_end(s.runner);
   run.addr_errors = phase_errors(s);
   phase_finish(s, 1, run.addr_errors != 0);
@@ -49,15 +49,15 @@ void phase_patterns(HclSession& s) {
                   run.threads);
   for (int p = 0; p < rounds && !stopping(); ++p) {
     s.job.pattern = kPatterns[p];
-    run_job(s.runner, HCL_OP_PATTERN, run.threads, 0, 1);
+    run_job(s.runner, HclOp::pattern_round, run.threads, 0, 1);
     s.runner.map.base_done += s.per_thread();
     report_bit_errors(s.runner);
   }
   if (!stopping()) {
     const uint64_t seed = phase_seed(s.base_seed(), kSeedP2Random);
-    run_job(s.runner, HCL_OP_WRITE, run.threads, seed, 1);
+    run_job(s.runner, HclOp::write_stream, run.threads, seed, 1);
     s.runner.map.base_done += s.per_thread();
-    run_job(s.runner, HCL_OP_READ, run.threads, seed, 1);
+    run_job(s.runner, HclOp::verify_stream, run.threads, seed, 1);
   }
   map_end(s.runner);
   run.pattern_errors = phase_errors(s);
@@ -71,7 +71,7 @@ void phase_churn(HclSession& s) {
   const double seconds = churn_seconds(run.tier, run.duration);
   phase_begin(s, 3);
   map_begin_timed(s.runner, "P3", run.threads, seconds);
-  run_job(s.runner, HCL_OP_CHURN, run.threads, phase_seed(s.base_seed(), kSeedP3), 0, seconds);
+  run_job(s.runner, HclOp::churn, run.threads, phase_seed(s.base_seed(), kSeedP3), 0, seconds);
   map_end(s.runner);
   run.churn_errors = phase_errors(s);
   phase_finish(s, 3, run.churn_errors != 0);
