@@ -9,9 +9,9 @@
 
 #include "fuzz_input.h"
 #include "memory/probes/host_facts.h"
-#include "report/html/json_value.h"
-#include "report/html/report_page.h"
-#include "report/html/stream_reader.h"
+#include "report/html/page/report_page.h"
+#include "report/html/stream/json_value.h"
+#include "report/html/stream/reader.h"
 
 namespace {
 

@@ -17,6 +17,7 @@ FLOORS = {"core": 0, "cpu": 0, "memory": 1, "klog": 1, "engine": 2, "hcl": 2,
 ROOMS = {
     "app": [".", "records", "run", "cmdline"],
     "report/tui": [".", "screen", "draw"],
+    "report/html": [".", "page", "draw", "stream"],
     "report/records": ["history", "metrics", "files", "."],
     "engine": ["drivers", "catalogue", "patterns", "random", "kernels", ".", "map", "faults"],
     "hcl": ["phases", "verdict", "rules", "pool", "kernels", "inventory", "."],

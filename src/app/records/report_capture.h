@@ -12,7 +12,7 @@
 #include <string>
 
 #include "core/run/event_sink.h"
-#include "report/html/stream_reader.h"
+#include "report/html/stream/reader.h"
 
 namespace dravik {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "report/html/json_value.h"
-#include "report/html/report_page.h"
+#include "report/html/page/report_page.h"
+#include "report/html/stream/json_value.h"
 
 namespace dravik::html {
 

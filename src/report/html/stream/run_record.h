@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "report/html/json_value.h"
+#include "report/html/stream/json_value.h"
 
 namespace dravik::html {
 

@@ -1,7 +1,7 @@
 // The trend strip: the earlier runs of the box from its history, newest
 // first, each with its date, verdict, faults and corrected errors.
-#include "report/html/html_text.h"
-#include "report/html/page_parts.h"
+#include "report/html/draw/text.h"
+#include "report/html/page/parts.h"
 
 namespace dravik::html {
 

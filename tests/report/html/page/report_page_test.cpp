@@ -2,7 +2,7 @@
 // the stream escaped, nothing fetched and no script, under 1 MB with the
 // fault log full, and the trend strip read from the history's tail only,
 // never through a link or from something that is not a file.
-#include "report/html/report_page.h"
+#include "report/html/page/report_page.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "report/html/history_trend.h"
-#include "report/html/stream_reader.h"
+#include "report/html/stream/reader.h"
 #include "support/test_support.h"
 
 namespace dravik::html {

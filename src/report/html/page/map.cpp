@@ -7,8 +7,8 @@
 #include <array>
 #include <cstdio>
 
-#include "report/html/html_text.h"
-#include "report/html/page_parts.h"
+#include "report/html/draw/text.h"
+#include "report/html/page/parts.h"
 
 namespace dravik::html {
 

@@ -1,10 +1,10 @@
-#include "report/html/json_value.h"
+#include "report/html/stream/json_value.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "report/html/utf8.h"
+#include "report/html/stream/utf8.h"
 
 namespace dravik::html {
 

@@ -1,10 +1,10 @@
-#include "report/html/svg_plot.h"
+#include "report/html/draw/svg_plot.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "report/html/html_text.h"
+#include "report/html/draw/text.h"
 
 namespace dravik::html {
 

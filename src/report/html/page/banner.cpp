@@ -1,7 +1,7 @@
 // The head of every page: the verdict banner (word, exit status, end
 // reason), the facts of the run, and what the stream itself was like.
-#include "report/html/html_text.h"
-#include "report/html/page_parts.h"
+#include "report/html/draw/text.h"
+#include "report/html/page/parts.h"
 
 namespace dravik::html {
 

@@ -1,7 +1,7 @@
-#include "report/html/report_page.h"
+#include "report/html/page/report_page.h"
 
-#include "report/html/html_text.h"
-#include "report/html/page_parts.h"
+#include "report/html/draw/text.h"
+#include "report/html/page/parts.h"
 
 namespace dravik::html {
 

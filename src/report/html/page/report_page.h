@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report/html/run_record.h"
+#include "report/html/stream/run_record.h"
 
 namespace dravik::html {
 

@@ -1,9 +1,9 @@
-#include "report/html/html_text.h"
+#include "report/html/draw/text.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "report/html/utf8.h"
+#include "report/html/stream/utf8.h"
 
 namespace dravik::html {
 

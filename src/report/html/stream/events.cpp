@@ -4,7 +4,7 @@
 // benchmark's ladder, the qualification's sweep, phases and bit errors).
 #include <algorithm>
 
-#include "report/html/stream_reader.h"
+#include "report/html/stream/reader.h"
 
 namespace dravik::html {
 

@@ -1,6 +1,6 @@
 // The stream reader's framing: bytes into lines, lines into events, and the
 // two ways bytes arrive (a stdio stream during a run, a file afterwards).
-#include "report/html/stream_reader.h"
+#include "report/html/stream/reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "report/html/utf8.h"
+#include "report/html/stream/utf8.h"
 
 namespace dravik::html {
 

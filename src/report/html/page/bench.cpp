@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "report/html/html_text.h"
-#include "report/html/page_parts.h"
-#include "report/html/svg_plot.h"
+#include "report/html/draw/svg_plot.h"
+#include "report/html/draw/text.h"
+#include "report/html/page/parts.h"
 
 namespace dravik::html {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "report/html/run_record.h"
+#include "report/html/stream/run_record.h"
 
 namespace dravik::html {
 

@@ -1,7 +1,7 @@
 // The page's style sheet, inline in every page: light colours, dark ones
 // when the reader's system prefers them, and a print layout in black on
 // white. Status colours only ever repeat a word written beside them.
-#include "report/html/page_parts.h"
+#include "report/html/page/parts.h"
 
 namespace dravik::html {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "report/html/report_page.h"
-#include "report/html/run_record.h"
+#include "report/html/page/report_page.h"
+#include "report/html/stream/run_record.h"
 
 namespace dravik::html {
 

@@ -2,14 +2,14 @@
 // middle, cut at the end, another program's, empty, binary, nested too deep.
 // Each renders a page that says what was missing; none crashes. Pieces of
 // any size give the record the whole stream gives.
-#include "report/html/stream_reader.h"
+#include "report/html/stream/reader.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "report/html/report_page.h"
+#include "report/html/page/report_page.h"
 
 namespace dravik::html {
 namespace {
