@@ -10,7 +10,7 @@ import os
 import re
 import sys
 
-FLOORS = {"core": 0, "cpu": 0, "memory": 1, "klog": 1, "engine": 2, "hcl": 2,
+FLOORS = {"core": 0, "cpu": 0, "memory": 1, "klog": 1, "kernels": 1, "engine": 2, "hcl": 2,
           "report": 3, "bench": 3, "app": 4}
 
 # Rooms from the top down, as the README's tree shows them.

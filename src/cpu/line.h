@@ -73,6 +73,18 @@ inline void stream_line(uint64_t* w, const Line& l) {
   stream_pairs(w + 4, l.v2, l.v3);
 }
 
+// The same where w may be only 8-byte aligned: word by word.
+inline void stream_pair_unaligned(uint64_t* w, Pair v) {
+  stream_word(w, low_word(v));
+  stream_word(w + 1, high_word(v));
+}
+inline void stream_line_unaligned(uint64_t* w, const Line& l) {
+  stream_pair_unaligned(w, l.v0);
+  stream_pair_unaligned(w + 2, l.v1);
+  stream_pair_unaligned(w + 4, l.v2);
+  stream_pair_unaligned(w + 6, l.v3);
+}
+
 // The eight words in order, into out[0..7] (the slow path's view of a line).
 inline void words_of(const Line& l, uint64_t* out) { store_line_unaligned(out, l); }
 

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/line_reader.h"
 #include "klog/klog.h"
 
 namespace dravik {
@@ -26,8 +27,10 @@ constexpr int32_t kDrainRecords = 256;
 // The initial read empties the kernel's buffer so that old records are not
 // counted as events of the test; the cap bounds it against a flooding log.
 constexpr int32_t kInitialRecordsMax = 65536;
-// Line length of the one-shot sources (511 bytes plus terminator).
-constexpr int kLineBuffer = 512;
+// Line length of the one-shot sources (511 bytes plus terminator); the rest
+// of a longer line is skipped. A NUL inside a line becomes a blank, as every
+// control byte does in the classifier.
+constexpr size_t kLineBuffer = 512;
 // A record's text is at most 2047 bytes; the kernel hands out records of up
 // to 8 KiB (non-printable bytes expand to \xNN) and consumes a record whose
 // read buffer is too small, so the read buffer is the kernel's maximum and
@@ -52,30 +55,6 @@ bool readable_file(const std::string& path) {
   if (f == nullptr) return false;
   fclose(f);
   return true;
-}
-
-// Calls fn for every line of f without its newline. A line longer than the
-// buffer is cut; its tail is skipped rather than read as a line of its own.
-// The line's length is counted here, not by strlen, so that a NUL byte inside
-// a line cannot hide its newline and swallow the next line; the NUL becomes a
-// blank, as every control byte does in the classifier.
-template <typename Fn>
-void for_each_line(FILE* f, Fn fn) {
-  char line[kLineBuffer];
-  for (;;) {
-    size_t len = 0;
-    bool any = false;
-    int c = 0;
-    while ((c = getc_unlocked(f)) != EOF) {
-      any = true;
-      if (c == '\n') break;
-      if (len + 1 < sizeof line) line[len++] = c == '\0' ? ' ' : static_cast<char>(c);
-    }
-    if (!any) return;
-    line[len] = '\0';
-    fn(line);
-    if (c == EOF) return;
-  }
 }
 
 // One read of the record stream; returns the records read (skipped ones
@@ -140,17 +119,21 @@ int start_program(const std::string& program, pid_t* pid) {
 
 // Lines of dmesg's output: "[ts] text", or a whole line without a time stamp.
 void classify_dmesg_lines(KlogContext& run, FILE* f) {
-  for_each_line(f, [&run](char* line) {
-    const char* close = line[0] == '[' ? strchr(line, ']') : nullptr;
-    if (close == nullptr) {
-      klog_classify(run, line, -1.0);
-      return;
-    }
-    char* end = nullptr;
-    double ts = strtod(line + 1, &end);
-    if (end == line + 1 || end > close || !std::isfinite(ts)) ts = -1.0;
-    klog_classify(run, close + 1, ts);
-  });
+  for_each_line<kLineBuffer>(
+      f,
+      [&run](char* line) {
+        const char* close = line[0] == '[' ? strchr(line, ']') : nullptr;
+        if (close == nullptr) {
+          klog_classify(run, line, -1.0);
+          return false;
+        }
+        char* end = nullptr;
+        double ts = strtod(line + 1, &end);
+        if (end == line + 1 || end > close || !std::isfinite(ts)) ts = -1.0;
+        klog_classify(run, close + 1, ts);
+        return false;
+      },
+      ' ');
 }
 
 }  // namespace
@@ -223,7 +206,13 @@ bool klog_read_dmesg(KlogContext& run, const std::string& program) {
 void klog_read_logfile(KlogContext& run, const std::string& path) {
   FILE* f = fopen(path.c_str(), "re");
   if (f == nullptr) return;
-  for_each_line(f, [&run](char* line) { klog_classify(run, line, -1.0); });
+  for_each_line<kLineBuffer>(
+      f,
+      [&run](char* line) {
+        klog_classify(run, line, -1.0);
+        return false;
+      },
+      ' ');
   fclose(f);
 }
 

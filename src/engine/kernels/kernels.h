@@ -1,22 +1,16 @@
 // What every pattern test shares: its one signature, the chunk walker that
-// places the stop checks and progress calls, the expected-value streams and
-// the word kernels that write, verify and rewrite a span of the block.
+// places the stop checks and progress calls, and the test block's side of
+// the span kernels (kernels/span.h): the recorder that hands a mismatch to
+// record_fault, and the kernels over a block that only the fault test has.
 //
 // Shape of a test: announce itself, write the block, cross the write/verify
 // boundary (fence_streamed after a pass of non-temporal stores, flush_span
 // after one that wrote through the cache), verify, and hand every mismatching
-// word to record_fault before the same pass rewrites it. The kernels keep the
-// hot loops to one load or store per word: fills use non-temporal stores (the
-// boundary's fence orders them), verifies XOR each load of a 64-byte line with
-// its expected value as it arrives, OR the differences together without a
-// branch per word, and take one predicted branch per line (per pair of lines
-// in the plain verify, which keeps only differences in registers). When a line
+// word to record_fault before the same pass rewrites it. When a line
 // differs, its differences go to an out-of-line report, which rebuilds the
-// values that read loaded (difference XOR expected) and records them: a glitch
-// only that read saw is not lost to a second read, and record_fault's own
-// re-read then tells a persisting defect from a transient one.
-// Read-modify-write passes rewrite the line after its check, so no record
-// comes after its word was overwritten.
+// values that read loaded (difference XOR expected) and records them: a
+// glitch only that read saw is not lost to a second read, and record_fault's
+// own re-read then tells a persisting defect from a transient one.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -27,6 +21,8 @@
 #include "engine/progress.h"
 #include "core/prng/prng.h"
 #include "engine/test_block.h"
+#include "kernels/span.h"
+#include "kernels/words.h"
 
 namespace dravik {
 
@@ -89,70 +85,15 @@ inline bool walk_checkpoints_down(EngineContext& run, uint64_t n, Pct pct, Body 
   }
 }
 
-// ---- Expected-value streams ------------------------------------------------
-// A stream is positioned at a word index and yields the value of that word
-// (next1) or of the eight words of a line as four vectors, low word first
-// (next8). Copies are independent: a copy replays the stream.
+// ---- Expected-value streams: kernels/words.h --------------------------------
 
 using cpu::Line;
 using cpu::Pair;
 using cpu::pair_of;
-
-struct ConstWords {
-  uint64_t p;
-  uint64_t next1() { return p; }
-  Line next8() { return cpu::splat_line(p); }
-};
-
-// The word's own virtual address.
-struct AddressWords {
-  uint64_t a;
-  uint64_t next1() {
-    const uint64_t r = a;
-    a += 8;
-    return r;
-  }
-  Line next8() {
-    const Pair base = cpu::splat(a);
-    a += 64;
-    return {base + pair_of(0, 8), base + pair_of(16, 24), base + pair_of(32, 40),
-            base + pair_of(48, 56)};
-  }
-};
-
-// A pattern repeating every `period` words (1 to 64): word i of the block
-// holds value_of(i mod period). The table is laid out over a cycle that is
-// also a whole number of lines (the least common multiple of the period and
-// 8) plus one more line, so a line is read from it without wrapping.
-struct PatternTable {
-  static constexpr uint32_t kMaxPeriod = 64;
-  alignas(64) uint64_t t[8 * kMaxPeriod + 8] = {};  // the longest cycle is 8 periods
-  uint32_t cycle = 8;
-  template <class F>
-  PatternTable(uint32_t period, F value_of) {
-    while (cycle % period != 0) cycle += 8;
-    for (uint32_t j = 0; j < cycle + 8; ++j) t[j] = value_of(j % period);
-  }
-};
-
-struct PeriodicWords {
-  const uint64_t* t;
-  uint32_t cycle;
-  uint32_t idx;
-  PeriodicWords(const PatternTable& tab, uint64_t start)
-      : t(tab.t), cycle(tab.cycle), idx(static_cast<uint32_t>(start % tab.cycle)) {}
-  uint64_t next1() {
-    const uint64_t r = t[idx];
-    if (++idx == cycle) idx = 0;
-    return r;
-  }
-  Line next8() {
-    const uint64_t* p = t + idx;
-    idx += 8;
-    if (idx >= cycle) idx -= cycle;
-    return cpu::load_line_unaligned(p);
-  }
-};
+using kernels::AddressWords;
+using kernels::ConstWords;
+using kernels::PatternTable;
+using kernels::PeriodicWords;
 
 // The random streams and their lane kernels: kernels/rand_lanes.h.
 
@@ -160,14 +101,7 @@ struct PeriodicWords {
 
 namespace kernel {
 
-// First index >= lo whose word starts a 64-byte line, or hi. A block that is
-// not word-aligned gets no vector body at all.
-inline uint64_t line_start(const uint64_t* w, uint64_t lo, uint64_t hi) {
-  const uintptr_t addr = reinterpret_cast<uintptr_t>(w + lo);
-  if ((addr & 7) != 0) return hi;
-  return std::min(hi, lo + (((64 - (addr & 63)) & 63) >> 3));
-}
-
+using kernels::line_start;
 using cpu::any_set;
 using cpu::diff_line;
 using cpu::diff_line_unaligned;
@@ -212,32 +146,20 @@ inline void report_line(EngineContext& run, const TestBlock& b, uint64_t i, cons
               expected.v2, expected.v3, descending, name);
 }
 
-// How a verifying kernel hands over what it found: each differing word is
+// The test block's recorder for the span kernels: each differing word is
 // recorded where the read found it. block-move's check of its copy passes a
 // rule of its own (see random/block_move.cpp).
 struct RecordWhereRead {
-  static void word(EngineContext& run, const TestBlock& b, uint64_t i, uint64_t expected,
-                   uint64_t actual, const char* name) {
+  EngineContext& run;
+  const TestBlock& b;
+  const char* name;
+  void word(uint64_t i, uint64_t expected, uint64_t actual) const {
     report_word(run, b, i, expected, actual, name);
   }
-  static void line(EngineContext& run, const TestBlock& b, uint64_t i, const Line& diff,
-                   const Line& expected, bool descending, const char* name) {
-    report_line(run, b, i, diff, expected, descending, name);
+  void line(uint64_t i, const Line& diff, const Line& expected) const {
+    report_line(run, b, i, diff, expected, false, name);
   }
 };
-
-// The two lines at word i whose differences are d0..d3 and f0..f3, checked
-// ascending; `at` is the stream as it stood before them.
-template <class Cur, class Report = RecordWhereRead>
-[[gnu::cold, gnu::noinline]] void report_two_lines(EngineContext& run, const TestBlock& b,
-                                                   uint64_t i, Pair d0, Pair d1, Pair d2, Pair d3,
-                                                   Pair f0, Pair f1, Pair f2, Pair f3, Cur at,
-                                                   const char* name) {
-  const Line e = at.next8();
-  const Line g = at.next8();
-  Report::line(run, b, i, Line{d0, d1, d2, d3}, e, false, name);
-  Report::line(run, b, i + 8, Line{f0, f1, f2, f3}, g, false, name);
-}
 
 // The expected value of any word of a stream, for a mismatch path that knows
 // only the word's index: a cursor that moves forward from where it stands, or
@@ -293,80 +215,16 @@ inline void store_line_inverted(uint64_t* w, const Line& e) { store_line(w, cpu:
 
 }  // namespace kernel
 
-// The kernels below work on a local copy of the stream and hand its final
-// state back at the end: a stream reached through a reference could alias
-// the block's words, and its state would then go through memory on every
-// store instead of staying in registers.
+// The span kernels over the block, recording with Report (kernels/span.h;
+// the random streams have lane versions of their own in rand_lanes.h).
+using kernels::diff_or;
+using kernels::stream_fill;
 
-// Writes word[lo, hi) from the stream with non-temporal stores.
-template <class Cur>
-inline void stream_fill(uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream) {
-  Cur c = stream;
-  uint64_t i = lo;
-  for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) {
-    kernel::stream_word(w + i, c.next1());
-  }
-  for (; i + 8 <= hi; i += 8) {
-    cpu::stream_line(w + i, c.next8());
-  }
-  for (; i < hi; ++i) kernel::stream_word(w + i, c.next1());
-  stream = c;
-}
-
-// OR over word[lo, hi) of (word XOR expected), with no branch at all: the
-// bare verifying read the engine benchmark holds the tests against. It
-// cannot tell which word differed, so no test verifies with it.
-template <class Cur>
-inline uint64_t diff_or(const uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream) {
-  Cur c = stream;
-  uint64_t acc = 0;
-  uint64_t i = lo;
-  for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) acc |= w[i] ^ c.next1();
-  Pair a0 = cpu::zero_pair(), a1 = a0, a2 = a0, a3 = a0;
-  for (; i + 8 <= hi; i += 8) {
-    const Line e = c.next8();
-    a0 = a0 | (cpu::load_pair(w + i) ^ e.v0);
-    a1 = a1 | (cpu::load_pair(w + i + 2) ^ e.v1);
-    a2 = a2 | (cpu::load_pair(w + i + 4) ^ e.v2);
-    a3 = a3 | (cpu::load_pair(w + i + 6) ^ e.v3);
-  }
-  for (; i < hi; ++i) acc |= w[i] ^ c.next1();
-  stream = c;
-  return acc | cpu::fold((a0 | a1) | (a2 | a3));
-}
-
-// Verifies word[lo, hi) against the stream and records every mismatch from
-// the value this read loaded; the stream ends positioned at hi.
 template <class Cur, class Report = kernel::RecordWhereRead>
 inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi, Cur& stream,
                        const char* name) {
-  Cur c = stream;
-  const uint64_t* w = b.base;
-  auto one = [&](uint64_t i) {
-    const uint64_t e = c.next1();
-    const uint64_t a = w[i];
-    if (a != e) [[unlikely]] Report::word(run, b, i, e, a, name);
-  };
-  uint64_t i = lo;
-  for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
-  // Two lines per branch. Only their differences stay in registers: the
-  // report takes the expected values again from a copy of the stream.
-  for (; i + 16 <= hi; i += 16) {
-    const Cur at = c;
-    const Line d = kernel::diff_line(w + i, c.next8());
-    const Line f = kernel::diff_line(w + i + 8, c.next8());
-    if (kernel::any_set(kernel::or_lines(d, f))) [[unlikely]] {
-      kernel::report_two_lines<Cur, Report>(run, b, i, d.v0, d.v1, d.v2, d.v3, f.v0, f.v1,
-                                            f.v2, f.v3, at, name);
-    }
-  }
-  for (; i + 8 <= hi; i += 8) {
-    const Line e = c.next8();
-    const Line d = kernel::diff_line(w + i, e);
-    if (kernel::any_set(d)) [[unlikely]] Report::line(run, b, i, d, e, false, name);
-  }
-  for (; i < hi; ++i) one(i);
-  stream = c;
+  Report rec{run, b, name};
+  kernels::check_span(b.base, lo, hi, stream, rec);
 }
 
 // check_span over [lo, hi), without checkpoints.
@@ -376,30 +234,11 @@ inline void check_all(EngineContext& run, const TestBlock& b, uint64_t lo, uint6
   check_span(run, b, lo, hi, c, name);
 }
 
-// Read-modify-write, ascending: each word is checked against the stream,
-// recorded when it differs, then overwritten with the complement of the
-// expected value.
 template <class Cur>
 inline void check_invert_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
                               Cur& stream, const char* name) {
-  Cur c = stream;
-  uint64_t* w = b.base;
-  auto one = [&](uint64_t i) {
-    const uint64_t e = c.next1();
-    const uint64_t a = w[i];
-    if (a != e) [[unlikely]] kernel::report_word(run, b, i, e, a, name);
-    w[i] = ~e;
-  };
-  uint64_t i = lo;
-  for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
-  for (; i + 8 <= hi; i += 8) {
-    const Line e = c.next8();
-    const Line d = kernel::diff_line(w + i, e);
-    if (kernel::any_set(d)) [[unlikely]] kernel::report_line(run, b, i, d, e, false, name);
-    kernel::store_line_inverted(w + i, e);
-  }
-  for (; i < hi; ++i) one(i);
-  stream = c;
+  kernel::RecordWhereRead rec{run, b, name};
+  kernels::check_invert_span(b.base, lo, hi, stream, rec);
 }
 
 // The two-halves tests (h = n / 2): words i and h + i of [lo, hi) get the

@@ -2,7 +2,7 @@
 //
 // One stream waits on one dependent chain of shifts and XORs per word. The
 // step is linear over GF(2), so the state any number of words ahead is one
-// jump away (core/prng_jump.h): a span is cut into eight lanes of equal
+// jump away (core/prng/jump.h): a span is cut into eight lanes of equal
 // length that start from jumped states and advance together, two lanes to a
 // 128-bit vector or four to a 256-bit one where the processor has them, so
 // eight chains are in flight where the stream alone has one. Every
@@ -12,7 +12,9 @@
 // The lane kernels keep the rules of the others: one load or store per word,
 // non-temporal fills, verifies that XOR each load with its expected value and
 // take one predicted branch per four words, and a mismatch handed, with the
-// values that read loaded, to report_word.
+// values that read loaded, to the test's recorder. The words before the first
+// whole line and after the last lane go through the span kernels' own word
+// steps (kernels/span.h).
 #pragma once
 #include <cstdint>
 
@@ -157,17 +159,23 @@ inline void lane_states(const RandState& at, uint64_t len, RandState (&st)[kLane
 }
 
 // Eight lanes in four 128-bit vectors: lanes 2v and 2v+1 are the low and high
-// halves of vector v.
+// halves of vector v. Set up from a stream for lanes of len words each, with
+// the stream indices of each vector's next words in jv; finish() leaves the
+// stream after the last lane.
 struct RandLanes2 {
-  using Index = Pair;
   Pair s0[4], s1[4];
-  RandLanes2(const RandState& at, uint64_t len) {
+  Pair jv[4];
+  uint64_t j_end;
+  template <class Map>
+  RandLanes2(const MappedRandom<Map>& c, uint64_t len) : j_end(c.j + kLanes * len) {
     RandState st[kLanes];
-    lane_states(at, len, st);
+    lane_states(c.rs, len, st);
 #pragma GCC unroll 4
     for (int v = 0; v < 4; ++v) {
       s0[v] = pair_of(st[2 * v].s0, st[2 * v + 1].s0);
       s1[v] = pair_of(st[2 * v].s1, st[2 * v + 1].s1);
+      const uint64_t j = c.j + 2 * static_cast<uint64_t>(v) * len;
+      jv[v] = pair_of(j, j + len);
     }
   }
   // One rand_next of lanes 2v and 2v+1.
@@ -180,26 +188,24 @@ struct RandLanes2 {
     s1[v] = s;
     return s + y;
   }
-  // The stream indices of vector v's first words, for lanes of len words
-  // from stream index j0.
-  static void index_of(int v, uint64_t j0, uint64_t len, Pair* jv) {
-    const uint64_t j = j0 + 2 * static_cast<uint64_t>(v) * len;
-    *jv = pair_of(j, j + len);
-  }
   // The next two values of lanes 2v and 2v+1 (p[0], p[1]), low word first,
-  // mapped; jv holds the lanes' stream indices and moves on with them.
+  // mapped.
   template <class Map>
-  void next2(int v, Pair* p, const Map& map, Pair& jv) {
+  void next2(int v, Pair* p, const Map& map) {
     const Pair one = cpu::splat(1);
-    const Pair r0 = map.two(step(v), jv);
-    jv = jv + one;
-    const Pair r1 = map.two(step(v), jv);
-    jv = jv + one;
+    const Pair r0 = map.two(step(v), jv[v]);
+    jv[v] = jv[v] + one;
+    const Pair r1 = map.two(step(v), jv[v]);
+    jv[v] = jv[v] + one;
     p[0] = cpu::low_words(r0, r1);
     p[1] = cpu::high_words(r0, r1);
   }
   // The state the last lane has reached: the stream after all eight lanes.
-  RandState end() const { return RandState{cpu::high_word(s0[3]), cpu::high_word(s1[3])}; }
+  template <class Map>
+  void finish(MappedRandom<Map>& c) const {
+    c.rs = RandState{cpu::high_word(s0[3]), cpu::high_word(s1[3])};
+    c.j = j_end;
+  }
 };
 
 #if DRAVIK_CPU_WIDE
@@ -207,15 +213,19 @@ struct RandLanes2 {
 // processors that have them: twice the words per instruction, which a fill
 // needs to keep up with the memory.
 struct RandLanes4 {
-  using Index = Quad;
   Quad s0[2], s1[2];
-  DRAVIK_WIDE_FN RandLanes4(const RandState& at, uint64_t len) {
+  Quad jv[2];
+  uint64_t j_end;
+  template <class Map>
+  DRAVIK_WIDE_FN RandLanes4(const MappedRandom<Map>& c, uint64_t len) : j_end(c.j + kLanes * len) {
     RandState st[kLanes];
-    lane_states(at, len, st);
+    lane_states(c.rs, len, st);
     for (int v = 0; v < 2; ++v) {
       const RandState* q = st + 4 * v;
       s0[v] = cpu::quad_of(q[0].s0, q[1].s0, q[2].s0, q[3].s0);
       s1[v] = cpu::quad_of(q[0].s1, q[1].s1, q[2].s1, q[3].s1);
+      const uint64_t j = c.j + 4 * static_cast<uint64_t>(v) * len;
+      jv[v] = cpu::quad_of(j, j + len, j + 2 * len, j + 3 * len);
     }
   }
   DRAVIK_WIDE_FN Quad step(int v) {
@@ -227,19 +237,15 @@ struct RandLanes4 {
     s1[v] = s;
     return s + y;
   }
-  DRAVIK_WIDE_FN static void index_of(int v, uint64_t j0, uint64_t len, Quad* jv) {
-    const uint64_t j = j0 + 4 * static_cast<uint64_t>(v) * len;
-    *jv = cpu::quad_of(j, j + len, j + 2 * len, j + 3 * len);
-  }
   // The next two values of lanes 4v to 4v+3 (p[0] to p[3]), low word first,
   // mapped on the full width.
   template <class Map>
-  DRAVIK_WIDE_FN void next2(int v, Pair* p, const Map& map, Quad& jv) {
+  DRAVIK_WIDE_FN void next2(int v, Pair* p, const Map& map) {
     const Quad one = cpu::splat_quad(1);
-    const Quad r0 = map.four(step(v), jv);
-    jv = jv + one;
-    const Quad r1 = map.four(step(v), jv);
-    jv = jv + one;
+    const Quad r0 = map.four(step(v), jv[v]);
+    jv[v] = jv[v] + one;
+    const Quad r1 = map.four(step(v), jv[v]);
+    jv[v] = jv[v] + one;
     const Quad lo = cpu::low_words(r0, r1);  // lanes 4v, 4v+2
     const Quad hi = cpu::high_words(r0, r1);  // lanes 4v+1, 4v+3
     p[0] = cpu::low_pair(lo);
@@ -247,8 +253,10 @@ struct RandLanes4 {
     p[2] = cpu::high_pair(lo);
     p[3] = cpu::high_pair(hi);
   }
-  DRAVIK_WIDE_FN RandState end() const {
-    return RandState{cpu::word_of<3>(s0[1]), cpu::word_of<3>(s1[1])};
+  template <class Map>
+  DRAVIK_WIDE_FN void finish(MappedRandom<Map>& c) const {
+    c.rs = RandState{cpu::word_of<3>(s0[1]), cpu::word_of<3>(s1[1])};
+    c.j = j_end;
   }
 };
 #endif
@@ -259,27 +267,12 @@ namespace kernel {
 // none at all below a line per lane.
 inline uint64_t lane_len(uint64_t m) { return m / (8 * kLanes) * 8; }
 
-// A pair and a line, non-temporal, that may be only 8-byte aligned.
-inline void stream_pair_unaligned(uint64_t* p, Pair v) {
-  stream_word(p, cpu::low_word(v));
-  stream_word(p + 1, cpu::high_word(v));
-}
-
-inline void stream_line_unaligned(uint64_t* p, const Line& l) {
-  stream_pair_unaligned(p, l.v0);
-  stream_pair_unaligned(p + 2, l.v1);
-  stream_pair_unaligned(p + 4, l.v2);
-  stream_pair_unaligned(p + 6, l.v3);
-}
-
 // Two pairs of words, at ia and ib, differed from their expected values by
-// da and db: each differing word goes to the test's Report with the value the
-// read loaded.
-template <class Report>
-[[gnu::cold, gnu::noinline]] void report_pairs(EngineContext& run, const TestBlock& b,
-                                                      uint64_t ia, Pair da, Pair ea,
-                                                      uint64_t ib, Pair db, Pair eb,
-                                                      const char* name) {
+// da and db: each differing word goes to the test's recorder with the value
+// the read loaded.
+template <class Rec>
+[[gnu::cold, gnu::noinline]] void report_pairs(Rec& rec, uint64_t ia, Pair da, Pair ea, uint64_t ib,
+                                               Pair db, Pair eb) {
   alignas(16) uint64_t d[4], e[4];
   cpu::store_pair(d, da);
   cpu::store_pair(d + 2, db);
@@ -287,7 +280,7 @@ template <class Report>
   cpu::store_pair(e + 2, eb);
   const uint64_t at[4] = {ia, ia + 1, ib, ib + 1};
   for (int k = 0; k < 4; ++k) {
-    if (d[k] != 0) Report::word(run, b, at[k], e[k], d[k] ^ e[k], name);
+    if (d[k] != 0) rec.word(at[k], e[k], d[k] ^ e[k]);
   }
 }
 
@@ -300,19 +293,15 @@ template <class Lanes, int kVectors, class Map, class Pairs, class Ahead>
 [[gnu::always_inline]] inline void lanes_by_pair(MappedRandom<Map>& c, uint64_t len, Pairs pairs,
                                                  Ahead ahead) {
   constexpr int kPer = static_cast<int>(kLanes) / kVectors;
-  Lanes lanes(c.rs, len);
+  Lanes lanes(c, len);
   const Map map = c.map;
-  const uint64_t j0 = c.j;
-  typename Lanes::Index jv[kVectors];
-#pragma GCC unroll 4
-  for (int v = 0; v < kVectors; ++v) Lanes::index_of(v, j0, len, &jv[v]);
   for (uint64_t line = 0; line < len; line += 8) {
 #pragma GCC unroll 4
     for (uint64_t off = line; off < line + 8; off += 2) {
 #pragma GCC unroll 4
       for (int v = 0; v < kVectors; ++v) {
         Pair p[kPer];
-        lanes.next2(v, p, map, jv[v]);
+        lanes.next2(v, p, map);
 #pragma GCC unroll 2
         for (int k = 0; k < kPer; k += 2) {
           const uint64_t lane = static_cast<uint64_t>(kPer * v + k);
@@ -322,8 +311,7 @@ template <class Lanes, int kVectors, class Map, class Pairs, class Ahead>
       }
     }
   }
-  c.rs = lanes.end();
-  c.j = j0 + kLanes * len;
+  lanes.finish(c);
 }
 
 // The same a line at a time: line(k, off, l) gets the expected line of lane
@@ -332,18 +320,14 @@ template <class Lanes, int kVectors, class Map, class Pairs, class Ahead>
 template <class Lanes, int kVectors, class Map, class Lines>
 [[gnu::always_inline]] inline void lanes_by_line(MappedRandom<Map>& c, uint64_t len, Lines line) {
   constexpr int kPer = static_cast<int>(kLanes) / kVectors;
-  Lanes lanes(c.rs, len);
+  Lanes lanes(c, len);
   const Map map = c.map;
-  const uint64_t j0 = c.j;
-  typename Lanes::Index jv[kVectors];
-#pragma GCC unroll 4
-  for (int v = 0; v < kVectors; ++v) Lanes::index_of(v, j0, len, &jv[v]);
   for (uint64_t off = 0; off < len; off += 8) {
 #pragma GCC unroll 4
     for (int v = 0; v < kVectors; ++v) {
       Pair p[4][kPer];
 #pragma GCC unroll 4
-      for (int s = 0; s < 4; ++s) lanes.next2(v, p[s], map, jv[v]);
+      for (int s = 0; s < 4; ++s) lanes.next2(v, p[s], map);
 #pragma GCC unroll 4
       for (int k = 0; k < kPer; ++k) {
         const uint64_t lane = static_cast<uint64_t>(kPer * v + k);
@@ -351,8 +335,7 @@ template <class Lanes, int kVectors, class Map, class Lines>
       }
     }
   }
-  c.rs = lanes.end();
-  c.j = j0 + kLanes * len;
+  lanes.finish(c);
 }
 
 #if DRAVIK_CPU_WIDE
@@ -394,24 +377,23 @@ inline void run_lane_lines(MappedRandom<Map>& c, uint64_t len, Lines line) {
 
 }  // namespace kernel
 
-// The lane versions of the kernels of kernels.h: same arguments, same words,
-// same records.
+// The lane versions of the span kernels: same arguments, same words, same
+// records.
 
 template <class Map>
 inline void stream_fill(uint64_t* w, uint64_t lo, uint64_t hi, MappedRandom<Map>& stream) {
   MappedRandom<Map> c = stream;
-  uint64_t i = lo;
-  for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) {
-    kernel::stream_word(w + i, c.next1());
-  }
-  if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
-    uint64_t* p = w + i;
-    kernel::run_lane_lines(c, len, [p, len](uint64_t k, uint64_t off, const Line& l) {
-      cpu::stream_line(p + k * len + off, l);
-    });
-    i += kLanes * len;
-  }
-  for (; i < hi; ++i) kernel::stream_word(w + i, c.next1());
+  kernels::by_lines(w, lo, hi, [&](uint64_t i) { kernel::stream_word(w + i, c.next1()); },
+                    [&](uint64_t i) {
+                      if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
+                        uint64_t* p = w + i;
+                        kernel::run_lane_lines(c, len, [p, len](uint64_t k, uint64_t off, const Line& l) {
+                          cpu::stream_line(p + k * len + off, l);
+                        });
+                        i += kLanes * len;
+                      }
+                      return i;
+                    });
   stream = c;
 }
 
@@ -419,31 +401,31 @@ template <class Map>
 inline void stream_fill_halves(uint64_t* w, uint64_t h, uint64_t lo, uint64_t hi,
                                MappedRandom<Map>& stream) {
   MappedRandom<Map> c = stream;
-  uint64_t i = lo;
   auto one = [&](uint64_t k) {
     const uint64_t v = c.next1();
     kernel::stream_word(w + k, v);
     kernel::stream_word(w + h + k, v);
   };
-  for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
-  if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
-    uint64_t* p = w + i;
-    uint64_t* q = w + h + i;
-    // The upper half starts on a pair boundary only when h is even.
-    if (h % 2 == 0) {
-      kernel::run_lane_lines(c, len, [p, q, len](uint64_t k, uint64_t off, const Line& l) {
-        cpu::stream_line(p + k * len + off, l);
-        cpu::stream_line(q + k * len + off, l);
-      });
-    } else {
-      kernel::run_lane_lines(c, len, [p, q, len](uint64_t k, uint64_t off, const Line& l) {
-        cpu::stream_line(p + k * len + off, l);
-        kernel::stream_line_unaligned(q + k * len + off, l);
-      });
+  kernels::by_lines(w, lo, hi, one, [&](uint64_t i) {
+    if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
+      uint64_t* p = w + i;
+      uint64_t* q = w + h + i;
+      // The upper half starts on a pair boundary only when h is even.
+      if (h % 2 == 0) {
+        kernel::run_lane_lines(c, len, [p, q, len](uint64_t k, uint64_t off, const Line& l) {
+          cpu::stream_line(p + k * len + off, l);
+          cpu::stream_line(q + k * len + off, l);
+        });
+      } else {
+        kernel::run_lane_lines(c, len, [p, q, len](uint64_t k, uint64_t off, const Line& l) {
+          cpu::stream_line(p + k * len + off, l);
+          cpu::stream_line_unaligned(q + k * len + off, l);
+        });
+      }
+      i += kLanes * len;
     }
-    i += kLanes * len;
-  }
-  for (; i < hi; ++i) one(i);
+    return i;
+  });
   stream = c;
 }
 
@@ -451,30 +433,25 @@ template <class Map, class Report = kernel::RecordWhereRead>
 inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
                        MappedRandom<Map>& stream, const char* name) {
   MappedRandom<Map> c = stream;
+  Report rec{run, b, name};
   const uint64_t* w = b.base;
-  auto one = [&](uint64_t i) {
-    const uint64_t e = c.next1();
-    const uint64_t a = w[i];
-    if (a != e) [[unlikely]] Report::word(run, b, i, e, a, name);
-  };
-  uint64_t i = lo;
-  for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
-  if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
-    const uint64_t base = i;
-    kernel::run_lanes(c, len, [&, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
-      const uint64_t ia = base + k * len + off, ib = ia + len;
-      const Pair da = cpu::load_pair(w + ia) ^ ea;
-      const Pair db = cpu::load_pair(w + ib) ^ eb;
-      if (cpu::any_set(da | db)) [[unlikely]] {
-        kernel::report_pairs<Report>(run, b, ia, da, ea, ib, db, eb, name);
-      }
-    }, [w, base, len](uint64_t k, uint64_t off) {
-      kernel::read_ahead(w + base + k * len + off);
-      kernel::read_ahead(w + base + (k + 1) * len + off);
-    });
-    i += kLanes * len;
-  }
-  for (; i < hi; ++i) one(i);
+  kernels::by_lines(w, lo, hi, [&](uint64_t i) { kernels::check_word(w, i, c, rec); },
+                    [&](uint64_t i) {
+    if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
+      const uint64_t base = i;
+      kernel::run_lanes(c, len, [&, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
+        const uint64_t ia = base + k * len + off, ib = ia + len;
+        const Pair da = cpu::load_pair(w + ia) ^ ea;
+        const Pair db = cpu::load_pair(w + ib) ^ eb;
+        if (cpu::any_set(da | db)) [[unlikely]] kernel::report_pairs(rec, ia, da, ea, ib, db, eb);
+      }, [w, base, len](uint64_t k, uint64_t off) {
+        kernel::read_ahead(w + base + k * len + off);
+        kernel::read_ahead(w + base + (k + 1) * len + off);
+      });
+      i += kLanes * len;
+    }
+    return i;
+  });
   stream = c;
 }
 
@@ -482,33 +459,27 @@ template <class Map>
 inline void check_invert_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
                               MappedRandom<Map>& stream, const char* name) {
   MappedRandom<Map> c = stream;
+  kernel::RecordWhereRead rec{run, b, name};
   uint64_t* w = b.base;
-  auto one = [&](uint64_t i) {
-    const uint64_t e = c.next1();
-    const uint64_t a = w[i];
-    if (a != e) [[unlikely]] kernel::report_word(run, b, i, e, a, name);
-    w[i] = ~e;
-  };
-  uint64_t i = lo;
-  for (const uint64_t body = kernel::line_start(w, lo, hi); i < body; ++i) one(i);
-  if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
-    const uint64_t base = i;
-    kernel::run_lanes(c, len, [&, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
-      const uint64_t ia = base + k * len + off, ib = ia + len;
-      const Pair da = cpu::load_pair(w + ia) ^ ea;
-      const Pair db = cpu::load_pair(w + ib) ^ eb;
-      if (cpu::any_set(da | db)) [[unlikely]] {
-        kernel::report_pairs<kernel::RecordWhereRead>(run, b, ia, da, ea, ib, db, eb, name);
-      }
-      cpu::store_pair(w + ia, ~ea);
-      cpu::store_pair(w + ib, ~eb);
-    }, [w, base, len](uint64_t k, uint64_t off) {
-      kernel::read_ahead(w + base + k * len + off);
-      kernel::read_ahead(w + base + (k + 1) * len + off);
-    });
-    i += kLanes * len;
-  }
-  for (; i < hi; ++i) one(i);
+  kernels::by_lines(w, lo, hi, [&](uint64_t i) { kernels::check_invert_word(w, i, c, rec); },
+                    [&](uint64_t i) {
+    if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
+      const uint64_t base = i;
+      kernel::run_lanes(c, len, [&, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
+        const uint64_t ia = base + k * len + off, ib = ia + len;
+        const Pair da = cpu::load_pair(w + ia) ^ ea;
+        const Pair db = cpu::load_pair(w + ib) ^ eb;
+        if (cpu::any_set(da | db)) [[unlikely]] kernel::report_pairs(rec, ia, da, ea, ib, db, eb);
+        cpu::store_pair(w + ia, ~ea);
+        cpu::store_pair(w + ib, ~eb);
+      }, [w, base, len](uint64_t k, uint64_t off) {
+        kernel::read_ahead(w + base + k * len + off);
+        kernel::read_ahead(w + base + (k + 1) * len + off);
+      });
+      i += kLanes * len;
+    }
+    return i;
+  });
   stream = c;
 }
 

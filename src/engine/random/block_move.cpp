@@ -52,13 +52,13 @@ namespace {
 }
 
 struct RecordCopyMismatch {
-  static void word(EngineContext& run, const TestBlock& b, uint64_t i, uint64_t expected,
-                   uint64_t actual, const char* name) {
+  EngineContext& run;
+  const TestBlock& b;
+  const char* name;
+  void word(uint64_t i, uint64_t expected, uint64_t actual) const {
     copy_mismatch(run, b, i, expected, actual, name);
   }
-  [[gnu::cold, gnu::noinline]] static void line(EngineContext& run, const TestBlock& b, uint64_t i,
-                                                const Line& diff, const Line& expected, bool,
-                                                const char* name) {
+  [[gnu::cold, gnu::noinline]] void line(uint64_t i, const Line& diff, const Line& expected) const {
     alignas(16) uint64_t d[8];
     alignas(16) uint64_t e[8];
     kernel::store_line(d, diff);

@@ -51,12 +51,10 @@ inline constexpr uint64_t kFletcherStreamOffset = 313;
 // The stream pattern word j of seed s.
 inline uint64_t stream_word(uint64_t s, uint64_t j) { return s ^ (j * kHclPhi); }
 
-// Writes the stream pattern of indexes j0 .. j0+count-1 into words[0, count):
-// groups of four words as two non-temporal 128-bit stores, one store fence,
-// then the count mod 4 last words with ordinary stores. words must be 16-byte
-// aligned for the non-temporal stores; an unaligned start is written with
-// non-temporal 64-bit stores up to the first aligned word.
-void stream_fill(uint64_t* words, uint64_t count, uint64_t j0, uint64_t seed);
+// Writes the stream pattern of indexes j0 .. j0+count-1 into words[0, count)
+// with non-temporal stores, then a store fence; words need only 8-byte
+// alignment.
+void fill_stream_pattern(uint64_t* words, uint64_t count, uint64_t j0, uint64_t seed);
 
 // Records one bit error seen by `kernel` at address: actual is the value the
 // verifying read loaded. Counts it in error_total; flushes the line and reads

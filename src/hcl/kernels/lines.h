@@ -1,8 +1,8 @@
-// Line-wise building blocks of the worker kernels: expected-value cursors
-// that yield a 64-byte line as four 128-bit pairs, non-temporal fills, and
-// verifies that test one line at a time and hand the loaded values of a
-// differing line to the out-of-line recorder (bit_errors.cpp). Only the
-// files of this room and their tests include it.
+// The qualification's side of the span kernels (kernels/span.h): the stream
+// pattern the streaming kernels write and verify, the recorder that puts a
+// mismatch in the job's error log (bit_errors.cpp), and the copy that
+// verifies what it carries. Only the files of this room and their tests
+// include it.
 #pragma once
 #include <algorithm>
 #include <atomic>
@@ -12,11 +12,16 @@
 #include "cpu/cache.h"
 #include "cpu/line.h"
 #include "hcl/kernels/kernels.h"
+#include "kernels/span.h"
+#include "kernels/words.h"
 
 namespace dravik::hcl_lines {
 
 using cpu::Line;
 using cpu::Pair;
+using kernels::AddressWords;
+using kernels::ConstWords;
+using kernels::Inverted;
 
 // Verifies load and rewrite lines in the unaligned forms: a span needs only
 // 8-byte alignment to be verified (the non-temporal stores need 16).
@@ -29,11 +34,12 @@ inline bool line_differs(const Line& a, const Line& e) {
 
 // ---- Expected values -------------------------------------------------------
 
-// The stream pattern s ^ (j * phi) from word index j on.
+// The stream pattern s ^ (j * phi) from word index j on. Each lane of m0..m3
+// holds j * phi for the word it is due at, and every word moves each lane on
+// by phi.
 struct StreamWords {
   Pair s, m0, m1, m2, m3;
-  uint64_t seed, j;
-  StreamWords(uint64_t seed_, uint64_t j0) : seed(seed_), j(j0) {
+  StreamWords(uint64_t seed, uint64_t j0) {
     s = cpu::splat(seed);
     m0 = cpu::pair_of(j0 * kHclPhi, (j0 + 1) * kHclPhi);
     m1 = cpu::pair_of((j0 + 2) * kHclPhi, (j0 + 3) * kHclPhi);
@@ -42,45 +48,23 @@ struct StreamWords {
   }
   Line next8() {
     const Line l{s ^ m0, s ^ m1, s ^ m2, s ^ m3};
-    const Pair step = cpu::splat(8 * kHclPhi);
+    advance(8 * kHclPhi);
+    return l;
+  }
+  uint64_t next1() {
+    const uint64_t r = cpu::low_word(s ^ m0);
+    advance(kHclPhi);
+    return r;
+  }
+
+ private:
+  void advance(uint64_t by) {
+    const Pair step = cpu::splat(by);
     m0 += step;
     m1 += step;
     m2 += step;
     m3 += step;
-    j += 8;
-    return l;
   }
-  // Only after the last whole line: the vector state is not advanced.
-  uint64_t next1() { return stream_word(seed, j++); }
-};
-
-// The word's own virtual address.
-struct AddressWords {
-  uint64_t a;
-  Line next8() {
-    const Pair base = cpu::splat(a);
-    a += 64;
-    return {base + cpu::pair_of(0, 8), base + cpu::pair_of(16, 24), base + cpu::pair_of(32, 40),
-            base + cpu::pair_of(48, 56)};
-  }
-  uint64_t next1() {
-    const uint64_t r = a;
-    a += 8;
-    return r;
-  }
-};
-
-struct ConstWords {
-  uint64_t p;
-  Line next8() { return cpu::splat_line(p); }
-  uint64_t next1() { return p; }
-};
-
-template <class Cur>
-struct Inverted {
-  Cur c;
-  Line next8() { return cpu::invert(c.next8()); }
-  uint64_t next1() { return ~c.next1(); }
 };
 
 // ---- The slow path ---------------------------------------------------------
@@ -105,27 +89,40 @@ inline bool job_stopped(const HclJob& job) {
   return job.stop.load(std::memory_order_relaxed) != 0 || stopping();
 }
 
-// Non-temporal fill of w[0, n) from the cursor; w 16-byte aligned. Ends with
-// a store fence.
+// Puts each mismatch of the span kernels over the words at w in the job's
+// log, with the value the verifying read loaded.
+struct RecordInJob {
+  HclJob& job;
+  const char* kernel;
+  uint64_t* w;
+  void word(uint64_t i, uint64_t expected, uint64_t actual) const {
+    record_word(job, kernel, w + i, actual, expected);
+  }
+  void line(uint64_t i, const Line& diff, const Line& expected) const {
+    record_line(job, kernel, w + i, cpu::xor_lines(diff, expected), expected);
+  }
+};
+
+// Non-temporal fill of w[0, n) from the cursor, ended with a store fence.
 template <class Cur>
 inline void fill_span(uint64_t* w, uint64_t n, Cur c) {
-  uint64_t i = 0;
-  for (; i + 8 <= n; i += 8) cpu::stream_line(w + i, c.next8());
-  for (; i < n; ++i) w[i] = c.next1();
+  kernels::stream_fill(w, 0, n, c);
   cpu::store_fence();
 }
 
-// Verifies w[0, n) against the cursor; every differing word is recorded with
-// the value this pass loaded.
+// Verifies w[0, n) against the cursor.
 template <class Cur>
 inline void verify_span(HclJob& job, const char* kernel, uint64_t* w, uint64_t n, Cur c) {
-  uint64_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const Line e = c.next8();
-    const Line a = load_line(w + i);
-    if (line_differs(a, e)) [[unlikely]] record_line(job, kernel, w + i, a, e);
-  }
-  for (; i < n; ++i) check_word(job, kernel, w + i, w[i], c.next1());
+  RecordInJob rec{job, kernel, w};
+  kernels::check_span(w, 0, n, c, rec);
+}
+
+// Verifies w[0, n) against the cursor and writes the complement of each
+// expected word in its place (through the cache).
+template <class Cur>
+inline void verify_invert_span(HclJob& job, const char* kernel, uint64_t* w, uint64_t n, Cur c) {
+  RecordInJob rec{job, kernel, w};
+  kernels::check_invert_span(w, 0, n, c, rec);
 }
 
 // Verifies w[0, n) against the cursor and then writes to[i] = make(loaded,

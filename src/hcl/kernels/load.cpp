@@ -129,7 +129,7 @@ void hcl_fletcher4(HclJob& job, int index) {
   const uint64_t records = a.words / kRecordWords;
   const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) + kFletcherStreamOffset);
   for (uint64_t rec = 0; rec < records; ++rec) {
-    stream_fill(w + rec * kRecordWords, kRecordWords, rec * kRecordWords, s);
+    fill_stream_pattern(w + rec * kRecordWords, kRecordWords, rec * kRecordWords, s);
   }
   if (job_stopped(job)) return;
   uint64_t bytes = 0;

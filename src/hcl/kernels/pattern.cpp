@@ -23,14 +23,13 @@ void write_invert_verify(HclJob& job, int index, const char* kernel, Expect expe
   a.written = 0;
   uint64_t* w = a.base;
   const uint64_t d = a.words;
-  auto complement = [](const Line&, const Line& e) { return cpu::invert(e); };
   if (!for_chunks(job, d, kStopWords,
                   [&](uint64_t lo, uint64_t hi) { fill_span(w + lo, hi - lo, expect_at(lo)); })) {
     return;
   }
   st.bytes.store(d * 8 / 3, std::memory_order_relaxed);
   if (!for_chunks(job, d, kStopWords, [&](uint64_t lo, uint64_t hi) {
-        verify_rewrite_span(job, kernel, w + lo, hi - lo, w + lo, expect_at(lo), complement, false);
+        verify_invert_span(job, kernel, w + lo, hi - lo, expect_at(lo));
       })) {
     return;
   }
@@ -67,7 +66,7 @@ void hcl_churn(HclJob& job, int index) {
   uint64_t bytes = 0;
   for (uint64_t r = 0; !job_stopped(job); ++r) {
     const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) * 977 + r);
-    stream_fill(w, half, 0, s);
+    fill_stream_pattern(w, half, 0, s);
     // The copy carries what was read, so an error of the first half shows
     // again in the second.
     if (!for_chunks(job, half, kStopWords, [&](uint64_t lo, uint64_t hi) {

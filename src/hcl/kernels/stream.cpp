@@ -19,7 +19,7 @@ void hcl_write_stream(HclJob& job, int index) {
   for (;;) {
     if (job_stopped(job)) break;
     const uint64_t count = std::min(w - r, kHclChunkWords);
-    stream_fill(a.base + r, count, r, s);
+    fill_stream_pattern(a.base + r, count, r, s);
     q += count;
     st.bytes.store(q * 8, std::memory_order_relaxed);
     r += count;

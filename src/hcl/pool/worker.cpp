@@ -39,7 +39,7 @@ void hcl_allocate(HclJob& job, int index) {
   a.base = static_cast<uint64_t*>(p);
   a.words = bytes / 8;
   a.mapped_bytes = bytes;
-  stream_fill(a.base, a.words, 0, 0);
+  fill_stream_pattern(a.base, a.words, 0, 0);
   a.mlocked = mlock(p, bytes) == 0 ? 1 : 0;
 }
 

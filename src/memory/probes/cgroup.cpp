@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "memory/line_reader.h"
+#include "core/line_reader.h"
 
 namespace dravik {
 

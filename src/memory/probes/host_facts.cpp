@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "memory/line_reader.h"
+#include "core/line_reader.h"
 
 namespace dravik {
 

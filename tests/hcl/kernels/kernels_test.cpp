@@ -365,7 +365,7 @@ TEST(HclKernels, StreamSeedAndStreamFillFollowTheirDefinitions) {
   z ^= z >> 31;
   EXPECT_EQ(stream_seed(0xABC, 5), 0xABCULL ^ z);
   alignas(16) uint64_t mem[11] = {};
-  stream_fill(mem + 1, 10, 1000, 42);  // an unaligned start
+  fill_stream_pattern(mem + 1, 10, 1000, 42);  // an unaligned start
   for (uint64_t j = 0; j < 10; ++j) EXPECT_EQ(mem[1 + j], 42 ^ ((1000 + j) * kHclPhi)) << j;
   EXPECT_EQ(mem[0], 0u);
 }
