@@ -129,12 +129,12 @@ chmod 0755 "$work/root/dravik" "$work/root/init"
 # emulator runs about 1/20th of native speed.
 cat >"$work/root/runs" <<'EOF'
 selftest 300 - --selftest
-quick 600 - --quick --mem 32M --json
-offline 600 - --full --quick --threads 2 --mem 32M --json
+quick 600 - --quick --mem 64M --json
+offline 600 - --full --quick --threads 2 --mem 64M --json
 bench 600 - --bench --json
 hcl 600 - --hcl --json --tier quick --duration 10 --mem 32M
 old-selftest 300 old --selftest
-old-quick 600 old --quick --mem 32M --json
+old-quick 600 old --quick --mem 64M --json
 old-hcl 600 old --hcl --json --tier quick --duration 10 --mem 32M
 EOF
 (cd "$work/root" && find . -print0 | sort -z | cpio --null -o -H newc -R 0:0 --quiet) | gzip -1 >"$work/initramfs.gz"
@@ -143,7 +143,7 @@ EOF
 bound=${DRAVIK_BOOT_TIMEOUT:-1500}
 console=$work/console.log
 boot_started=$SECONDS
-timeout -k 10 "$bound" "${qemu[@]}" -smp 2 -m 512M -display none -monitor none -no-reboot \
+timeout -k 10 "$bound" "${qemu[@]}" -smp 2 -m 1024M -display none -monitor none -no-reboot \
   -serial "file:$console" -kernel "$kernel_dir/vmlinuz" -initrd "$work/initramfs.gz" \
   -append "console=ttyAMA0 rdinit=/init panic=-1" </dev/null >"$work/qemu.log" 2>&1
 status=$?
