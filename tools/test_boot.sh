@@ -193,7 +193,7 @@ json_problem() {
   bad=$(jq -R -n '[inputs | (try fromjson catch null) | select(type != "object")] | length' "$out")
   ((bad == 0)) || echo "$bad of $(wc -l <"$out") lines are not JSON objects"
 }
-event() { jq -R -c --arg event "$2" 'fromjson? | select(.event == $event)' "$work/$1.out" | tail -1; }
+event() { jq -R -c --arg event "$2" 'fromjson? | select(.event == $event)' "$work/$1.out" 2>/dev/null | tail -1; }
 why() { tail -n 3 "$work/$1.err" "$work/$1.out" 2>/dev/null | tr '\n' ' '; }
 
 check_selftest() {
