@@ -7,6 +7,8 @@
 //   @@run NAME              the run starts
 //   @@out TEXT / @@err TEXT one line of its standard output / error
 //   @@end NAME exit=N seconds=S   (exit=timeout when it was killed)
+//   @@note TEXT             what the host only shows (a failed mount, the
+//                           newer calls an old-kernel run tried)
 //   @@done                  every run is over; the machine powers off
 //
 // A line of /runs is "NAME SECONDS FILTER ARG..." (words split at spaces):
