@@ -15,13 +15,17 @@
 # real-binary runs (minutes of HCL qualification) cost no wall time that way.
 # The aarch64 phase (its cross build, then its tests under the emulator)
 # starts as soon as the ThreadSanitizer build is done, beside the rest of the
-# AddressSanitizer suite and then the ThreadSanitizer suite.
+# AddressSanitizer suite and then the ThreadSanitizer suite. The boots of
+# Debian's arm64 and armhf kernels with the ARM binaries (tools/test_boot.sh;
+# armhf is skipped while there is no dist/dravik-armhf) start once the
+# packages are built and run beside everything else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 missing=()
 for pkg in cmake g++ make libgtest-dev nlohmann-json3-dev tmux procps binutils help2man man-db dpkg-dev lintian \
-  g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user-static googletest jq python3 chromium; do
+  g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user-static googletest jq python3 chromium \
+  qemu-system-arm cpio g++-arm-linux-gnueabihf; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 # The scheduled scan's checks: promtool (prometheus), a real node-exporter
@@ -50,7 +54,9 @@ step() { printf '\n=== [%dm%02ds] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"
 suite_pid=
 suite_log=
 arm_pid=
-trap '[[ -n $suite_pid ]] && kill -- "$suite_pid" 2>/dev/null; [[ -n $arm_pid ]] && kill -- "$arm_pid" 2>/dev/null; true' EXIT
+boot_pid=
+trap '[[ -n $suite_pid ]] && kill -- "$suite_pid" 2>/dev/null; [[ -n $arm_pid ]] && kill -- "$arm_pid" 2>/dev/null;
+  [[ -n $boot_pid ]] && kill -- "$boot_pid" 2>/dev/null; true' EXIT
 start_suite() {
   suite_log=$1
   shift
@@ -71,6 +77,16 @@ finish_suite() {
 
 step "package: static binaries and Debian packages into dist/ (checked by the plain suite)"
 bash tools/package.sh
+
+step "the ARM binaries boot Debian's arm64 and armhf kernels in the background (tools/test_boot.sh)"
+mkdir -p build-boot
+(
+  status=0
+  bash tools/test_boot.sh arm64 || status=1
+  bash tools/test_boot.sh armhf || status=1
+  exit "$status"
+) >build-boot/suite.log 2>&1 &
+boot_pid=$!
 
 step "build the plain suite (RelWithDebInfo)"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -103,5 +119,9 @@ suite_pid=$arm_pid
 suite_log=build-aarch64/suite.log
 arm_pid=
 finish_suite "the aarch64 build and its tests under the emulator"
+suite_pid=$boot_pid
+suite_log=build-boot/suite.log
+boot_pid=
+finish_suite "the ARM binaries on Debian's ARM kernels"
 
 step "all tests passed"

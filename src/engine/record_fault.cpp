@@ -21,7 +21,9 @@ void record_fault(EngineContext& run, const TestBlock& block, uint64_t index, ui
   const uint64_t* word = block.base + index;
   FaultSighting seen;
   seen.healed = healed_on_reread(word, expected);
-  seen.vaddr = reinterpret_cast<uint64_t>(word);
+  // Through uintptr_t: GCC widens a 32-bit pointer straight to 64 bits with
+  // its sign, and an address above 2 GiB would read as 0xffffffff........
+  seen.vaddr = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(word));
   seen.paddr = run.cfg.use_phys ? virt_to_phys(run.phys, seen.vaddr) : 0;
   seen.region = seen.paddr != 0 ? ram_range_index(run.phys.ram_ranges, seen.paddr) : -1;
   seen.test = test_name;

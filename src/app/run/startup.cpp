@@ -47,7 +47,8 @@ int32_t probe_physical(Run& run) {
   ArenaRegion page = arena_alloc(run.phys.page_size);
   if (page.base == nullptr) return 0;
   *static_cast<volatile uint64_t*>(page.base) = 0x5151;
-  const uint64_t paddr = virt_to_phys(run.phys, reinterpret_cast<uint64_t>(page.base));
+  const uint64_t vaddr = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(page.base));
+  const uint64_t paddr = virt_to_phys(run.phys, vaddr);
   arena_free(page);
   return paddr != 0 && run.phys.ram_ranges.count > 0 ? 1 : 0;
 }

@@ -13,7 +13,7 @@ void mark_cells(EngineContext& run, const void* base, uint64_t size, uint8_t sta
   MapGeometry& map = run.map;
   uint64_t step = run.phys.page_size;
   while (step > 0 && size / step > 1024) step *= 2;
-  const uint64_t start = reinterpret_cast<uint64_t>(base);
+  const uint64_t start = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(base));
   for (uint64_t offset = 0; offset < size; offset += step) {
     const uint64_t paddr = virt_to_phys(run.phys, start + offset);
     if (paddr == 0) continue;
