@@ -60,13 +60,13 @@ void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
   print_setup(f, r);
 
   // The count the plural agrees with is the one printed right before it.
-  fprintf(f, " patterns  : %s — addr %ld, moving-inversion %ld, churn %ld, realism %ld error%s\n",
-          c.patterns == HclCriterion::fail ? "fail" : "pass", static_cast<long>(in.addr_errors),
-          static_cast<long>(in.pattern_errors), static_cast<long>(in.churn_errors),
-          static_cast<long>(in.realism_errors), plural(in.realism_errors));
+  fprintf(f, " patterns  : %s — addr %lld, moving-inversion %lld, churn %lld, realism %lld error%s\n",
+          c.patterns == HclCriterion::fail ? "fail" : "pass", static_cast<long long>(in.addr_errors),
+          static_cast<long long>(in.pattern_errors), static_cast<long long>(in.churn_errors),
+          static_cast<long long>(in.realism_errors), plural(in.realism_errors));
   if (in.fade_errors >= 0) {
-    fprintf(f, " bit fade  : %s — %ds idle + cool-down, %ld error%s\n",
-            criterion_word(c.bit_fade), in.fade_secs, static_cast<long>(c.fade_total),
+    fprintf(f, " bit fade  : %s — %ds idle + cool-down, %lld error%s\n",
+            criterion_word(c.bit_fade), in.fade_secs, static_cast<long long>(c.fade_total),
             plural(c.fade_total));
   }
   if (in.stddev_pct >= 0) {
@@ -81,17 +81,17 @@ void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
             criterion_word(c.latency_jitter), in.lat_idle_p99, c.jitter_ratio, in.lat_idle_avg);
   }
   fprintf(f,
-          " integrity : %s — %ld bit error%s, EDAC CE+%ld UE+%ld, kernel crit +%ld, "
+          " integrity : %s — %lld bit error%s, EDAC CE+%lld UE+%lld, kernel crit +%lld, "
           "oltp ledger %s%s\n",
-          c.zero_errors == HclCriterion::fail ? "fail" : "pass", static_cast<long>(in.error_total),
-          plural(in.error_total), static_cast<long>(c.ce_delta), static_cast<long>(c.ue_delta),
-          static_cast<long>(c.klog_crit_delta), ledger_word(in.ledger),
+          c.zero_errors == HclCriterion::fail ? "fail" : "pass", static_cast<long long>(in.error_total),
+          plural(in.error_total), static_cast<long long>(c.ce_delta), static_cast<long long>(c.ue_delta),
+          static_cast<long long>(c.klog_crit_delta), ledger_word(in.ledger),
           c.ce_delta != 0 ? " — CE>0 caps the verdict at MARGINAL" : "");
   fprintf(f,
-          " evidence  : %d threads pinned (%s), %s streams, %ld saturation rounds, "
-          "seed 0x%016lx\n",
+          " evidence  : %d threads pinned (%s), %s streams, %lld saturation rounds, "
+          "seed 0x%016llx\n",
           in.threads, in.affinity ? "ok" : "AFFINITY FAILED", cpu::kSimdName,
-          static_cast<long>(in.rounds), static_cast<unsigned long>(in.base_seed));
+          static_cast<long long>(in.rounds), static_cast<unsigned long long>(in.base_seed));
   if (in.contended) {
     fputs(" caveat    : CONTENDED SYSTEM — <40% of RAM was free; services share the\n"
           "             memory bus. A bandwidth shortfall here indicts the system\n"
