@@ -40,11 +40,11 @@ TEST(Budget, FromAvailableReserveAndCap) {
       {"mem_total unknown", 4 * GiB, kReserve, 0, 0, 3840 * MiB, kReserve},
   };
   for (const BudgetCase& c : cases) {
-    const Budget b = compute_budget(c.available, c.reserve, c.cap, c.total);
+    const Budget b = compute_budget(c.available, c.reserve, c.cap, c.total, kNoSpaceLimit);
     EXPECT_EQ(b.budget, c.budget) << c.name;
     EXPECT_EQ(b.untested, c.untested) << c.name;
   }
-  EXPECT_LT(compute_budget(kReserve + 8 * MiB - 1, kReserve, 0, GiB).budget, kMinRegion);
+  EXPECT_LT(compute_budget(kReserve + 8 * MiB - 1, kReserve, 0, GiB, kNoSpaceLimit).budget, kMinRegion);
 }
 
 // A 32-bit process maps at most kProcessTestableBytes of test memory: boxes
@@ -110,7 +110,7 @@ std::vector<uint64_t> repeat(uint64_t size, int times, std::vector<uint64_t> tai
 TEST(RuleA, FourGiBAvailableShrinksNearTheReserve) {
   // 27 regions of 128 MiB leave 384 MiB of headroom, below four chunks: the
   // rest comes in quarter-chunk steps, eighth-chunk with the extended tests.
-  const uint64_t budget = compute_budget(4 * GiB, kReserve, 0, 8 * GiB).budget;
+  const uint64_t budget = compute_budget(4 * GiB, kReserve, 0, 8 * GiB, kNoSpaceLimit).budget;
   Sweep normal = sweep(4 * GiB, kReserve, kChunk, budget, false);
   EXPECT_EQ(normal.sizes, repeat(128 * MiB, 27, repeat(32 * MiB, 12)));
   EXPECT_EQ(normal.stop, 0u);
