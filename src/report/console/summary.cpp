@@ -91,7 +91,7 @@ void print_summary(const RunView& run, FILE* out) {
   if (st.space_limited) {
     char wanted[32];
     format_size(st.budget_wanted, wanted, sizeof wanted);
-    fprintf(out, " Address space  : %s of %s: more than one 32-bit process can map\n", target,
+    fprintf(out, " Address space  : %s of %s per pass: one 32-bit process maps no more\n", target,
             wanted);
   }
   fprintf(out, " End reason     : %s\n", end_reason_text(st.end_reason.load()));
