@@ -114,6 +114,8 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
 # Debian's name for the processor the build is for.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
   set(dravik_deb_arch arm64)
+elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(armv7l|armv7|arm|armhf)$")
+  set(dravik_deb_arch armhf)
 elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|amd64|AMD64)$")
   set(dravik_deb_arch amd64)
 else()

@@ -7,9 +7,12 @@
 #   dist/dravik-aarch64           the same for 64-bit ARM (cross-compiled with
 #                                 Debian's g++-aarch64-linux-gnu)
 #   dist/dravik_<version>_arm64.deb
+#   dist/dravik-armhf             the same for 32-bit ARM, ARMv7 hard float
+#                                 (Debian's g++-arm-linux-gnueabihf)
+#   dist/dravik_<version>_armhf.deb
 #   dist/SHA256SUMS               every file above
-# The build directories are ./build-package and ./build-package-aarch64. The
-# ARM package carries the man page of the x86-64 build: help2man reads it from
+# The build directories are ./build-package, ./build-package-aarch64 and
+# ./build-package-armhf. The ARM packages carry the man page of the x86-64 build: help2man reads it from
 # the binary's --help and --version, which say the same on both processors,
 # and the ARM binary does not run here without an emulator.
 set -euo pipefail
@@ -18,7 +21,8 @@ umask 022
 
 missing=()
 for pkg in cmake g++ make libc6-dev binutils help2man gzip dpkg-dev lintian \
-  g++-aarch64-linux-gnu libc6-dev-arm64-cross binutils-aarch64-linux-gnu; do
+  g++-aarch64-linux-gnu libc6-dev-arm64-cross binutils-aarch64-linux-gnu \
+  g++-arm-linux-gnueabihf libc6-dev-armhf-cross binutils-arm-linux-gnueabihf; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 if ((${#missing[@]})); then
@@ -70,14 +74,22 @@ build_static "$arm" --toolchain cmake/aarch64-linux-gnu.cmake \
   -DDRAVIK_MAN_PAGE="$PWD/$build/dravik.1.gz"
 arm_deb=$(ls "$arm"/cpack/dravik_*_arm64.deb)
 
+armhf=build-package-armhf
+build_static "$armhf" --toolchain cmake/arm-linux-gnueabihf.cmake \
+  -DDRAVIK_MAN_PAGE="$PWD/$build/dravik.1.gz"
+armhf_deb=$(ls "$armhf"/cpack/dravik_*_armhf.deb)
+
 mkdir -p dist
-rm -f dist/dravik dist/dravik-aarch64 dist/dravik_*_amd64.deb dist/dravik_*_arm64.deb dist/SHA256SUMS
+rm -f dist/dravik dist/dravik-aarch64 dist/dravik-armhf dist/dravik_*_amd64.deb dist/dravik_*_arm64.deb \
+  dist/dravik_*_armhf.deb dist/SHA256SUMS
 cp "$build/dravik" dist/dravik
 cp "$arm/dravik" dist/dravik-aarch64
-cp "$deb" "$arm_deb" dist/
-for package in "$deb" "$arm_deb"; do
+cp "$armhf/dravik" dist/dravik-armhf
+cp "$deb" "$arm_deb" "$armhf_deb" dist/
+for package in "$deb" "$arm_deb" "$armhf_deb"; do
   lintian --fail-on error "dist/$(basename "$package")"
 done
-(cd dist && sha256sum dravik "$(basename "$deb")" dravik-aarch64 "$(basename "$arm_deb")" >SHA256SUMS)
+(cd dist && sha256sum dravik "$(basename "$deb")" dravik-aarch64 "$(basename "$arm_deb")" \
+  dravik-armhf "$(basename "$armhf_deb")" >SHA256SUMS)
 echo "package: built into dist/"
 cat dist/SHA256SUMS

@@ -28,7 +28,7 @@
 # The emulator is killed after $DRAVIK_BOOT_TIMEOUT seconds (default 1500):
 # a hung guest fails the checks it did not finish. The console, the runs'
 # output and the initramfs stay in build-boot/ARCH.
-# A missing binary is skipped with one line (exit 0).
+# A missing binary is an error (exit 1): tools/package.sh builds both.
 set -uo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
@@ -54,8 +54,8 @@ case $arch in
     ;;
 esac
 if [[ ! -f $binary ]]; then
-  echo "boot $arch: SKIP: no $binary (tools/package.sh builds it)"
-  exit 0
+  echo "boot $arch: no $binary (tools/package.sh builds it)" >&2
+  exit 1
 fi
 started=$SECONDS
 

@@ -22,18 +22,18 @@ double now_seconds() {
 }
 
 void format_hms(char* dst, size_t cap, double seconds) {
-  // The conversion to long is only defined inside its range; a NaN or an
+  // The conversion to long long is only defined inside its range; a NaN or an
   // absurd duration prints as 0 rather than invoking undefined behaviour.
   const double rounded = seconds + 0.5;
-  long t = 0;
-  if (rounded >= -9.2e18 && rounded <= 9.2e18) t = static_cast<long>(rounded);
-  snprintf(dst, cap, "%02ld:%02ld:%02ld", t / 3600, (t % 3600) / 60, t % 60);
+  long long t = 0;
+  if (rounded >= -9.2e18 && rounded <= 9.2e18) t = static_cast<long long>(rounded);
+  snprintf(dst, cap, "%02lld:%02lld:%02lld", t / 3600, (t % 3600) / 60, t % 60);
 }
 
 void format_size(uint64_t bytes, char* dst, size_t cap) {
   static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
   if (bytes < 1024) {
-    snprintf(dst, cap, "%lu%s", static_cast<unsigned long>(bytes), "B");
+    snprintf(dst, cap, "%llu%s", static_cast<unsigned long long>(bytes), "B");
     return;
   }
   double value = static_cast<double>(bytes);

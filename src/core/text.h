@@ -11,7 +11,7 @@ double now_seconds();
 // The calling thread's CPU time in seconds (0 when the clock fails).
 double thread_cpu_seconds();
 
-// "%02ld:%02ld:%02ld" of seconds rounded to the nearest second.
+// "%02lld:%02lld:%02lld" of seconds rounded to the nearest second.
 void format_hms(char* dst, size_t cap, double seconds);
 
 // Bytes in units of 1024: "512B", "1.00KiB", ... "PiB".

@@ -23,10 +23,13 @@ uint32_t read_line_bytes() {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return 0;
   return line_bytes_from_cpuid1_ebx(ebx);
-#else
+#elif defined(__aarch64__)
   uint64_t ctr = 0;
   asm volatile("mrs %0, ctr_el0" : "=r"(ctr));
   return line_bytes_from_ctr_el0(ctr);
+#else
+  // 32-bit ARM: no user-space cache clean to step by (cpu/armv7/cache_ops.h).
+  return 0;
 #endif
 }
 
@@ -58,8 +61,10 @@ bool has_unordered_flush() {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   __cpuid_count(7, 0, eax, ebx, ecx, edx);
   return (ebx & (1u << 23)) != 0;
-#else
+#elif defined(__aarch64__)
   return true;
+#else
+  return false;
 #endif
 }
 

@@ -13,11 +13,13 @@ namespace dravik::cpu {
 uint32_t line_bytes_from_cpuid1_ebx(uint32_t ebx);
 uint32_t line_bytes_from_ctr_el0(uint64_t ctr);
 
-// This processor's flush step, read once; 0 when unusable.
+// This processor's flush step, read once; 0 when unusable (always on 32-bit
+// ARM, whose user space has no cache clean).
 uint32_t flush_line_bytes();
 
 // Whether the processor has a flush weakly ordered against other flushes and
-// stores (x86-64: CLFLUSHOPT). aarch64's DC CIVAC always is.
+// stores (x86-64: CLFLUSHOPT). aarch64's DC CIVAC always is; 32-bit ARM has
+// no flush at all.
 bool has_unordered_flush();
 
 // Calls at(line) for the start of every line of `step` bytes from begin
@@ -50,6 +52,8 @@ int32_t probe_flush();
 #include "cpu/x86_64/cache_ops.h"
 #elif defined(__aarch64__)
 #include "cpu/aarch64/cache_ops.h"
+#elif defined(__arm__)
+#include "cpu/armv7/cache_ops.h"
 #else
-#error "dravik builds for x86-64 and aarch64"
+#error "dravik builds for x86-64, aarch64 and 32-bit ARM"
 #endif

@@ -4,7 +4,8 @@
 // Lane-wise arithmetic and logic are the compiler's vector operators on Pair
 // (^ | & ~ + - and shifts by a count, each lane modulo 2^64), which become the
 // processor's own vector instructions. What has no operator is below, each the
-// one or two instructions the processor has for it (x86_64/ or aarch64/).
+// one or two instructions the processor has for it (x86_64/, aarch64/ or
+// armv7/, where the "vector" is two pairs of core registers).
 #pragma once
 #include <cstdint>
 
@@ -38,6 +39,8 @@ inline void store_pair_unaligned(uint64_t* p, Pair v) {
 #include "cpu/x86_64/vector_ops.h"
 #elif defined(__aarch64__)
 #include "cpu/aarch64/vector_ops.h"
+#elif defined(__arm__)
+#include "cpu/armv7/vector_ops.h"
 #else
-#error "dravik builds for x86-64 and aarch64"
+#error "dravik builds for x86-64, aarch64 and 32-bit ARM"
 #endif

@@ -5,7 +5,8 @@ namespace dravik::cpu {
 namespace {
 
 // x86-64: CPUID, through the compiler's reading of it. aarch64 has no wider
-// vector the kernels use (NEON's 128 bits are there on every box).
+// vector the kernels use (NEON's 128 bits are there on every box), nor has
+// 32-bit ARM.
 bool read_wide() {
 #if defined(__x86_64__)
   __builtin_cpu_init();

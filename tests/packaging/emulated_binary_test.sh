@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a shipped binary built for another processor (the first argument, e.g.
 # dist/dravik-aarch64) under its user-mode emulator (the second, e.g.
-# qemu-aarch64-static) the way a box of that processor runs it:
+# qemu-aarch64-static or qemu-arm-static) the way a box of that processor runs it:
 #   --version, --help    what the x86-64 binary beside it says (the ARM
 #                        package carries the man page made from those texts);
 #   --selftest           the planted fault is found: PASS;
@@ -26,6 +26,7 @@ native=$(dirname "$binary")/dravik
 # The vector kernels' name in hcl_info, by the binary's processor.
 case $(readelf -h "$binary" | sed -n 's/^ *Machine: *//p') in
   AArch64) simd=neon-nt ;;
+  ARM) simd=arm32-scalar ;;
   *) simd=sse2-nt ;;
 esac
 

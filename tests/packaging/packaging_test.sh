@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Checks what tools/package.sh left in dist/ (the first argument):
-#   - dist/dravik (x86-64) and dist/dravik-aarch64 (AArch64) are fully static
+#   - dist/dravik (x86-64), dist/dravik-aarch64 (AArch64) and dist/dravik-armhf
+#     (32-bit ARM) are fully static
 #     (no interpreter, no NEEDED entry) and SHA256SUMS covers every file of
 #     dist/ and matches;
 #   - the .deb unpacks into a scratch root with exactly the expected files,
 #     and its control area holds packaging/'s maintainer scripts (0755, valid
 #     sh) beside conffiles;
-#   - the arm64 .deb holds the same files, byte for byte, but its binary;
+#   - the arm64 and armhf .debs hold the same files, byte for byte, but their
+#     binary;
 #   - man -l renders its page without warnings, with every option and the
 #     hand-written sections;
 #   - its bash completion offers every option of --help, the options for
@@ -55,11 +57,13 @@ cleanup() {
 trap cleanup EXIT
 
 # --- the static binaries -----------------------------------------------------
-arm_binary=$dist/dravik-aarch64
-arm_debs=("$dist"/dravik_*_arm64.deb)
-[[ -f ${arm_debs[0]} ]] || fail "no arm64 package in $dist"
-arm_deb=${arm_debs[0]}
-for pair in "$binary:Advanced Micro Devices X86-64" "$arm_binary:AArch64"; do
+# Debian's architecture of each ARM package, with its binary in dist/.
+declare -A arm_binaries=([arm64]=$dist/dravik-aarch64 [armhf]=$dist/dravik-armhf)
+for arch in arm64 armhf; do
+  arm_debs=("$dist"/dravik_*_"$arch".deb)
+  [[ -f ${arm_debs[0]} ]] || fail "no $arch package in $dist"
+done
+for pair in "$binary:Advanced Micro Devices X86-64" "${arm_binaries[arm64]}:AArch64" "${arm_binaries[armhf]}:ARM"; do
   file=${pair%%:*} machine=${pair#*:}
   said=$(readelf -h "$file" 2>&1 | sed -n 's/^ *Machine: *//p')
   if [[ $said != "$machine" ]]; then
@@ -130,27 +134,30 @@ done
 ((failures == before)) && pass "the control area holds conffiles and the maintainer scripts, 0755, valid sh"
 grep -q '^License: Expat' "$root/usr/share/doc/dravik/copyright" || fail "copyright names no licence"
 
-# The arm64 package: its control fields, and the amd64 package's files and
-# folders but the binary, which is dist/dravik-aarch64.
-if [[ -f $arm_deb ]]; then
+# Each ARM package: its control fields, and the amd64 package's files and
+# folders but the binary, which is its dist/ binary.
+modes() { (cd "$1" && find . -printf '%p %y %#m\n' | sort); }
+for arch in arm64 armhf; do
+  arm_debs=("$dist"/dravik_*_"$arch".deb)
+  arm_deb=${arm_debs[0]} arm_binary=${arm_binaries[$arch]}
+  [[ -f $arm_deb ]] || continue
   before=$failures
   fields="$(dpkg-deb -f "$arm_deb" Package) $(dpkg-deb -f "$arm_deb" Version) $(dpkg-deb -f "$arm_deb" Architecture)"
-  [[ $fields == "dravik $version arm64" ]] || fail "arm64 package, version, architecture: $fields"
-  [[ $(dpkg-deb -I "$arm_deb" conffiles) == /etc/default/dravik ]] || fail "the arm64 conffiles are not /etc/default/dravik"
-  arm_root=$scratch/arm64
+  [[ $fields == "dravik $version $arch" ]] || fail "$arch package, version, architecture: $fields"
+  [[ $(dpkg-deb -I "$arm_deb" conffiles) == /etc/default/dravik ]] || fail "the $arch conffiles are not /etc/default/dravik"
+  arm_root=$scratch/$arch
   dpkg-deb -x "$arm_deb" "$arm_root"
   said=$(diff -r --no-dereference "$root" "$arm_root" 2>&1 | grep -vx "Binary files $root/usr/bin/dravik and $arm_root/usr/bin/dravik differ")
-  [[ -z $said ]] || fail "the arm64 package differs from the amd64 one in more than its binary:"$'\n'"$said"
-  cmp -s "$arm_root/usr/bin/dravik" "$arm_binary" || fail "usr/bin/dravik in the arm64 .deb is not dist/dravik-aarch64"
-  dpkg-deb -e "$arm_deb" "$scratch/arm64-control"
+  [[ -z $said ]] || fail "the $arch package differs from the amd64 one in more than its binary:"$'\n'"$said"
+  cmp -s "$arm_root/usr/bin/dravik" "$arm_binary" || fail "usr/bin/dravik in the $arch .deb is not $arm_binary"
+  dpkg-deb -e "$arm_deb" "$scratch/$arch-control"
   for script in conffiles postinst prerm postrm; do
-    cmp -s "$scratch/arm64-control/$script" "$control/$script" || fail "the arm64 package's $script differs"
+    cmp -s "$scratch/$arch-control/$script" "$control/$script" || fail "the $arch package's $script differs"
   done
-  modes() { (cd "$1" && find . -printf '%p %y %#m\n' | sort); }
   [[ $(modes "$arm_root") == "$(modes "$root")" ]] ||
-    fail "the arm64 package's modes differ:"$'\n'"$(diff <(modes "$root") <(modes "$arm_root"))"
-  ((failures == before)) && pass "the arm64 .deb holds the amd64 one's files with dist/dravik-aarch64 as its binary"
-fi
+    fail "the $arch package's modes differ:"$'\n'"$(diff <(modes "$root") <(modes "$arm_root"))"
+  ((failures == before)) && pass "the $arch .deb holds the amd64 one's files with $arm_binary as its binary"
+done
 
 # Every option --help names (in its table or its text).
 mapfile -t options < <("$binary" --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u)

@@ -36,6 +36,10 @@ struct RunState {
   uint64_t untested = 0;
   uint64_t budget = 0;
   int32_t budget_taken = 0;  // budget and untested hold this run's values
+  // The budget was cut to what one process can map (a 32-bit process on a
+  // box with more memory than that); budget_wanted is what it would have been.
+  int32_t space_limited = 0;
+  uint64_t budget_wanted = 0;
   int32_t phys_ok = 0;
   uint64_t cache_sizes[3] = {0, 0, 0};
   int64_t edac_ce_start = -1, edac_ue_start = -1;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "core/run/flags.h"
+#include "core/text.h"
 #include "engine/context.h"
 #include "engine/catalogue/catalogue.h"
 #include "engine/drivers/idle_wait.h"
@@ -20,6 +21,10 @@ void take_budget(EngineContext& run) {
   const uint64_t available = mem_available_bytes(run.paths.meminfo);
   const Budget b =
       compute_budget(available, reserve_bytes(run.cfg), run.cfg.mem_cap, run.st.mem_total);
+  const Budget wanted = compute_budget(available, reserve_bytes(run.cfg), run.cfg.mem_cap,
+                                       run.st.mem_total, kNoSpaceLimit);
+  run.st.space_limited = b.space_limited ? 1 : 0;
+  run.st.budget_wanted = wanted.budget;
   run.st.budget = b.budget;
   run.st.untested = b.untested;
   run.st.budget_taken = 1;
@@ -29,6 +34,13 @@ bool prepare_passes(EngineContext& run) {
   if (!run.st.budget_taken) take_budget(run);
   map_setup(run.map, run.phys.ram_ranges, run.st, run.map.want_cols, run.map.want_rows);
   emit_event(run.sink, EventKind::map);
+  if (run.st.space_limited) {
+    char held[32], wanted[32];
+    format_size(run.st.budget, held, sizeof held);
+    format_size(run.st.budget_wanted, wanted, sizeof wanted);
+    post_status(run.sink, run.st, "memory larger than one process can test: %s of %s per pass",
+                held, wanted);
+  }
   if (run.st.budget < kMinRegion) {
     force_end_reason(run.st, EndReason::ALLOC_ABORT);
     return false;

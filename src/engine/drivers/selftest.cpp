@@ -88,9 +88,9 @@ int run_selftest(const SysPaths& paths, FILE* out, int32_t* flushed) {
   }
   const FaultRecord& r = run.faults.records[0];
   fprintf(out, "  injected 1-bit flip at word %zu\n", static_cast<size_t>(kVictim));
-  fprintf(out, "  detected: vaddr=0x%lx paddr=0x%lx xor=0x%0*lx bits=%d class=%s count=%d\n",
-          static_cast<unsigned long>(r.vaddr), static_cast<unsigned long>(r.paddr), 16,
-          static_cast<unsigned long>(r.xor_value), r.bits,
+  fprintf(out, "  detected: vaddr=0x%llx paddr=0x%llx xor=0x%0*llx bits=%d class=%s count=%d\n",
+          static_cast<unsigned long long>(r.vaddr), static_cast<unsigned long long>(r.paddr), 16,
+          static_cast<unsigned long long>(r.xor_value), r.bits,
           r.cls == FaultClass::hard ? "HARD" : "TRANSIENT", r.count);
   if (run.faults.hard > 0 && r.bits == 1 && r.xor_value == 8) result = "PASS";
   arena_free(buffer);

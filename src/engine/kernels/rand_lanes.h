@@ -20,6 +20,7 @@
 
 #include "core/prng/jump.h"
 #include "cpu/wide.h"
+#include "cpu/wide_int.h"
 #include "engine/kernels/kernels.h"
 
 namespace dravik {
@@ -101,9 +102,9 @@ struct DivideBy {
       shift = l - 1;  // magic 0: q = 0 and v / 2 >> (l - 1)
       return;
     }
-    const unsigned __int128 top = static_cast<unsigned __int128>(1) << (64 + l);
-    uint64_t m = static_cast<uint64_t>(top / d);
-    const uint64_t rem = static_cast<uint64_t>(top - static_cast<unsigned __int128>(m) * d);
+    // 2^(64 + l) / d: 2^l < d, so the quotient fits in one word.
+    uint64_t rem = 0;
+    uint64_t m = cpu::div_wide(cpu::U128{uint64_t{1} << l, 0}, d, &rem);
     m += m;
     const uint64_t twice = rem + rem;
     if (twice >= d || twice < rem) m += 1;
@@ -111,7 +112,7 @@ struct DivideBy {
     shift = l;
   }
   uint64_t one(uint64_t v) const {
-    const uint64_t q = static_cast<uint64_t>((static_cast<unsigned __int128>(magic) * v) >> 64);
+    const uint64_t q = cpu::mul_hi(magic, v);
     return (((v - q) >> pre) + q) >> shift;
   }
   // pre and shift are below 64: each vector shift is by one count for every

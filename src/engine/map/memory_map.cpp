@@ -5,13 +5,12 @@
 #include <new>
 
 #include "core/run/state.h"
+#include "cpu/wide_int.h"
 #include "memory/address/phys_map.h"
 
 namespace dravik {
 
 namespace {
-
-using u128 = unsigned __int128;
 
 constexpr uint8_t kFault = static_cast<uint8_t>(CellState::fault);
 constexpr uint8_t kSuspect = static_cast<uint8_t>(CellState::suspect);
@@ -26,8 +25,12 @@ struct Layout {
 };
 
 int32_t cell_index(uint64_t offset, int32_t cells, uint64_t span) {
-  const u128 scaled = static_cast<u128>(offset) * static_cast<uint64_t>(cells) / span;
-  return static_cast<int32_t>(std::min<u128>(scaled, static_cast<u128>(cells - 1)));
+  const cpu::U128 product = cpu::mul_wide(offset, static_cast<uint64_t>(cells));
+  const uint64_t last = static_cast<uint64_t>(cells - 1);
+  // A quotient that would not fit in a word is past the last cell anyway.
+  if (product.hi >= span) return static_cast<int32_t>(last);
+  uint64_t rem = 0;
+  return static_cast<int32_t>(std::min(cpu::div_wide(product, span, &rem), last));
 }
 
 // A cell shows RAM when some range overlaps it. Cells are painted through the

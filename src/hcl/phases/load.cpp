@@ -61,8 +61,8 @@ int64_t realism(HclSession& s) {
   s.out().realism_point("tlb", run.threads, tlb_mops);
   s.out().realism_point("fletcher4", run.threads, fletcher_gbs);
   hcl_console(s.out(),
-              "  TLB/page-walk: %7.2f Mops/s   fletcher4 (128KiB records): %6.2f GB/s   errors: %ld\n",
-              tlb_mops, fletcher_gbs, static_cast<long>(errors));
+              "  TLB/page-walk: %7.2f Mops/s   fletcher4 (128KiB records): %6.2f GB/s   errors: %lld\n",
+              tlb_mops, fletcher_gbs, static_cast<long long>(errors));
   return errors;
 }
 

@@ -24,6 +24,9 @@ bool hcl_startup(HclSession& s) {
   const HclArenaPlan plan =
       plan_arenas(available, total.bytes, cfg, hcl_worker_count(cfg, s.inv.cpus));
   run.contended = plan.contended;
+  if (plan.space_limited) {
+    s.out().status("hcl: memory larger than one process can test: the arenas stay within 2.5 GiB");
+  }
   if (!plan.enough) {
     s.out().status("hcl: not enough free memory");
     return false;

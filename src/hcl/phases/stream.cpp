@@ -97,9 +97,9 @@ int64_t saturate(HclSession& s) {
   run.peak_write = std::max(run.peak_write, max_write);
   s.out().point("saturate", "write", run.threads, max_write);
   s.out().point("saturate", "read", run.threads, max_read);
-  hcl_console(s.out(), "  %ld rounds: write %7.2f GB/s   verify-read %7.2f GB/s   bit errors: %ld\n",
-              static_cast<long>(run.rounds), max_write, max_read,
-              static_cast<long>(run.saturate_errors));
+  hcl_console(s.out(), "  %lld rounds: write %7.2f GB/s   verify-read %7.2f GB/s   bit errors: %lld\n",
+              static_cast<long long>(run.rounds), max_write, max_read,
+              static_cast<long long>(run.saturate_errors));
 
   const HclStability st = stability_stats(samples, sample_count);
   run.stddev_pct = st.stddev_pct;

@@ -17,7 +17,7 @@ uint64_t arena_share(uint64_t budget, int threads) {
 }  // namespace
 
 HclArenaPlan plan_arenas(uint64_t available, uint64_t mem_total, const RunConfig& cfg,
-                         int threads) {
+                         int threads, uint64_t space_limit) {
   HclArenaPlan plan;
   // Integer form of available < 40 % of MemTotal, as the kernel's figures are.
   plan.contended = mem_total > 0 && available < mem_total / 5 * 2 + (mem_total % 5) * 2 / 5;
@@ -29,6 +29,10 @@ HclArenaPlan plan_arenas(uint64_t available, uint64_t mem_total, const RunConfig
   plan.reserve = reserve > UINT64_MAX - floor ? UINT64_MAX : reserve + floor;
   uint64_t budget = plan.reserve >= available ? 0 : available - plan.reserve;
   if (cfg.mem_cap != 0 && cfg.mem_cap < budget) budget = cfg.mem_cap;
+  if (budget > space_limit) {
+    budget = space_limit;
+    plan.space_limited = true;
+  }
   plan.threads = std::max(threads, 1);
   plan.per_thread = arena_share(budget, plan.threads);
   while (plan.per_thread < kHclArenaWanted && plan.threads > 1) {

@@ -7,6 +7,7 @@
 
 #include "core/config.h"
 #include "memory/probes/cgroup.h"
+#include "memory/regions/sizing.h"
 
 namespace dravik {
 
@@ -21,14 +22,16 @@ struct HclArenaPlan {
   uint64_t reserve = 0;      // bytes kept free: the pressure floor plus the reserve
   bool contended = false;    // available under 40 % of MemTotal
   bool enough = false;       // per_thread reached 8 MiB
+  bool space_limited = false;  // the budget was cut to what one process can map
 };
 
 // Splits the budget (available minus the pressure floor and the reserve,
-// capped by --mem) over the threads; drops threads while an arena would stay
-// under 16 MiB, and gives up when one thread would get under 8 MiB. What the
-// arenas leave free never starts below the floor the watchdog aborts at.
+// capped by --mem and by what one process can map) over the threads; drops
+// threads while an arena would stay under 16 MiB, and gives up when one thread
+// would get under 8 MiB. What the arenas leave free never starts below the
+// floor the watchdog aborts at.
 HclArenaPlan plan_arenas(uint64_t available, uint64_t mem_total, const RunConfig& cfg,
-                         int threads);
+                         int threads, uint64_t space_limit = kProcessTestableBytes);
 
 // The memory the run counts as the box's, which available memory is a share
 // of: MemTotal, or the memory cgroups' limit when that is smaller (a

@@ -18,10 +18,15 @@ uint64_t limit_near_reserve(uint64_t size, uint64_t headroom, uint64_t chunk, bo
 
 }  // namespace
 
-Budget compute_budget(uint64_t available, uint64_t reserve, uint64_t mem_cap, uint64_t mem_total) {
+Budget compute_budget(uint64_t available, uint64_t reserve, uint64_t mem_cap, uint64_t mem_total,
+                      uint64_t space_limit) {
   Budget b;
   b.budget = available > reserve ? available - reserve : 0;
   if (mem_cap != 0) b.budget = std::min(b.budget, mem_cap);
+  if (b.budget > space_limit) {
+    b.budget = space_limit;
+    b.space_limited = true;
+  }
   b.untested = b.budget < mem_total ? mem_total - b.budget : reserve;
   return b;
 }

@@ -12,15 +12,27 @@ constexpr uint64_t kMinRegion = 8ull << 20;
 // Close to the reserve regions shrink to a step, but never below this.
 constexpr uint64_t kMinNearReserveStep = 16ull << 20;
 
+// What one process can hold of test memory at once. A 32-bit process has
+// about 3 GiB of address space (the kernel keeps the rest), and its program,
+// heap, thread stacks and the gaps between mappings take some of it: the run
+// maps no more than 2.5 GiB, however much memory a box with large physical
+// addresses (LPAE) has. A 64-bit process has no such bound.
+inline constexpr uint64_t kNoSpaceLimit = UINT64_MAX;
+inline constexpr uint64_t kProcessTestableBytes = sizeof(void*) >= 8 ? kNoSpaceLimit : 2560ull << 20;
+
 struct Budget {
   uint64_t budget = 0;    // bytes per pass
   uint64_t untested = 0;  // bytes the run leaves alone
+  // The budget was cut to space_limit: memory is larger than one process can
+  // test (the rest is in untested).
+  bool space_limited = false;
 };
 
 // available minus reserve (0 when not above it), capped by mem_cap when that
-// is not 0; untested is mem_total minus budget, or the reserve when the budget
-// is not below mem_total.
-Budget compute_budget(uint64_t available, uint64_t reserve, uint64_t mem_cap, uint64_t mem_total);
+// is not 0 and by space_limit; untested is mem_total minus budget, or the
+// reserve when the budget is not below mem_total.
+Budget compute_budget(uint64_t available, uint64_t reserve, uint64_t mem_cap, uint64_t mem_total,
+                      uint64_t space_limit = kProcessTestableBytes);
 
 // Single sweep: size of the next region from a fresh reading of available
 // memory. 0 when the pass stops taking regions (available not above reserve,

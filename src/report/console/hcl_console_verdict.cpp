@@ -62,13 +62,13 @@ void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
   print_setup(f, r);
 
   // The count the plural agrees with is the one printed right before it.
-  fprintf(f, " patterns  : %s — addr %ld, moving-inversion %ld, churn %ld, realism %ld error%s\n",
-          c.patterns == HclCriterion::fail ? "fail" : "pass", static_cast<long>(run.addr_errors),
-          static_cast<long>(run.pattern_errors), static_cast<long>(run.churn_errors),
-          static_cast<long>(run.realism_errors), plural(run.realism_errors));
+  fprintf(f, " patterns  : %s — addr %lld, moving-inversion %lld, churn %lld, realism %lld error%s\n",
+          c.patterns == HclCriterion::fail ? "fail" : "pass", static_cast<long long>(run.addr_errors),
+          static_cast<long long>(run.pattern_errors), static_cast<long long>(run.churn_errors),
+          static_cast<long long>(run.realism_errors), plural(run.realism_errors));
   if (run.fade_errors >= 0) {
-    fprintf(f, " bit fade  : %s — %ds idle + cool-down, %ld error%s\n",
-            criterion_word(c.bit_fade), run.fade_secs, static_cast<long>(c.fade_total),
+    fprintf(f, " bit fade  : %s — %ds idle + cool-down, %lld error%s\n",
+            criterion_word(c.bit_fade), run.fade_secs, static_cast<long long>(c.fade_total),
             plural(c.fade_total));
   }
   if (run.stddev_pct >= 0) {
@@ -84,17 +84,17 @@ void ConsoleHclOutput::verdict(const HclVerdictReport& r) {
             kHclJitterLimit);
   }
   fprintf(f,
-          " integrity : %s — %ld bit error%s, EDAC CE+%ld UE+%ld, kernel crit +%ld, "
+          " integrity : %s — %lld bit error%s, EDAC CE+%lld UE+%lld, kernel crit +%lld, "
           "oltp ledger %s%s\n",
-          c.zero_errors == HclCriterion::fail ? "fail" : "pass", static_cast<long>(in.error_total),
-          plural(in.error_total), static_cast<long>(c.ce_delta), static_cast<long>(c.ue_delta),
-          static_cast<long>(c.klog_crit_delta), ledger_word(run.ledger),
+          c.zero_errors == HclCriterion::fail ? "fail" : "pass", static_cast<long long>(in.error_total),
+          plural(in.error_total), static_cast<long long>(c.ce_delta), static_cast<long long>(c.ue_delta),
+          static_cast<long long>(c.klog_crit_delta), ledger_word(run.ledger),
           c.ce_delta != 0 ? " — CE>0 caps the verdict at MARGINAL" : "");
   fprintf(f,
-          " evidence  : %d threads pinned (%s), %s streams, %ld saturation rounds, "
-          "seed 0x%016lx\n",
+          " evidence  : %d threads pinned (%s), %s streams, %lld saturation rounds, "
+          "seed 0x%016llx\n",
           run.threads, run.affinity ? "ok" : "AFFINITY FAILED", cpu::kSimdName,
-          static_cast<long>(run.rounds), static_cast<unsigned long>(run.base_seed));
+          static_cast<long long>(run.rounds), static_cast<unsigned long long>(run.base_seed));
   if (run.contended) {
     fputs(" caveat    : CONTENDED SYSTEM — <40% of RAM was free; services share the\n"
           "             memory bus. A bandwidth shortfall here indicts the system\n"

@@ -67,19 +67,19 @@ void print_summary(const RunView& run, FILE* out) {
   fprintf(out, " Verdict        : %s\n", summary_verdict(run));
   fprintf(out, " Mode/Profile   : %s / %s\n", mode_word(run.cfg.mode), tier_word(run.cfg.tier));
   fprintf(out, " Tested         : %s (target %s)   Time: %s\n", tested, target, elapsed);
-  fprintf(out, " Hard faults    : %ld\n", static_cast<long>(log.hard));
-  fprintf(out, " Transient      : %ld\n", static_cast<long>(log.transient));
+  fprintf(out, " Hard faults    : %lld\n", static_cast<long long>(log.hard));
+  fprintf(out, " Transient      : %lld\n", static_cast<long long>(log.transient));
   fprintf(out, " Addressing     : %s\n",
           addressing ? "SUSPECT (stuck-address test failed)" : "ok");
   fprintf(out, " Phys mapping   : %s   mlock: %s   cache-flush: %s\n", st.phys_ok ? "yes" : "no",
           st.last_locked.load(std::memory_order_relaxed) ? "yes" : "no",
           run.clflush_usable ? "on" : "off");
-  fprintf(out, " PRNG seed      : 0x%016lx  (re-run with --seed to reproduce)\n",
-          static_cast<unsigned long>(run.cfg.seed));
+  fprintf(out, " PRNG seed      : 0x%016llx  (re-run with --seed to reproduce)\n",
+          static_cast<unsigned long long>(run.cfg.seed));
   if (st.edac_ce_start >= 0) {
-    fprintf(out, " ECC/EDAC       : CE %ld->%ld  UE %ld->%ld", static_cast<long>(st.edac_ce_start),
-            static_cast<long>(st.edac_ce_end), static_cast<long>(st.edac_ue_start),
-            static_cast<long>(st.edac_ue_end));
+    fprintf(out, " ECC/EDAC       : CE %lld->%lld  UE %lld->%lld", static_cast<long long>(st.edac_ce_start),
+            static_cast<long long>(st.edac_ce_end), static_cast<long long>(st.edac_ue_start),
+            static_cast<long long>(st.edac_ue_end));
     if (st.edac_ce_end > st.edac_ce_start || st.edac_ue_end > st.edac_ue_start) {
       fprintf(out, "  <== HARDWARE ECC ERRORS DURING TEST");
     }
@@ -88,14 +88,20 @@ void print_summary(const RunView& run, FILE* out) {
   // A module that is installed but not in use is memory no test can reach.
   const std::string unused = unused_module_warning(st.mem_total, run.dmi_table);
   if (!unused.empty()) fprintf(out, " Modules        : %s\n", unused.c_str());
+  if (st.space_limited) {
+    char wanted[32];
+    format_size(st.budget_wanted, wanted, sizeof wanted);
+    fprintf(out, " Address space  : %s of %s per pass: one 32-bit process maps no more\n", target,
+            wanted);
+  }
   fprintf(out, " End reason     : %s\n", end_reason_text(st.end_reason.load()));
   const int32_t shown = std::min<int32_t>(log.used, 24);
   for (int32_t i = 0; i < shown; ++i) {
     const FaultRecord& r = log.records[static_cast<size_t>(i)];
-    fprintf(out, "   #%-2d %-9s %-9s v=0x%012lx p=0x%012lx xor=0x%0*lx bits=%d x%d %s\n", i + 1,
+    fprintf(out, "   #%-2d %-9s %-9s v=0x%012llx p=0x%012llx xor=0x%0*llx bits=%d x%d %s\n", i + 1,
             r.cls == FaultClass::hard ? "HARD" : "transient", r.test,
-            static_cast<unsigned long>(r.vaddr), static_cast<unsigned long>(r.paddr), 16,
-            static_cast<unsigned long>(r.xor_value), r.bits, r.count, r.dimm);
+            static_cast<unsigned long long>(r.vaddr), static_cast<unsigned long long>(r.paddr), 16,
+            static_cast<unsigned long long>(r.xor_value), r.bits, r.count, r.dimm);
   }
   if (log.used > 24) fprintf(out, "   ... and %d more\n", log.used - 24);
   fprintf(out, " NOTE: userspace testing also exercises the CPU, caches and memory\n");

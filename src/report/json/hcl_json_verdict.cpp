@@ -51,14 +51,14 @@ void JsonHclOutput::verdict(const HclVerdictReport& r) {
   char channels[kReasonCap];
   json_escape(in.channels_src.c_str(), channels, sizeof channels);
   fprintf(f,
-          "]},\"coverage\":{\"arena_bytes\":%lu,\"total_bytes\":%lu,\"total_src\":\"%s\"},"
+          "]},\"coverage\":{\"arena_bytes\":%llu,\"total_bytes\":%llu,\"total_src\":\"%s\"},"
           "\"env\":{\"busy\":%s,\"throttled\":%s,\"load1\":%.2f,\"psi_mem10\":%.2f,"
           "\"latency_busy\":%s,\"latency_others_pct\":%.1f,\"latency_psi_mem10\":%.2f},"
           "\"criteria\":[{\"name\":\"setup\",\"status\":\"%s\"},"
           "{\"name\":\"jedec_efficiency\",\"status\":\"%s\",\"measured_gbs\":%.2f,"
           "\"theoretical_gbs\":%.2f,\"efficiency_pct\":%.1f,\"pass_pct\":%.0f,\"fail_pct\":%.0f,"
           "\"floor_src\":\"%s\",\"channels_src\":\"%s\"},",
-          static_cast<unsigned long>(run.arena_total), static_cast<unsigned long>(run.mem_total),
+          static_cast<unsigned long long>(run.arena_total), static_cast<unsigned long long>(run.mem_total),
           run.total_from_cgroup ? "cgroup" : "meminfo",
           json_bool(run.busy), json_bool(c.throttled), finite(run.load1), finite(run.psi_mem10),
           json_bool(run.latency_load.busy), finite(run.latency_load.others_pct),
@@ -69,33 +69,33 @@ void JsonHclOutput::verdict(const HclVerdictReport& r) {
   fprintf(f,
           "{\"name\":\"latency_jitter\",\"status\":\"%s\",\"avg_ns\":%.2f,\"p99_ns\":%.2f,"
           "\"ratio\":%.2f,\"limit\":%.1f,\"loaded_avg_ns\":%.2f,\"loaded_p99_ns\":%.2f},"
-          "{\"name\":\"patterns\",\"status\":\"%s\",\"addr_errors\":%ld,\"pattern_errors\":%ld,"
-          "\"churn_errors\":%ld,\"realism_errors\":%ld},"
-          "{\"name\":\"bit_fade\",\"status\":\"%s\",\"fade_secs\":%d,\"fade_errors\":%ld,"
-          "\"cooldown_errors\":%ld},",
+          "{\"name\":\"patterns\",\"status\":\"%s\",\"addr_errors\":%lld,\"pattern_errors\":%lld,"
+          "\"churn_errors\":%lld,\"realism_errors\":%lld},"
+          "{\"name\":\"bit_fade\",\"status\":\"%s\",\"fade_secs\":%d,\"fade_errors\":%lld,"
+          "\"cooldown_errors\":%lld},",
           criterion_word(c.latency_jitter), finite(run.lat_idle_avg), finite(run.lat_idle_p99),
           finite(c.jitter_ratio), kHclJitterLimit, finite(run.lat_loaded_avg),
           finite(run.lat_loaded_p99),
-          criterion_word(c.patterns), static_cast<long>(run.addr_errors),
-          static_cast<long>(run.pattern_errors), static_cast<long>(run.churn_errors),
-          static_cast<long>(run.realism_errors), criterion_word(c.bit_fade),
+          criterion_word(c.patterns), static_cast<long long>(run.addr_errors),
+          static_cast<long long>(run.pattern_errors), static_cast<long long>(run.churn_errors),
+          static_cast<long long>(run.realism_errors), criterion_word(c.bit_fade),
           run.fade_errors >= 0 ? run.fade_secs : 0,
-          static_cast<long>(std::max<int64_t>(run.fade_errors, 0)),
-          static_cast<long>(std::max<int64_t>(run.cooldown_errors, 0)));
+          static_cast<long long>(std::max<int64_t>(run.fade_errors, 0)),
+          static_cast<long long>(std::max<int64_t>(run.cooldown_errors, 0)));
   fprintf(f,
           "{\"name\":\"variance\",\"status\":\"%s\",\"stddev_pct\":%.2f,\"limit_pct\":%.0f},"
           "{\"name\":\"degradation\",\"status\":\"%s\",\"last_first_ratio\":%.3f,\"floor\":%.2f},"
-          "{\"name\":\"ce_policy\",\"status\":\"%s\",\"edac_ce\":%ld},"
-          "{\"name\":\"zero_errors\",\"status\":\"%s\",\"bit_errors\":%ld,\"edac_ce\":%ld,"
-          "\"edac_ue\":%ld,\"edac_ce_saturation\":%ld,\"klog_crit\":%ld,\"oltp_ledger\":\"%s\"}],",
+          "{\"name\":\"ce_policy\",\"status\":\"%s\",\"edac_ce\":%lld},"
+          "{\"name\":\"zero_errors\",\"status\":\"%s\",\"bit_errors\":%lld,\"edac_ce\":%lld,"
+          "\"edac_ue\":%lld,\"edac_ce_saturation\":%lld,\"klog_crit\":%lld,\"oltp_ledger\":\"%s\"}],",
           criterion_word(c.variance), run.stddev_pct > 0 ? finite(run.stddev_pct) : 0.0,
           kHclVarianceLimitPct, criterion_word(c.degradation),
           run.last_first_ratio > 0 ? finite(run.last_first_ratio) : 0.0, kHclDegradationFloor,
           criterion_word(c.ce_policy),
-          static_cast<long>(c.ce_delta), criterion_word(c.zero_errors),
-          static_cast<long>(in.error_total), static_cast<long>(c.ce_delta),
-          static_cast<long>(c.ue_delta), static_cast<long>(run.edac_ce_saturate),
-          static_cast<long>(c.klog_crit_delta), ledger_json(run.ledger));
+          static_cast<long long>(c.ce_delta), criterion_word(c.zero_errors),
+          static_cast<long long>(in.error_total), static_cast<long long>(c.ce_delta),
+          static_cast<long long>(c.ue_delta), static_cast<long long>(run.edac_ce_saturate),
+          static_cast<long long>(c.klog_crit_delta), ledger_json(run.ledger));
   fprintf(f,
           "\"peak\":{\"read_gbs\":%.2f,\"write_gbs\":%.2f,\"saturation_threads\":%d,"
           "\"oltp_mops\":%.2f,\"scaling\":[",
@@ -107,8 +107,8 @@ void JsonHclOutput::verdict(const HclVerdictReport& r) {
             finite(p.read_gbs), finite(p.write_gbs));
     sep = ",";
   }
-  fprintf(f, "],\"saturate\":{\"rounds\":%ld,\"errors\":%ld,\"seconds\":%d}},\"contended\":%s",
-          static_cast<long>(run.rounds), static_cast<long>(run.saturate_errors), run.duration,
+  fprintf(f, "],\"saturate\":{\"rounds\":%lld,\"errors\":%lld,\"seconds\":%d}},\"contended\":%s",
+          static_cast<long long>(run.rounds), static_cast<long long>(run.saturate_errors), run.duration,
           json_bool(run.contended));
   if (run.contended) {
     fputs(",\"contended_note\":\"less than 40% of RAM was free at start — services share the "

@@ -24,8 +24,8 @@ constexpr const char* kCaveat =
     "userspace test exercises CPU/cache/controller too; a fault means the memory subsystem "
     "misbehaved, not provably a single DRAM chip";
 
-unsigned long ul(uint64_t v) { return static_cast<unsigned long>(v); }
-long sl(int64_t v) { return static_cast<long>(v); }
+unsigned long long ul(uint64_t v) { return static_cast<unsigned long long>(v); }
+long long sl(int64_t v) { return static_cast<long long>(v); }
 
 // Animation phase stepping 0, 1, 2, 3 eight times a second.
 int spin_phase(double now) {
@@ -44,13 +44,13 @@ void json_start_line(FILE* out, const RunView& run) {
   const RunState& st = run.st;
   fprintf(out,
           "{\"event\":\"start\",\"ts\":%.3f,\"version\":\"%s\",\"name\":\"%s\",\"contact\":\"%s\","
-          "\"forum\":\"%s\",\"mode\":\"%s\",\"profile\":\"%s\",\"mem_total\":%lu,\"reserved\":%lu,"
-          "\"phys\":%s,\"root\":%s,\"seed\":\"0x%016lx\",\"flush\":%s,"
-          "\"cache\":{\"l1\":%lu,\"l2\":%lu,\"l3\":%lu},"
+          "\"forum\":\"%s\",\"mode\":\"%s\",\"profile\":\"%s\",\"mem_total\":%llu,\"reserved\":%llu,"
+          "\"phys\":%s,\"root\":%s,\"seed\":\"0x%016llx\",\"flush\":%s,"
+          "\"cache\":{\"l1\":%llu,\"l2\":%llu,\"l3\":%llu},"
           "\"klog\":{\"available\":%s,\"source\":\"%s\"},"
           "\"cell_legend\":[\"reserved\",\"untested\",\"active\",\"ok1\",\"ok2\",\"ok3\",\"ok4\","
           "\"fault\",\"suspect\",\"system\"],"
-          "\"edac_before\":{\"ce\":%ld,\"ue\":%ld}}\n",
+          "\"edac_before\":{\"ce\":%lld,\"ue\":%lld}}\n",
           now_seconds(), kVersion, kTitle, kProjectContact, kProjectForum, mode_word(run.cfg.mode),
           tier_word(run.cfg.tier), ul(st.mem_total), ul(st.untested), json_bool(st.phys_ok != 0),
           json_bool(st.is_root != 0), ul(run.cfg.seed), json_bool(run.clflush_usable != 0),
@@ -70,10 +70,10 @@ void json_progress_line(FILE* out, const RunView& run) {
   current_test_name(run.st, algo);
   const KlogMonitor& k = run.klog;
   fprintf(out,
-          "{\"event\":\"progress\",\"covered\":%lu,\"total\":%lu,\"win\":%d,\"hard\":%ld,"
-          "\"trans\":%ld,\"elapsed\":%.1f,\"pct\":%.1f,\"algo\":\"%s\",\"algo_pct\":%d,"
-          "\"pass\":%ld,\"total_passes\":%ld,\"paused\":%s,\"mlock\":%s,\"sched_nice\":%d,"
-          "\"spin\":%d,\"klog\":{\"crit\":%ld,\"warn\":%ld,\"info\":%ld}}\n",
+          "{\"event\":\"progress\",\"covered\":%llu,\"total\":%llu,\"win\":%d,\"hard\":%lld,"
+          "\"trans\":%lld,\"elapsed\":%.1f,\"pct\":%.1f,\"algo\":\"%s\",\"algo_pct\":%d,"
+          "\"pass\":%lld,\"total_passes\":%lld,\"paused\":%s,\"mlock\":%s,\"sched_nice\":%d,"
+          "\"spin\":%d,\"klog\":{\"crit\":%lld,\"warn\":%lld,\"info\":%lld}}\n",
           ul(covered), ul(st.budget), st.regions_in_pass,
           sl(run.faults.shown_hard.load(std::memory_order_relaxed)),
           sl(run.faults.shown_transient.load(std::memory_order_relaxed)),
@@ -87,8 +87,8 @@ void json_fault_line(FILE* out, const RunView& run, const FaultRecord& r) {
   char dimm[kEscapedCap];
   json_escape(r.dimm, dimm, sizeof dimm);
   fprintf(out,
-          "{\"event\":\"fault\",\"vaddr\":\"0x%lx\",\"paddr\":\"0x%lx\",\"region\":%d,\"cell\":%d,"
-          "\"dimm\":\"%s\",\"expected\":\"0x%0*lx\",\"actual\":\"0x%0*lx\",\"xor\":\"0x%0*lx\","
+          "{\"event\":\"fault\",\"vaddr\":\"0x%llx\",\"paddr\":\"0x%llx\",\"region\":%d,\"cell\":%d,"
+          "\"dimm\":\"%s\",\"expected\":\"0x%0*llx\",\"actual\":\"0x%0*llx\",\"xor\":\"0x%0*llx\","
           "\"bits\":%d,\"test\":\"%.23s\",\"pass\":%d,\"class\":\"%s\",\"count\":%d,\"ts\":%.1f}\n",
           ul(r.vaddr), ul(r.paddr), r.region, cell_of_fault(run.engine, r.paddr), dimm, 16, ul(r.expected), 16,
           ul(r.actual), 16, ul(r.xor_value), r.bits, r.test, r.pass,
@@ -106,12 +106,12 @@ void json_summary_line(FILE* out, const RunView& run) {
   char unused_json[sizeof(SetupAssessment::reasons[0]) + 2] = "null";
   if (!unused.empty()) snprintf(unused_json, sizeof unused_json, "\"%s\"", unused.c_str());
   fprintf(out,
-          "{\"event\":\"summary\",\"verdict\":\"%s\",\"hard\":%ld,\"transient\":%ld,"
-          "\"covered_total\":%lu,\"duration\":%.1f,\"end_reason\":\"%s\","
-          "\"addressing_suspect\":%s,\"edac_after\":{\"ce\":%ld,\"ue\":%ld},"
-          "\"edac_delta\":{\"ce\":%ld,\"ue\":%ld},"
-          "\"klog\":{\"source\":\"%s\",\"crit\":%ld,\"warn\":%ld,\"info\":%ld,"
-          "\"crit_during\":%ld,\"warn_during\":%ld},\"caveat\":\"%s\",\"unused_module\":%s}\n",
+          "{\"event\":\"summary\",\"verdict\":\"%s\",\"hard\":%lld,\"transient\":%lld,"
+          "\"covered_total\":%llu,\"duration\":%.1f,\"end_reason\":\"%s\","
+          "\"addressing_suspect\":%s,\"edac_after\":{\"ce\":%lld,\"ue\":%lld},"
+          "\"edac_delta\":{\"ce\":%lld,\"ue\":%lld},"
+          "\"klog\":{\"source\":\"%s\",\"crit\":%lld,\"warn\":%lld,\"info\":%lld,"
+          "\"crit_during\":%lld,\"warn_during\":%lld},\"caveat\":\"%s\",\"unused_module\":%s}\n",
           json_verdict(hard, transient, suspect), sl(hard), sl(transient),
           ul(st.total_bytes.load(std::memory_order_relaxed)), now_seconds() - st.run_start_time,
           end_reason_text(st.end_reason.load(std::memory_order_relaxed)), json_bool(suspect),

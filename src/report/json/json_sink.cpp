@@ -87,11 +87,11 @@ void json_map_line(FILE* out, const RunView& run) {
   const MapGeometry& map = run.map;
   const int32_t cells = map.cell ? map.cells : 0;
   fprintf(out,
-          "{\"event\":\"map\",\"cols\":%d,\"rows\":%d,\"cells\":%d,\"bytes_per_cell\":%lu,"
-          "\"logical\":%s,\"base\":%lu,\"span\":%lu,",
-          map.cols, map.rows, cells, static_cast<unsigned long>(map.bytes_per_cell),
-          json_bool(map.logical != 0), static_cast<unsigned long>(map.base),
-          static_cast<unsigned long>(map.span));
+          "{\"event\":\"map\",\"cols\":%d,\"rows\":%d,\"cells\":%d,\"bytes_per_cell\":%llu,"
+          "\"logical\":%s,\"base\":%llu,\"span\":%llu,",
+          map.cols, map.rows, cells, static_cast<unsigned long long>(map.bytes_per_cell),
+          json_bool(map.logical != 0), static_cast<unsigned long long>(map.base),
+          static_cast<unsigned long long>(map.span));
   fputs("\"cell_states\":\"", out);
   for (int32_t i = 0; i < cells; ++i) {
     // A byte outside the states counts as untested, as on the screen; it must
@@ -105,8 +105,8 @@ void json_map_line(FILE* out, const RunView& run) {
 void json_phase_line(FILE* out, const RunView& run) {
   char name[24];
   current_test_name(run.st, name);
-  fprintf(out, "{\"event\":\"phase\",\"test\":\"%s\",\"pass\":%ld,\"total_passes\":%ld,\"pct\":%d}\n",
-          name, static_cast<long>(run.st.current_pass), static_cast<long>(run.st.total_passes),
+  fprintf(out, "{\"event\":\"phase\",\"test\":\"%s\",\"pass\":%lld,\"total_passes\":%lld,\"pct\":%d}\n",
+          name, static_cast<long long>(run.st.current_pass), static_cast<long long>(run.st.total_passes),
           run.st.algo_pct.load(std::memory_order_relaxed));
 }
 
@@ -117,15 +117,15 @@ void json_cell_line(FILE* out, const RunView& run) {
 
 void json_pressure_line(FILE* out, const PressureRecord& r) {
   fprintf(out,
-          "{\"event\":\"pressure\",\"action\":\"%s\",\"mem_available\":%lu,\"threshold\":%lu,"
+          "{\"event\":\"pressure\",\"action\":\"%s\",\"mem_available\":%llu,\"threshold\":%llu,"
           "\"pause_no\":%d,\"max_pauses\":%d,\"wait_s\":%.1f}\n",
-          r.action ? r.action : "", static_cast<unsigned long>(r.mem_available),
-          static_cast<unsigned long>(r.threshold), r.pause_no, r.max_pauses, r.wait_s);
+          r.action ? r.action : "", static_cast<unsigned long long>(r.mem_available),
+          static_cast<unsigned long long>(r.threshold), r.pause_no, r.max_pauses, r.wait_s);
 }
 
 void json_bench_point_line(FILE* out, const BenchPoint& p) {
-  fprintf(out, "{\"event\":\"bench_point\",\"size\":%lu,\"op\":\"%.11s\",\"value\":%.3f}\n",
-          static_cast<unsigned long>(p.size), p.op, p.value);
+  fprintf(out, "{\"event\":\"bench_point\",\"size\":%llu,\"op\":\"%.11s\",\"value\":%.3f}\n",
+          static_cast<unsigned long long>(p.size), p.op, p.value);
 }
 
 void json_bench_summary_line(FILE* out) {

@@ -56,6 +56,13 @@ TEST(HclSetup, ArenasShrinkThreadsUntilEachHoldsSixteenMebibytes) {
       EXPECT_GE(c.available - plan.threads * plan.per_thread, hcl_pressure_floor(cfg) + reserve_bytes(cfg));
     }
   }
+  // A 32-bit process: 64 GiB available over 16 CPUs, but 2.5 GiB is all it
+  // can map, so the arenas share that.
+  const auto space = plan_arenas(65536 * MiB, 65536 * MiB, RunConfig{}, 16, 2560 * MiB);
+  EXPECT_TRUE(space.space_limited);
+  EXPECT_EQ(space.threads, 16);
+  EXPECT_EQ(space.per_thread, 160 * MiB);
+  EXPECT_FALSE(plan_arenas(65536 * MiB, 65536 * MiB, RunConfig{}, 16).space_limited && sizeof(void*) == 8);
 }
 
 TEST(HclSetup, ContendedBelowFortyPercentOfMemTotal) {

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
+
+#include "memory/probes.h"
+#include "support/test_support.h"
 
 namespace dravik {
 namespace {
@@ -36,11 +40,43 @@ TEST(Budget, FromAvailableReserveAndCap) {
       {"mem_total unknown", 4 * GiB, kReserve, 0, 0, 3840 * MiB, kReserve},
   };
   for (const BudgetCase& c : cases) {
-    const Budget b = compute_budget(c.available, c.reserve, c.cap, c.total);
+    const Budget b = compute_budget(c.available, c.reserve, c.cap, c.total, kNoSpaceLimit);
     EXPECT_EQ(b.budget, c.budget) << c.name;
     EXPECT_EQ(b.untested, c.untested) << c.name;
   }
-  EXPECT_LT(compute_budget(kReserve + 8 * MiB - 1, kReserve, 0, GiB).budget, kMinRegion);
+  EXPECT_LT(compute_budget(kReserve + 8 * MiB - 1, kReserve, 0, GiB, kNoSpaceLimit).budget, kMinRegion);
+}
+
+// A 32-bit process maps at most kProcessTestableBytes of test memory: boxes
+// with more memory than that (LPAE) keep the rest untested and say so, and
+// sizes above 4 GiB read from /proc/meminfo are not cut to 32 bits on the way.
+TEST(Budget, ThirtyTwoBitAddressSpaceCapsLargeBoxes) {
+  constexpr uint64_t kSpace32 = 2560 * MiB;
+  struct Case {
+    const char* fixture;
+    uint64_t space_limit;
+    uint64_t budget;
+    bool limited;
+  };
+  const Case cases[] = {
+      {"lpae_12g", kSpace32, kSpace32, true},
+      {"lpae_12g", kNoSpaceLimit, 10 * GiB - kReserve, false},
+      // A 3.10 kernel has no MemAvailable: MemFree (5 GiB) stands in.
+      {"kernel_3_10_6g", kSpace32, kSpace32, true},
+      {"kernel_3_10_6g", kNoSpaceLimit, 5 * GiB - kReserve, false},
+      {"armada_2g", kSpace32, 1536 * MiB - kReserve, false},
+  };
+  for (const Case& c : cases) {
+    const std::string path = testing::fixture(std::string("meminfo/") + c.fixture + ".meminfo");
+    const uint64_t total = static_cast<uint64_t>(meminfo_kb("MemTotal", path)) * 1024;
+    const Budget b =
+        compute_budget(mem_available_bytes(path), kReserve, 0, total, c.space_limit);
+    EXPECT_EQ(b.budget, c.budget) << c.fixture;
+    EXPECT_EQ(b.space_limited, c.limited) << c.fixture;
+    EXPECT_EQ(b.untested, total - c.budget) << c.fixture;
+  }
+  // The limit of this build: none on a 64-bit processor.
+  EXPECT_EQ(kProcessTestableBytes == kNoSpaceLimit, sizeof(void*) == 8);
 }
 
 // One single-sweep pass on a box whose available memory drops by exactly what
@@ -74,7 +110,7 @@ std::vector<uint64_t> repeat(uint64_t size, int times, std::vector<uint64_t> tai
 TEST(SweepRegionSize, FourGiBAvailableShrinksNearTheReserve) {
   // 27 regions of 128 MiB leave 384 MiB of headroom, below four chunks: the
   // rest comes in quarter-chunk steps, eighth-chunk with the extended tests.
-  const uint64_t budget = compute_budget(4 * GiB, kReserve, 0, 8 * GiB).budget;
+  const uint64_t budget = compute_budget(4 * GiB, kReserve, 0, 8 * GiB, kNoSpaceLimit).budget;
   Sweep normal = sweep(4 * GiB, kReserve, kChunk, budget, false);
   EXPECT_EQ(normal.sizes, repeat(128 * MiB, 27, repeat(32 * MiB, 12)));
   EXPECT_EQ(normal.stop, 0u);

@@ -56,10 +56,10 @@ int32_t draw_klog_pane(FrameView& v, int32_t row, int32_t lines) {
   const int64_t warn = m.available ? klog_warn_during(m) : 0;
   if (m.available) {
     snprintf(header, sizeof header,
-             "KERNEL LOG " SGR_FG_WHITE "(%s)  " SGR_BOLD_BRIGHT_RED "%s %ld crit" SGR_RESET " "
-             SGR_BOLD_BRIGHT_YELLOW "%s %ld warn" SGR_RESET " " SGR_FG_WHITE "%ld info",
-             m.source, t.crit_icon, static_cast<long>(crit), t.warn_icon, static_cast<long>(warn),
-             static_cast<long>(m.info));
+             "KERNEL LOG " SGR_FG_WHITE "(%s)  " SGR_BOLD_BRIGHT_RED "%s %lld crit" SGR_RESET " "
+             SGR_BOLD_BRIGHT_YELLOW "%s %lld warn" SGR_RESET " " SGR_FG_WHITE "%lld info",
+             m.source, t.crit_icon, static_cast<long long>(crit), t.warn_icon, static_cast<long long>(warn),
+             static_cast<long long>(m.info));
   } else {
     snprintf(header, sizeof header,
              "KERNEL LOG " SGR_FG_WHITE "(unavailable — run as root for for /dev/kmsg)");
@@ -90,10 +90,10 @@ int32_t draw_faults_pane(FrameView& v, int32_t row, int32_t lines) {
   if (lines <= 0) return row;
   const FaultLog& log = v.run.faults;
   const UiTheme& t = *v.f.theme;
-  const long hard = static_cast<long>(log.shown_hard.load(std::memory_order_relaxed));
-  const long trans = static_cast<long>(log.shown_transient.load(std::memory_order_relaxed));
+  const long long hard = static_cast<long long>(log.shown_hard.load(std::memory_order_relaxed));
+  const long long trans = static_cast<long long>(log.shown_transient.load(std::memory_order_relaxed));
   char header[192];
-  snprintf(header, sizeof header, "FAULTS " SGR_FG_WHITE "%ld hard %s %ld suspected (transient)", hard,
+  snprintf(header, sizeof header, "FAULTS " SGR_FG_WHITE "%lld hard %s %lld suspected (transient)", hard,
            v.dot, trans);
   frame_section(v.f, row++, header_colour(hard, trans), header);
 
@@ -111,12 +111,12 @@ int32_t draw_faults_pane(FrameView& v, int32_t row, int32_t lines) {
     copy_printable(test, sizeof test, r.test, 23);
     copy_printable(dimm, sizeof dimm, r.dimm, 39);
     frame_row_printf(v.f, row++,
-                     " %s%s %-9s" SGR_RESET " " SGR_FG_WHITE "%-9s" SGR_RESET " v=" SGR_FG_CYAN "0x%010lx"
-                     SGR_RESET " p=" SGR_FG_CYAN "0x%010lx" SGR_RESET " xor=" SGR_FG_MAGENTA "0x%0*lx"
+                     " %s%s %-9s" SGR_RESET " " SGR_FG_WHITE "%-9s" SGR_RESET " v=" SGR_FG_CYAN "0x%010llx"
+                     SGR_RESET " p=" SGR_FG_CYAN "0x%010llx" SGR_RESET " xor=" SGR_FG_MAGENTA "0x%0*llx"
                      SGR_RESET " " SGR_FG_WHITE "bits" SGR_RESET " %d " SGR_FG_WHITE "x%d %s",
                      is_hard ? kCritColour : kWarnColour, is_hard ? t.crit_icon : t.warn_icon,
-                     is_hard ? "HARD" : "suspect", test, static_cast<unsigned long>(r.vaddr),
-                     static_cast<unsigned long>(r.paddr), 16, static_cast<unsigned long>(r.xor_value),
+                     is_hard ? "HARD" : "suspect", test, static_cast<unsigned long long>(r.vaddr),
+                     static_cast<unsigned long long>(r.paddr), 16, static_cast<unsigned long long>(r.xor_value),
                      r.bits, r.count, dimm);
   }
   if (n == 0) {
@@ -146,9 +146,9 @@ int32_t draw_info_row(FrameView& v, int32_t row) {
   format_size(run.st.cache_sizes[1], l2, sizeof l2);
   format_size(run.st.cache_sizes[2], l3, sizeof l3);
   frame_row_printf(v.f, row,
-                   " " SGR_FG_WHITE "seed 0x%016lx  flush %s  cache L1=%s L2=%s L3=%s  hard-thr=%d%s"
+                   " " SGR_FG_WHITE "seed 0x%016llx  flush %s  cache L1=%s L2=%s L3=%s  hard-thr=%d%s"
                    SGR_RESET,
-                   static_cast<unsigned long>(run.cfg.seed), run.clflush_usable ? "on" : "off", l1, l2,
+                   static_cast<unsigned long long>(run.cfg.seed), run.clflush_usable ? "on" : "off", l1, l2,
                    l3, run.cfg.hard_threshold,
                    run.st.address_fault_seen.load(std::memory_order_relaxed)
                        ? "  " SGR_BOLD_BRIGHT_YELLOW "[ADDRESSING SUSPECT]"

@@ -89,10 +89,10 @@ void draw_progress_bar(FrameView& v, int32_t row) {
       st.budget == 0 ? 0.0 : static_cast<double>(covered) * 100.0 / static_cast<double>(st.budget);
   char label[64];
   if (v.run.cfg.passes < 1) {
-    snprintf(label, sizeof label, "Pass %ld/∞", static_cast<long>(st.current_pass));
+    snprintf(label, sizeof label, "Pass %lld/∞", static_cast<long long>(st.current_pass));
   } else {
-    snprintf(label, sizeof label, "Pass %ld/%ld", static_cast<long>(st.current_pass),
-             static_cast<long>(st.total_passes));
+    snprintf(label, sizeof label, "Pass %lld/%lld", static_cast<long long>(st.current_pass),
+             static_cast<long long>(st.total_passes));
   }
   int32_t n = v.width - width_of(label) - 10;
   n = n < 8 ? 8 : (n > 240 ? 240 : n);
@@ -124,13 +124,13 @@ void draw_counters(FrameView& v, int32_t row) {
   format_size(run.st.pass_bytes.load(std::memory_order_relaxed), covered, sizeof covered);
   format_size(run.st.budget, budget, sizeof budget);
   format_hms(hms, sizeof hms, run_time(run, v.now));
-  const long hard = static_cast<long>(run.faults.shown_hard.load(std::memory_order_relaxed));
-  const long trans = static_cast<long>(run.faults.shown_transient.load(std::memory_order_relaxed));
+  const long long hard = static_cast<long long>(run.faults.shown_hard.load(std::memory_order_relaxed));
+  const long long trans = static_cast<long long>(run.faults.shown_transient.load(std::memory_order_relaxed));
   frame_row_printf(v.f, row,
                    " " SGR_FG_WHITE "Covered" SGR_RESET " " SGR_BOLD_CYAN "%s" SGR_FG_WHITE "/"
                    SGR_FG_CYAN "%s" SGR_RESET "   " SGR_FG_WHITE "Win" SGR_RESET " " SGR_BOLD_WHITE "%d"
-                   SGR_RESET "   " SGR_FG_WHITE "Hard" SGR_RESET " " SGR_BOLD_FG_FMT "%ld" SGR_RESET "   "
-                   SGR_FG_WHITE "Trans" SGR_RESET " " SGR_BOLD_FG_FMT "%ld" SGR_RESET "   "
+                   SGR_RESET "   " SGR_FG_WHITE "Hard" SGR_RESET " " SGR_BOLD_FG_FMT "%lld" SGR_RESET "   "
+                   SGR_FG_WHITE "Trans" SGR_RESET " " SGR_BOLD_FG_FMT "%lld" SGR_RESET "   "
                    SGR_FG_WHITE "Time" SGR_RESET " " SGR_BOLD_WHITE "%s" SGR_RESET,
                    covered, budget, run.st.regions_in_pass, hard == 0 ? kSgrGreen : kSgrBrightRed, hard,
                    trans == 0 ? kSgrGreen : kSgrBrightYellow, trans, hms);
