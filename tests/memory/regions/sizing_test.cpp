@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "memory/probes.h"
+#include "memory/probes/probes.h"
 #include "support/test_support.h"
 
 namespace dravik {
