@@ -15,7 +15,8 @@ import re
 import subprocess
 import sys
 
-KERNELS = re.compile(r"dravik::(algo_\w+|hcl_(pattern_test|address_test|write_stream|read_stream|churn)"
+KERNELS = re.compile(r"dravik::(?:\(anonymous namespace\)::)?"
+                     r"(algo_\w+|hcl_(pattern_test|address_test|write_stream|read_stream|churn)"
                      r"|copy_stream|stream_fill|verify_fill|kernel::StreamAt|check_\w+|diff_or)")
 LINE = re.compile(r"^\s*([0-9a-f]+):\s+(?:[0-9a-f]{2,8} ?)+\s+(\S+)\s*(.*)$")
 FUNC = re.compile(r"^[0-9a-f]+ <(.*)>:$")
@@ -99,7 +100,7 @@ def main():
                 continue
             rows.append(f"{len(body)} insns / {moved / 64:g} lines = {len(body) * 64 / moved:.1f}")
         if rows:
-            short = re.sub(r"\(.*", "", name.replace("dravik::", ""))
+            short = re.sub(r"\(.*", "", name.replace("dravik::", "").replace("(anonymous namespace)::", ""))
             print(f"{short:40s} " + "; ".join(rows))
 
 

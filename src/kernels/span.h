@@ -116,6 +116,14 @@ template <class Cur, class Rec>
   rec.line(i + 8, Line{f0, f1, f2, f3}, g);
 }
 
+// The line at word i whose differences are d0..d3; `at` is the stream as it
+// stood before it. As above, the differences come in registers.
+template <class Cur, class Rec>
+[[gnu::cold, gnu::noinline]] void report_line(Rec& rec, uint64_t i, Pair d0, Pair d1, Pair d2,
+                                              Pair d3, Cur at) {
+  rec.line(i, Line{d0, d1, d2, d3}, at.next8());
+}
+
 // Verifies w[lo, hi) against the stream; every mismatch goes to rec. The
 // stream ends positioned at hi.
 template <class Cur, class Rec>
@@ -154,10 +162,18 @@ inline void check_invert_span(uint64_t* w, uint64_t lo, uint64_t hi, Cur& stream
   Cur c = stream;
   by_lines(w, lo, hi, [&](uint64_t i) { check_invert_word(w, i, c, rec); },
            [&](uint64_t i) {
+             // The expected line stays in registers on the way to the store:
+             // the rare report takes it from a copy of the stream and the
+             // line is taken again from that copy after it, so nothing the
+             // store needs lives across the call.
              for (; i + 8 <= hi; i += 8) {
-               const Line e = c.next8();
+               const Cur at = c;
+               Line e = c.next8();
                const Line d = cpu::diff_line(w + i, e);
-               if (cpu::any_set(d)) [[unlikely]] rec.line(i, d, e);
+               if (cpu::any_set(d)) [[unlikely]] {
+                 report_line<Cur, Rec>(rec, i, d.v0, d.v1, d.v2, d.v3, at);
+                 e = Cur(at).next8();
+               }
                cpu::store_line(w + i, cpu::invert(e));
              }
              return i;
