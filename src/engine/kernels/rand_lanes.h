@@ -440,7 +440,7 @@ inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint
                     [&](uint64_t i) {
     if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
       const uint64_t base = i;
-      kernel::run_lanes(c, len, [&, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
+      kernel::run_lanes(c, len, [&, w, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
         const uint64_t ia = base + k * len + off, ib = ia + len;
         const Pair da = cpu::load_pair(w + ia) ^ ea;
         const Pair db = cpu::load_pair(w + ib) ^ eb;
@@ -466,7 +466,7 @@ inline void check_invert_span(EngineContext& run, const TestBlock& b, uint64_t l
                     [&](uint64_t i) {
     if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
       const uint64_t base = i;
-      kernel::run_lanes(c, len, [&, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
+      kernel::run_lanes(c, len, [&, w, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
         const uint64_t ia = base + k * len + off, ib = ia + len;
         const Pair da = cpu::load_pair(w + ia) ^ ea;
         const Pair db = cpu::load_pair(w + ib) ^ eb;

@@ -7,18 +7,6 @@
 
 namespace dravik {
 
-namespace {
-
-// The last pass, kept out of line: inlined into the test its lane loop ran
-// short of registers and kept more of its lane indexes on the stack.
-[[gnu::noinline]] void check_inverted(EngineContext& run, const TestBlock& b, uint64_t lo,
-                                      uint64_t hi, InvertedRandomWords& inverted,
-                                      const char* name) {
-  check_span(run, b, lo, hi, inverted, name);
-}
-
-}  // namespace
-
 void algo_movinv_rand(EngineContext& run, const TestBlock& b, const AlgoParams& ap) {
   begin_test(run, ap.name);
   const uint64_t n = b.words;
@@ -38,7 +26,7 @@ void algo_movinv_rand(EngineContext& run, const TestBlock& b, const AlgoParams& 
   flush_span(run, b);
   InvertedRandomWords inverted(ap.seed);
   walk_checkpoints(run, n, PassPct{66, 34, n}, [&](uint64_t lo, uint64_t hi) {
-    check_inverted(run, b, lo, hi, inverted, ap.name);
+    check_span(run, b, lo, hi, inverted, ap.name);
   });
 }
 
