@@ -41,12 +41,17 @@ inline constexpr uint64_t kHclChunkWords = uint64_t{1} << 20;
 
 // The stream seed of kernel constant k under a job seed (stream_pattern.cpp).
 uint64_t stream_seed(uint64_t job_seed, uint64_t k);
-// The fletcher4 records of worker i are the stream numbered i plus this
-// offset: the write and read kernels number their streams by the worker alone,
-// so the records never repeat what a write of the same job seed left there.
-// The value is part of every recorded run's data: changing it changes what a
-// --seed repeats.
+// The streams of the load kernels, numbered from the worker's index i: the
+// write and read kernels take stream i itself, the fletcher4 records i plus
+// kFletcherStreamOffset (so they never repeat what a write of the same job
+// seed left there), the OLTP counters' random picks i plus kOltpStreamOffset,
+// the TLB walk's pages i plus kTlbStreamOffset, and round r of churn
+// i * kChurnStreamsPerWorker + r. The values are part of every recorded run's
+// data: changing one changes what a --seed repeats.
 inline constexpr uint64_t kFletcherStreamOffset = 313;
+inline constexpr uint64_t kOltpStreamOffset = 101;
+inline constexpr uint64_t kTlbStreamOffset = 7717;
+inline constexpr uint64_t kChurnStreamsPerWorker = 977;
 
 // The stream pattern word j of seed s.
 inline uint64_t stream_word(uint64_t s, uint64_t j) { return s ^ (j * kHclPhi); }

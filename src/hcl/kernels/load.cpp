@@ -68,7 +68,7 @@ void hcl_oltp(HclJob& job, int index) {
   if (hot == nullptr || job.hot_slots <= 0) return;
   const uint64_t mask = static_cast<uint64_t>(job.hot_slots) - 1;
   RandState rs;
-  rand_seed(&rs, stream_seed(job.seed, static_cast<uint64_t>(index) + 101));
+  rand_seed(&rs, stream_seed(job.seed, static_cast<uint64_t>(index) + kOltpStreamOffset));
   uint64_t sum = 0, reads = 0, incs = 0;
   if (!job_stopped(job)) {
     for (;;) {
@@ -99,7 +99,7 @@ void hcl_tlb_walk(HclJob& job, int index) {
   if (a.base == nullptr || stride == 0 || a.words / stride < 8) return;
   uint64_t* w = a.base;
   const uint64_t pages = a.words / stride;
-  const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) + 7717);
+  const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) + kTlbStreamOffset);
   RandState rs;
   rand_seed(&rs, s);
   for (uint64_t k = 0; k < pages; ++k) w[k * stride] = stream_word(s, k);

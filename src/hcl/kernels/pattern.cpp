@@ -65,7 +65,7 @@ void hcl_churn(HclJob& job, int index) {
   auto copy_inverted = [](const Line& loaded, const Line&) { return cpu::invert(loaded); };
   uint64_t bytes = 0;
   for (uint64_t r = 0; !job_stopped(job); ++r) {
-    const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) * 977 + r);
+    const uint64_t s = stream_seed(job.seed, static_cast<uint64_t>(index) * kChurnStreamsPerWorker + r);
     fill_stream_pattern(w, half, 0, s);
     // The copy carries what was read, so an error of the first half shows
     // again in the second.
