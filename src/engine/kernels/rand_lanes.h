@@ -430,14 +430,23 @@ inline void stream_fill_halves(uint64_t* w, uint64_t h, uint64_t lo, uint64_t hi
   stream = c;
 }
 
-template <class Map, class Report = kernel::RecordWhereRead>
-inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
-                       MappedRandom<Map>& stream, const char* name) {
+// Verifies w[lo, hi) against the stream, every mismatch to a Report; with
+// kRewrite each pair, once checked, is overwritten with the complement of
+// what was due (the read-and-rewrite of the moving inversions).
+template <bool kRewrite, class Report, class Map>
+inline void check_lanes(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
+                        MappedRandom<Map>& stream, const char* name) {
   MappedRandom<Map> c = stream;
   Report rec{run, b, name};
-  const uint64_t* w = b.base;
-  kernels::by_lines(w, lo, hi, [&](uint64_t i) { kernels::check_word(w, i, c, rec); },
-                    [&](uint64_t i) {
+  uint64_t* w = b.base;
+  auto one = [&](uint64_t i) {
+    if constexpr (kRewrite) {
+      kernels::check_invert_word(w, i, c, rec);
+    } else {
+      kernels::check_word(w, i, c, rec);
+    }
+  };
+  kernels::by_lines(w, lo, hi, one, [&](uint64_t i) {
     if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
       const uint64_t base = i;
       kernel::run_lanes(c, len, [&, w, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
@@ -445,6 +454,10 @@ inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint
         const Pair da = cpu::load_pair(w + ia) ^ ea;
         const Pair db = cpu::load_pair(w + ib) ^ eb;
         if (cpu::any_set(da | db)) [[unlikely]] kernel::report_pairs(rec, ia, da, ea, ib, db, eb);
+        if constexpr (kRewrite) {
+          cpu::store_pair(w + ia, ~ea);
+          cpu::store_pair(w + ib, ~eb);
+        }
       }, [w, base, len](uint64_t k, uint64_t off) {
         kernel::read_ahead(w + base + k * len + off);
         kernel::read_ahead(w + base + (k + 1) * len + off);
@@ -456,32 +469,16 @@ inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint
   stream = c;
 }
 
+template <class Map, class Report = kernel::RecordWhereRead>
+inline void check_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
+                       MappedRandom<Map>& stream, const char* name) {
+  check_lanes<false, Report>(run, b, lo, hi, stream, name);
+}
+
 template <class Map>
 inline void check_invert_span(EngineContext& run, const TestBlock& b, uint64_t lo, uint64_t hi,
                               MappedRandom<Map>& stream, const char* name) {
-  MappedRandom<Map> c = stream;
-  kernel::RecordWhereRead rec{run, b, name};
-  uint64_t* w = b.base;
-  kernels::by_lines(w, lo, hi, [&](uint64_t i) { kernels::check_invert_word(w, i, c, rec); },
-                    [&](uint64_t i) {
-    if (const uint64_t len = kernel::lane_len(hi - i); len != 0) {
-      const uint64_t base = i;
-      kernel::run_lanes(c, len, [&, w, base, len](uint64_t k, uint64_t off, Pair ea, Pair eb) {
-        const uint64_t ia = base + k * len + off, ib = ia + len;
-        const Pair da = cpu::load_pair(w + ia) ^ ea;
-        const Pair db = cpu::load_pair(w + ib) ^ eb;
-        if (cpu::any_set(da | db)) [[unlikely]] kernel::report_pairs(rec, ia, da, ea, ib, db, eb);
-        cpu::store_pair(w + ia, ~ea);
-        cpu::store_pair(w + ib, ~eb);
-      }, [w, base, len](uint64_t k, uint64_t off) {
-        kernel::read_ahead(w + base + k * len + off);
-        kernel::read_ahead(w + base + (k + 1) * len + off);
-      });
-      i += kLanes * len;
-    }
-    return i;
-  });
-  stream = c;
+  check_lanes<true, kernel::RecordWhereRead>(run, b, lo, hi, stream, name);
 }
 
 }  // namespace dravik
