@@ -5,18 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "report/records/files/folder_file.h"
 
 namespace dravik::html {
 
 namespace {
-
-bool fail(std::string* error, const std::string& what) {
-  if (error != nullptr) *error = what;
-  return false;
-}
 
 const JsonValue* criterion(const JsonValue& verdict, std::string_view name) {
   const JsonValue* list = verdict.get("criteria");
@@ -53,17 +47,17 @@ bool read_history_tail(const std::string& path, std::vector<HistoryEntry>* runs,
                        size_t max_bytes, size_t max_runs) {
   Folder folder;
   if (!open_folder_of(path, folder)) {
-    return fail(error, "cannot open the folder of " + path + ": " + strerror(errno));
+    return fail_with_errno(error, "cannot open the folder of " + path);
   }
   // Never through a link, and never opening a device or FIFO put in the
   // file's place.
   Descriptor file;
   const Opened opened = open_regular_at(folder.fd.get(), folder.name, O_RDONLY, 0, file);
-  if (opened == Opened::kNotRegular) return fail(error, not_regular_text(path));
-  if (opened == Opened::kFailed) return fail(error, "cannot open " + path + ": " + strerror(errno));
+  if (opened == Opened::kNotRegular) return fail_with(error, not_regular_text(path));
+  if (opened == Opened::kFailed) return fail_with_errno(error, "cannot open " + path);
   const int fd = file.get();
   struct stat st {};
-  if (fstat(fd, &st) != 0) return fail(error, "cannot read " + path + ": " + strerror(errno));
+  if (fstat(fd, &st) != 0) return fail_with_errno(error, "cannot read " + path);
   const auto size = static_cast<size_t>(st.st_size);
   const size_t from = size > max_bytes ? size - max_bytes : 0;
   std::string tail(size - from, '\0');

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace dravik {
 
@@ -74,5 +75,15 @@ Opened open_regular_at(int dirfd, const std::string& name, int flags, mode_t cre
 }
 
 std::string not_regular_text(const std::string& path) { return path + " is not a regular file"; }
+
+bool fail_with(std::string* error, const std::string& what) {
+  if (error != nullptr) *error = what;
+  return false;
+}
+
+bool fail_with_errno(std::string* error, const std::string& what) {
+  if (error != nullptr) *error = what + ": " + strerror(errno);
+  return false;
+}
 
 }  // namespace dravik

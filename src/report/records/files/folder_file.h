@@ -66,4 +66,10 @@ Opened open_regular_at(int dirfd, const std::string& name, int flags, mode_t cre
 // regular file".
 std::string not_regular_text(const std::string& path);
 
+// The failures of the functions that write records: each sets *error (when
+// the caller asks for it) and returns false. fail_with_errno adds errno's
+// text: "WHAT: No such file or directory".
+bool fail_with(std::string* error, const std::string& what);
+bool fail_with_errno(std::string* error, const std::string& what);
+
 }  // namespace dravik

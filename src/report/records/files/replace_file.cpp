@@ -16,16 +16,6 @@ namespace dravik {
 
 namespace {
 
-bool fail(std::string* error, const std::string& what) {
-  if (error != nullptr) *error = what + ": " + strerror(errno);
-  return false;
-}
-
-bool refuse(std::string* error, const std::string& what) {
-  if (error != nullptr) *error = what;
-  return false;
-}
-
 // Unique within the process; the process id makes it unique on the box and
 // tells a later run whose it is.
 std::string temporary_name() {
@@ -84,9 +74,9 @@ bool replace_in(const Folder& folder, const std::string& path, const std::string
   // replaces that entry of the folder, never what it points to.
   struct stat st {};
   if (fstatat(dirfd, folder.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (!S_ISREG(st.st_mode)) return refuse(error, not_regular_text(path));
+    if (!S_ISREG(st.st_mode)) return fail_with(error, not_regular_text(path));
   } else if (errno != ENOENT) {
-    return fail(error, "cannot replace " + path);
+    return fail_with_errno(error, "cannot replace " + path);
   }
   std::string tmp;  // the temporary's name, once it has one
   Descriptor fd;
@@ -97,14 +87,14 @@ bool replace_in(const Folder& folder, const std::string& path, const std::string
     fd.reset(create_named(dirfd, &tmp));
   }
   const std::string temporary = "a temporary file in " + folder.path;
-  if (!fd.valid()) return fail(error, "cannot create " + temporary);
+  if (!fd.valid()) return fail_with_errno(error, "cannot create " + temporary);
   // Removes the temporary and reports what failed, with the errno of the failure.
   const auto abandon = [&](const std::string& what) {
     const int saved = errno;
     fd.reset();
     if (!tmp.empty()) unlinkat(dirfd, tmp.c_str(), 0);
     errno = saved;
-    return fail(error, what);
+    return fail_with_errno(error, what);
   };
   if (!write_all(fd.get(), content.data(), content.size())) {
     return abandon("cannot write " + temporary);
@@ -156,7 +146,7 @@ bool replace_file_at(const Folder& folder, const std::string& path, const std::s
   try {
     return replace_in(folder, path, content, how, error);
   } catch (const std::exception& e) {
-    return refuse(error, "cannot replace " + path + ": " + e.what());
+    return fail_with(error, "cannot replace " + path + ": " + e.what());
   }
 }
 
@@ -164,7 +154,7 @@ bool replace_file(const std::string& path, const std::string& content, const Rep
                   std::string* error) {
   Folder folder;
   if (!open_folder_of(path, folder)) {
-    return fail(error, folder.name.empty() ? "no file name in " + path
+    return fail_with_errno(error, folder.name.empty() ? "no file name in " + path
                                            : "cannot create a temporary file in " + folder.path);
   }
   return replace_file_at(folder, path, content, how, error);

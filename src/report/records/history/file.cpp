@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <exception>
 
@@ -19,16 +18,6 @@
 namespace dravik {
 
 namespace {
-
-bool fail(std::string* error, const std::string& what) {
-  if (error != nullptr) *error = what + ": " + strerror(errno);
-  return false;
-}
-
-bool refuse(std::string* error, const std::string& what) {
-  if (error != nullptr) *error = what;
-  return false;
-}
 
 // The end of the file: its size, and its whole lines within the last
 // kHistoryTailBytes (a last line without a newline counts).
@@ -81,7 +70,7 @@ size_t last_lines_start(const std::string& text, size_t n) {
 bool append_locked(int fd, const Folder& folder, const std::string& path, const struct stat& held,
                    const std::string& line, size_t keep, std::string* error) {
   HistoryTail t;
-  if (!read_tail(fd, t)) return fail(error, "cannot read " + path);
+  if (!read_tail(fd, t)) return fail_with_errno(error, "cannot read " + path);
   const bool ends_in_newline = t.text.empty() || t.text.back() == '\n';
   const size_t lines = static_cast<size_t>(std::count(t.text.begin(), t.text.end(), '\n')) +
                        (ends_in_newline ? 0 : 1);
@@ -97,7 +86,7 @@ bool append_locked(int fd, const Folder& folder, const std::string& path, const 
     return replace_file_at(folder, path, t.text, how, error);
   }
   const std::string text = (ends_in_newline ? "" : "\n") + entry;
-  if (lseek(fd, 0, SEEK_END) < 0) return fail(error, "cannot append to " + path);
+  if (lseek(fd, 0, SEEK_END) < 0) return fail_with_errno(error, "cannot append to " + path);
   if (!write_all(fd, text.data(), text.size()) || fsync(fd) != 0) {
     // No half line of ours stays behind to spoil the next append.
     const int saved = errno;
@@ -105,7 +94,7 @@ bool append_locked(int fd, const Folder& folder, const std::string& path, const 
       // The torn line stays; the next append starts on a line of its own.
     }
     errno = saved;
-    return fail(error, "cannot append to " + path);
+    return fail_with_errno(error, "cannot append to " + path);
   }
   return true;
 }
@@ -132,7 +121,7 @@ Lock take_lock(int fd, double deadline, const std::function<bool()>& stopped) {
 bool append(const std::string& path, const std::string& line, size_t keep, std::string* error,
             const LockWait& wait) {
   Folder folder;
-  if (!open_folder_of(path, folder)) return fail(error, "cannot open " + path);
+  if (!open_folder_of(path, folder)) return fail_with_errno(error, "cannot open " + path);
   const int32_t stops_before = stop_requested.load(std::memory_order_relaxed);
   const std::function<bool()> stopped =
       wait.stop ? wait.stop
@@ -145,20 +134,20 @@ bool append(const std::string& path, const std::string& line, size_t keep, std::
   for (int attempt = 0; attempt < 100; ++attempt) {
     Descriptor fd;
     const Opened opened = open_regular_at(folder.fd.get(), folder.name, O_RDWR, 0640, fd);
-    if (opened == Opened::kNotRegular) return refuse(error, not_regular_text(path));
-    if (opened == Opened::kFailed) return fail(error, "cannot open " + path);
+    if (opened == Opened::kNotRegular) return fail_with(error, not_regular_text(path));
+    if (opened == Opened::kFailed) return fail_with_errno(error, "cannot open " + path);
     switch (take_lock(fd.get(), deadline, stopped)) {
       case Lock::kHeld: break;
       case Lock::kBusy:
-        return refuse(error, "history busy: " + path + " is locked by another process");
+        return fail_with(error, "history busy: " + path + " is locked by another process");
       case Lock::kStopped:
-        return refuse(error,
+        return fail_with(error,
                       "history busy: " + path + " is locked by another process (wait stopped)");
-      case Lock::kFailed: return fail(error, "cannot lock " + path);
+      case Lock::kFailed: return fail_with_errno(error, "cannot lock " + path);
     }
     struct stat held {};
     struct stat named {};
-    if (fstat(fd.get(), &held) != 0) return fail(error, "cannot read " + path);
+    if (fstat(fd.get(), &held) != 0) return fail_with_errno(error, "cannot read " + path);
     if (fstatat(folder.fd.get(), folder.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         named.st_ino != held.st_ino || named.st_dev != held.st_dev) {
       continue;
@@ -167,7 +156,7 @@ bool append(const std::string& path, const std::string& line, size_t keep, std::
     return append_locked(fd.get(), folder, path, held, line, keep, error);
   }
   errno = EAGAIN;
-  return fail(error, "cannot lock " + path + " (it keeps being replaced)");
+  return fail_with_errno(error, "cannot lock " + path + " (it keeps being replaced)");
 }
 
 }  // namespace
@@ -177,7 +166,7 @@ bool append_history(const std::string& path, const std::string& line, size_t kee
   try {
     return append(path, line, keep_lines == 0 ? 1 : keep_lines, error, wait);
   } catch (const std::exception& e) {
-    return refuse(error, "cannot append to " + path + ": " + e.what());
+    return fail_with(error, "cannot append to " + path + ": " + e.what());
   }
 }
 
